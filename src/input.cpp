@@ -1,0 +1,188 @@
+#include "input.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "hexline.h"
+#include "isotime.h"
+
+const Input::Proto Input::proto_str[5] = {
+    {0, ""},
+    {15, "\"data\":{\"time\":"},
+    {4, "\"E\":"},
+    {6, "\"ts\":\""},
+    {9, ",\"time\":\""},
+};
+
+namespace {
+
+bool is_blank(unsigned char c) { return c >= 1 && c <= 32; }
+bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool is_hex(unsigned char c) { return is_digit(c) || (c >= 'a' && c <= 'f'); }
+unsigned hex_value(unsigned char c) { return is_digit(c) ? c - '0' : c - 'a' + 10; }
+
+const unsigned char* skip_blanks(const unsigned char* p) {
+  while (is_blank(*p)) ++p;
+  return p;
+}
+
+// Reads a non-negative decimal number with at most max_digits integer digits
+// into exact nanoseconds: unit is one integer unit, first the weight of the
+// first fraction digit. Fraction digits past nanosecond resolution are cut.
+bool scan_decimal(uint64_t* ns, const unsigned char* p, unsigned max_digits, uint64_t unit,
+                  uint64_t first) {
+  p = skip_blanks(p);
+  if (!is_digit(*p)) return false;
+  uint64_t whole = 0;
+  unsigned digits = 0;
+  for (; is_digit(*p); ++p, ++digits) whole = whole * 10 + (*p - '0');
+  if (digits > max_digits) return false;
+  uint64_t value = whole * unit;
+  if (*p == '.') {
+    for (uint64_t w = first; is_digit(*++p); w /= 10) value += (*p - '0') * w;
+  }
+  *ns = value;
+  return true;
+}
+
+bool scan_seconds(uint64_t* ns, const unsigned char* p) {
+  return scan_decimal(ns, p, 10, 1000000000, 100000000);
+}
+
+bool scan_milliseconds(uint64_t* ns, const unsigned char* p) {
+  return scan_decimal(ns, p, 13, 1000000, 100000);
+}
+
+}  // namespace
+
+bool Input::parse_hex_header(uint64_t* ts, const unsigned char* line) {
+  for (const unsigned char* p = line; *p && *p != '\n'; ++p) {
+    if (!is_digit(*p) && *p != '.') return false;
+  }
+  return scan_seconds(ts, line);
+}
+
+uint64_t Input::parse_payload_header(const unsigned char* line) {
+  static const char title[] = "Decompressed payload (";
+  const char* text = reinterpret_cast<const char*>(line);
+  if (strncmp(text, title, sizeof title - 1) != 0) return 0;
+  return strtoul(text + sizeof title - 1, nullptr, 10);
+}
+
+bool Input::parse_payload(const unsigned char* line) {
+  const unsigned char* p = skip_blanks(line);
+  if (!is_hex(p[0]) || !is_hex(p[1]) || !is_hex(p[2]) || !is_hex(p[3])) return false;
+  if (remaining == 0 || strlen(reinterpret_cast<const char*>(line)) < 8) return false;
+  const unsigned char* pairs = p + 4;
+  if (line[4] != ' ' || line[5] != ' ') {
+    // Dump tools widen the offset column past four digits once a payload
+    // passes 64 KiB; such a column starts the line and ends in two spaces.
+    if (p != line) return false;
+    unsigned width = 4;
+    while (width < 9 && is_hex(line[width])) ++width;
+    if (width > 8 || line[width] != ' ' || line[width + 1] != ' ') return false;
+    pairs = line + width;
+  }
+  uint64_t n = remaining < 16 ? remaining : 16;
+  remaining -= n;
+  for (; n > 0; --n) {
+    pairs = skip_blanks(pairs);
+    if (!is_hex(pairs[0]) || !is_hex(pairs[1])) return false;
+    payload.push_back(static_cast<char>(hex_value(pairs[0]) * 16 + hex_value(pairs[1])));
+    pairs += 2;
+  }
+  return true;
+}
+
+bool Input::parse(uint64_t* pair, const unsigned char* line) {
+  uint64_t ts;
+  switch (state) {
+    case NeedTimestamp:
+      if (parse_hex_header(&ts, line)) accept_timestamp(pair, ts);
+      return false;
+    case HaveTimestamp:
+      if (uint64_t count = parse_payload_header(line)) {
+        remaining = count;
+        state = InPayload;
+        payload.clear();
+      } else if (parse_hex_header(&ts, line)) {
+        accept_timestamp(pair, ts);
+      }
+      return false;
+    case InPayload:
+      if (!parse_payload(line)) {
+        // The newline before the exclamation mark is what callers have always seen.
+        fwrite("Malformed HEX payload\n!", 1, 23, stderr);
+        state = NeedTimestamp;
+        return false;
+      }
+      return remaining == 0 && complete_payload(pair);
+  }
+  return false;
+}
+
+bool Input::parse(uint64_t* pair, const unsigned char* line, size_t size) {
+  if (state == InPayload && remaining >= 16 && size >= hexline::canonical_size) {
+    size_t old = payload.size();
+    payload.resize(old + 16);
+    if (hexline::decode(reinterpret_cast<unsigned char*>(&payload[old]), line)) {
+      remaining -= 16;
+      return remaining == 0 && complete_payload(pair);
+    }
+    payload.resize(old);
+  }
+  return parse(pair, line);
+}
+
+void Input::accept_timestamp(uint64_t* pair, uint64_t ts) {
+  pair[0] = ts;
+  state = HaveTimestamp;
+  timestamp = ts;
+  if (!payload.empty()) {
+    fprintf(stderr, "WARNING: Discarded payload with %llu bytes!!\n",
+            static_cast<unsigned long long>(payload.size()));
+    payload.clear();
+  }
+}
+
+bool Input::complete_payload(uint64_t* pair) {
+  state = HaveTimestamp;
+  bool found = parse_app_ts(&pair[1], reinterpret_cast<const unsigned char*>(payload.c_str()));
+  if (found) pair[0] = timestamp;
+  payload.clear();
+  return found;
+}
+
+bool Input::parse_app_ts(uint64_t* ts, const char* value, Mode mode) {
+  if (value == nullptr) return false;
+  const unsigned char* text = reinterpret_cast<const unsigned char*>(value);
+  switch (mode) {
+    case DataTimeSeconds:
+      return scan_seconds(ts, text);
+    case EMilliseconds:
+    case TsMilliseconds:
+      return scan_milliseconds(ts, text);
+    case TimeIso8601:
+      return isotime::parse(ts, value);
+    case Undetected:
+      break;
+  }
+  return false;
+}
+
+bool Input::parse_app_ts(uint64_t* ts, const unsigned char* payload, Mode mode) {
+  const Proto& proto = proto_str[mode];
+  const char* match = strstr(reinterpret_cast<const char*>(payload), proto.key);
+  return match != nullptr && parse_app_ts(ts, match + proto.skip, mode);
+}
+
+bool Input::parse_app_ts(uint64_t* ts, const unsigned char* payload) {
+  if (mode != Undetected) return parse_app_ts(ts, payload, mode);
+  for (Mode m : {TimeIso8601, DataTimeSeconds, EMilliseconds, TsMilliseconds}) {
+    if (parse_app_ts(ts, payload, m)) {
+      mode = m;
+      return true;
+    }
+  }
+  return false;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Decodes a capture log one line at a time: receive-time lines, payload header
+// lines and hex dump lines, and finds the sender's application time in each
+// completed payload.
+class Input {
+ public:
+  // Application-time format, fixed by the first payload in which one is found.
+  enum Mode : uint32_t { Undetected, DataTimeSeconds, EMilliseconds, TsMilliseconds, TimeIso8601 };
+
+  // Where the record being read stands.
+  enum State : uint32_t { NeedTimestamp, HaveTimestamp, InPayload };
+
+  // A format's key, and the distance from the start of a key match to its value.
+  struct Proto {
+    uint64_t skip;
+    const char* key;
+  };
+
+  // Keys of the formats, indexed by Mode.
+  static const Proto proto_str[5];
+
+  // The log; borrowed, never closed here.
+  FILE* file = stdin;
+  // Application-time format detected so far.
+  Mode mode = Undetected;
+  // Record state.
+  State state = NeedTimestamp;
+  // Receive time of the current record, in nanoseconds since the epoch.
+  uint64_t timestamp = 0;
+  // Payload bytes still expected while InPayload.
+  uint64_t remaining = 0;
+  // Payload bytes decoded so far; always NUL-terminated.
+  std::string payload;
+
+  // Decodes one NUL-terminated line; true when pair (receive, application) is complete.
+  bool parse(uint64_t* pair, const unsigned char* line);
+
+  // As above for a line of size bytes followed by a NUL, taking canonical hex lines in one step.
+  bool parse(uint64_t* pair, const unsigned char* line, size_t size);
+
+  // True if line is a receive-time line; stores its time in nanoseconds through ts.
+  static bool parse_hex_header(uint64_t* ts, const unsigned char* line);
+
+  // The byte count announced by a payload header line, or 0 if line is not one.
+  static uint64_t parse_payload_header(const unsigned char* line);
+
+  // True if line is a well-formed hex line; appends its bytes to payload.
+  bool parse_payload(const unsigned char* line);
+
+  // Parses an application-time value written in mode; a null value fails.
+  static bool parse_app_ts(uint64_t* ts, const char* value, Mode mode);
+
+  // Finds the key of mode in a NUL-terminated payload and parses the value after it.
+  static bool parse_app_ts(uint64_t* ts, const unsigned char* payload, Mode mode);
+
+  // As above in the detected mode, detecting and fixing the mode on first success.
+  bool parse_app_ts(uint64_t* ts, const unsigned char* payload);
+
+ private:
+  void accept_timestamp(uint64_t* pair, uint64_t ts);
+  bool complete_payload(uint64_t* pair);
+};

@@ -1,0 +1,64 @@
+#include "numtext.h"
+
+#include <bit>
+#include <cstring>
+
+namespace numtext {
+namespace {
+
+__extension__ typedef unsigned __int128 u128;
+
+constexpr char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes exactly width digits of v, zero-padded, right to left from end.
+void put_digits(char* end, uint64_t v, int width) {
+  for (; width >= 2; width -= 2, v /= 100) {
+    end -= 2;
+    memcpy(end, digit_pairs + 2 * (v % 100), 2);
+  }
+  if (width) *--end = static_cast<char>('0' + v % 10);
+}
+
+int digit_count(uint64_t v) {
+  int n = 1;
+  for (; v >= 10; v /= 10) ++n;
+  return n;
+}
+
+}  // namespace
+
+char* u64(char* out, uint64_t v) {
+  int n = digit_count(v);
+  put_digits(out + n, v, n);
+  return out + n;
+}
+
+char* latency(char* out, int64_t d) {
+  // The double is m * 2^-shift exactly; its value in microseconds is rounded
+  // to nearest, ties to even, as printf rounds the exact binary value.
+  uint64_t bits = std::bit_cast<uint64_t>(static_cast<double>(d) * 1e-6);
+  if (bits >> 63) *out++ = '-';
+  unsigned exponent = (bits >> 52) & 0x7ff;
+  uint64_t micros = 0;
+  if (exponent != 0) {
+    // For every 64-bit d, |d| * 1e-6 lies in [1e-6, 1e13], so shift is in [9, 72]
+    // and m * 10^6 < 2^73 fits in 128 bits.
+    uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+    int shift = 1075 - static_cast<int>(exponent);
+    u128 n = static_cast<u128>(m) * 1000000;
+    u128 q = n >> shift;
+    u128 rest = n - (q << shift);
+    u128 half = static_cast<u128>(1) << (shift - 1);
+    if (rest > half || (rest == half && (q & 1))) ++q;
+    micros = static_cast<uint64_t>(q);
+  }
+  out = u64(out, micros / 1000000);
+  *out = '.';
+  put_digits(out + 7, micros % 1000000, 6);
+  return out + 7;
+}
+
+}  // namespace numtext

@@ -1,0 +1,33 @@
+#include "output.h"
+
+#include "numtext.h"
+
+void Output::output(const uint64_t* pair) {
+  uint64_t receive = pair[0];
+  uint64_t application = pair[1];
+  // Clocks of sender and receiver drift apart, so the difference is read as
+  // signed: a receive time before the application time is a negative latency.
+  auto latency = static_cast<int64_t>(receive - application);
+  if (latency > 10000000000 || latency < 0) {
+    fprintf(stderr, "WARNING: Unexpected latency %lld = %llu - %llu\n",
+            static_cast<long long>(latency), static_cast<unsigned long long>(receive),
+            static_cast<unsigned long long>(application));
+  }
+  char text[64];
+  char* end = text;
+  if (format == 1) {
+    end = numtext::latency(end, latency);
+  } else {
+    end = numtext::u64(end, application);
+    *end++ = ' ';
+    end = numtext::u64(end, receive);
+    if (format != 0) {
+      *end++ = ' ';
+      end = numtext::latency(end, latency);
+    }
+  }
+  *end++ = '\n';
+  fwrite(text, 1, end - text, file);
+}
+
+bool Output::flush() { return fflush(file) == 0 && !ferror(file); }

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// Prints timestamp pairs: both times, the latency, or all three, one line per
+// pair, warning on standard error when a latency looks wrong.
+class Output {
+ public:
+  // The destination; borrowed, never closed here.
+  FILE* file = stdout;
+  // 0: application and receive time; 1: latency in ms; any other: all three.
+  uint32_t format = 0;
+
+  // Prints pair (receive time, application time) in the current format.
+  void output(const uint64_t* pair);
+
+  // Flushes the destination; false if any write to it has failed.
+  bool flush();
+};

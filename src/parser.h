@@ -1,0 +1,17 @@
+#pragma once
+
+#include "input.h"
+#include "output.h"
+
+// The main loop: reads the log, hands every line to the decoder and prints
+// every pair it completes.
+class Parser {
+ public:
+  // Decoder of the source.
+  Input input;
+  // Printer to the destination.
+  Output output;
+
+  // Runs over the whole source; the exit status, 0 after a complete pass.
+  int parse();
+};

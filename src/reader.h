@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+
+// Cuts a stream into exactly the texts that fgets with a 20,000-byte buffer
+// returns, one after another, but reads the stream in large blocks.
+class Reader {
+ public:
+  // The longest text fgets returns from a 20,000-byte buffer.
+  static constexpr size_t piece_limit = 19999;
+
+  // Reads the descriptor of file from its current offset, block bytes at a time.
+  explicit Reader(FILE* file, size_t block = size_t{1} << 17);
+
+  // Sets text to the next piece, NUL-terminated and valid until the next call, and
+  // size to its length (an embedded NUL ends the text sooner); false at the end of the
+  // stream or on a read error.
+  bool next(const unsigned char** text, size_t* size);
+
+  // True if the stream ended with a read error rather than its end.
+  bool failed() const { return failed_; }
+
+ private:
+  bool fill();
+
+  int fd_;
+  size_t block_;
+  std::unique_ptr<unsigned char[]> buffer_;
+  unsigned char* begin_;
+  unsigned char* end_;
+  unsigned char saved_ = 0;
+  bool at_end_ = false;
+  bool failed_ = false;
+};

@@ -1,0 +1,276 @@
+// The fast paths (block reading, one-step hex lines at every instruction
+// level, the common ISO-8601 shape) against the plain line-by-line rules.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "hexline.h"
+#include "isotime.h"
+#include "logtext.h"
+#include "parser.h"
+#include "reader.h"
+
+namespace {
+
+using logtext::bytes;
+
+std::vector<hexline::Level> levels() {
+  std::vector<hexline::Level> all = {hexline::Level::Scalar};
+  if (hexline::best_level() >= hexline::Level::Ssse3) all.push_back(hexline::Level::Ssse3);
+  return all;
+}
+
+FILE* file_with(const std::string& text) {
+  FILE* file = tmpfile();
+  fwrite(text.data(), 1, text.size(), file);
+  rewind(file);
+  return file;
+}
+
+// The texts fgets hands out with a 20,000-byte buffer and the loop's end-of-file test.
+std::vector<std::string> fgets_texts(const std::string& text) {
+  FILE* file = file_with(text);
+  std::vector<std::string> texts;
+  static char line[20000];
+  while (!feof(file)) {
+    line[0] = 0;
+    fgets(line, sizeof line, file);
+    texts.push_back(line);
+  }
+  fclose(file);
+  return texts;
+}
+
+std::vector<std::string> reader_texts(const std::string& text, size_t block) {
+  FILE* file = file_with(text);
+  Reader reader(file, block);
+  std::vector<std::string> texts;
+  const unsigned char* piece;
+  size_t size;
+  while (reader.next(&piece, &size)) {
+    EXPECT_EQ(piece[size], 0);
+    texts.emplace_back(reinterpret_cast<const char*>(piece));
+  }
+  EXPECT_FALSE(reader.failed());
+  fclose(file);
+  return texts;
+}
+
+// Logs whose lines sit on every boundary of the 20,000-byte buffer.
+std::vector<std::string> boundary_logs() {
+  std::vector<std::string> logs = {"", "\n", "\n\n", "x", "x\n", std::string(1, '\0'),
+                                   std::string("a\0b\nc\0", 6)};
+  for (size_t n : {19997, 19998, 19999, 20000, 20001, 39998, 39999, 40000}) {
+    std::string line(n, 'a');
+    logs.push_back(line);
+    logs.push_back(line + "\n");
+    logs.push_back(line + "\nz\n");
+    line[n / 2] = '\0';
+    logs.push_back(line + "\n");
+  }
+  return logs;
+}
+
+TEST(Reader, PiecesMatchFgets) {
+  for (const std::string& log : boundary_logs()) {
+    std::vector<std::string> expected = fgets_texts(log);
+    for (size_t block : {size_t{1}, size_t{7}, size_t{4096}, size_t{1} << 17})
+      EXPECT_EQ(reader_texts(log, block), expected) << "size " << log.size() << " block " << block;
+  }
+}
+
+TEST(Reader, ReadErrorEndsTheStream) {
+  FILE* directory = fopen(".", "r");
+  ASSERT_NE(directory, nullptr);
+  Reader reader(directory);
+  const unsigned char* piece;
+  size_t size;
+  EXPECT_FALSE(reader.next(&piece, &size));
+  EXPECT_TRUE(reader.failed());
+  fclose(directory);
+}
+
+bool canonical_shape(const std::string& line) {
+  const std::string shape = "hhhh  hh hh hh hh hh hh hh hh hh hh hh hh hh hh hh hh";
+  for (size_t i = 0; i < shape.size(); ++i) {
+    char c = line[i];
+    bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+    if (shape[i] == 'h' ? !hex : c != ' ') return false;
+  }
+  return true;
+}
+
+// Decoding of one line by the plain rules and by each level, with 16 bytes expected.
+TEST(HexLine, EveryPositionAgainstBoundaryBytes) {
+  const std::string canonical = "00a0  7b 22 45 22 3a 31 37 30 30 30 30 30 30 30 30 31";
+  const unsigned char probes[] = {0,   '\t', '\n', ' ', '/', '0', '9', ':', '@', 'A',
+                                  'F', 'G',  '`',  'a', 'f', 'g', 127, 128, 0xb0, 255};
+  std::vector<std::string> lines = {canonical + "\n", canonical + "   {\"E\":17000000001\n",
+                                    canonical};
+  for (size_t pos = 0; pos < canonical.size(); ++pos) {
+    for (unsigned char probe : probes) {
+      std::string line = canonical + "\n";
+      line[pos] = static_cast<char>(probe);
+      lines.push_back(line);
+    }
+  }
+  for (const std::string& line : lines) {
+    Input plain;
+    plain.remaining = 16;
+    // Copy up to the first NUL, as the decoder sees the text.
+    std::string text(line.c_str());
+    bool plain_ok = plain.parse_payload(bytes(text)) && plain.payload.size() == 16;
+    for (hexline::Level level : levels()) {
+      hexline::use(level);
+      unsigned char out[16];
+      bool fast_ok = hexline::decode(out, bytes(line));
+      // Exactly the canonical shape goes the fast way, and it decodes as the plain rules do.
+      EXPECT_EQ(fast_ok, canonical_shape(line)) << line;
+      if (fast_ok) {
+        EXPECT_TRUE(plain_ok) << line;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 16), plain.payload) << line;
+      }
+    }
+  }
+  hexline::use(hexline::best_level());
+}
+
+TEST(IsoTime, CommonShapeMatchesScanf) {
+  std::mt19937_64 random(3);
+  auto two = [&](unsigned limit) {
+    char t[3];
+    snprintf(t, sizeof t, "%02u", static_cast<unsigned>(random() % limit));
+    return std::string(t);
+  };
+  std::vector<std::string> texts = {"1969-12-31T23:59:59.000000Z", "1970-01-01T00:00:00.0Z",
+                                    "0000-01-01T00:00:00.1Z",      "9999-12-31T23:59:59.999999Z",
+                                    "2024-02-29T12:00:00.5Z",      "2023-02-31T12:00:00.5Z",
+                                    "2023-00-10T12:00:00.5Z",      "2023-13-10T12:00:00.5Z",
+                                    "2023-11-14T24:00:00.5Z",      "2023-11-14T22:60:00.5Z",
+                                    "2023-11-14T22:13:60.5Z",      "2023-11-14T22:13:20.Z",
+                                    "2023-11-14T22:13:20. 5Z",     "2023-11-14T22:13:20.-5Z",
+                                    "2023-1-14T22:13:20.5Z",       "2023-11-14T22:13:20.1234567"};
+  for (int i = 0; i < 200000; ++i) {
+    char year[8];
+    snprintf(year, sizeof year, "%04u", static_cast<unsigned>(random() % 10000));
+    texts.push_back(std::string(year) + "-" + two(14) + "-" + two(33) + "T" + two(25) + ":" +
+                    two(61) + ":" + two(62) + "." + std::to_string(random() % 10000000) + "Z");
+  }
+  for (const std::string& text : texts) {
+    uint64_t fast = 1, slow = 1;
+    bool fast_ok = isotime::parse(&fast, text.c_str());
+    bool slow_ok = isotime::parse_scanf(&slow, text.c_str());
+    ASSERT_EQ(fast_ok, slow_ok) << text;
+    ASSERT_EQ(fast, slow) << text;
+  }
+}
+
+struct Result {
+  std::string out;
+  std::string errors;
+  int status;
+  bool operator==(const Result&) const = default;
+};
+
+// The loop as plain as it can be written: fgets, the line rules, one pair at a time.
+Result plain_run(const std::string& log, uint32_t format) {
+  FILE* in = file_with(log);
+  char* text = nullptr;
+  size_t size = 0;
+  Input input;
+  Output output;
+  output.file = open_memstream(&text, &size);
+  output.format = format;
+  static char line[20000];
+  uint64_t pair[2];
+  testing::internal::CaptureStderr();
+  while (!feof(in)) {
+    line[0] = 0;
+    fgets(line, sizeof line, in);
+    if (input.parse(pair, reinterpret_cast<unsigned char*>(line))) output.output(pair);
+  }
+  Result result;
+  result.errors = testing::internal::GetCapturedStderr();
+  result.status = output.flush() ? 0 : 1;
+  fclose(output.file);
+  result.out.assign(text, size);
+  free(text);
+  fclose(in);
+  return result;
+}
+
+Result fast_run(const std::string& log, uint32_t format) {
+  char* text = nullptr;
+  size_t size = 0;
+  Parser parser;
+  parser.input.file = file_with(log);
+  parser.output.file = open_memstream(&text, &size);
+  parser.output.format = format;
+  testing::internal::CaptureStderr();
+  Result result;
+  result.status = parser.parse();
+  result.errors = testing::internal::GetCapturedStderr();
+  fclose(parser.output.file);
+  result.out.assign(text, size);
+  free(text);
+  fclose(parser.input.file);
+  return result;
+}
+
+std::vector<std::string> pipeline_logs() {
+  using logtext::payload;
+  using logtext::record;
+  std::vector<std::string> logs;
+  std::mt19937_64 random(11);
+  const char* jsons[] = {"{\"e\":\"trade\",\"E\":1700000000123,\"p\":\"36500.10\"}",
+                         "{\"a\":1,\"time\":\"2023-11-14T22:13:20.123456Z\",\"b\":[1,2,3]}",
+                         "{\"channel\":\"t\",\"data\":{\"time\":1700000000.5,\"x\":1}}",
+                         "{\"type\":\"ticker\",\"ts\":\"1700000000123.456\"}"};
+  for (int shape = 0; shape < 4; ++shape) {
+    std::string log;
+    for (int i = 0; i < 200; ++i) {
+      std::string json = jsons[shape];
+      json.insert(json.size() - 1, std::string(random() % 300, ' '));
+      log += record("1700000000." + std::to_string(random() % 1000000000), json, i % 3 == 0);
+      if (i % 17 == 0) log += payload(json);
+      if (i % 29 == 0) log += "0000  7b 22\n";
+    }
+    logs.push_back(log);
+  }
+  // Every byte of a canonical dump line replaced by a boundary byte, one at a time.
+  std::string base = record("1700000000.15", std::string(jsons[0]) + std::string(40, ' '));
+  size_t line_start = base.find("0000  ");
+  for (size_t pos = line_start; pos < line_start + 54; ++pos) {
+    for (unsigned char probe : {'\0', '\n', '\t', ' ', 'F', 'g', '/', ':'}) {
+      std::string log = base + base;
+      log[pos] = static_cast<char>(probe);
+      logs.push_back(log + base);
+    }
+  }
+  for (const std::string& log : boundary_logs()) logs.push_back(log + base);
+  // Canonical lines straddling the ends of pieces.
+  std::string dump_line = logtext::dump(std::string(16, 'x'))[0];
+  for (size_t pad = 19999 - 60; pad < 19999 + 2; ++pad)
+    logs.push_back("1700000000\nDecompressed payload (64 bytes)\n" + dump_line +
+                   std::string(pad, '.') + "\n" + dump_line + dump_line + dump_line);
+  return logs;
+}
+
+TEST(Pipeline, FastPathsMatchPlainLoop) {
+  for (hexline::Level level : levels()) {
+    hexline::use(level);
+    for (const std::string& log : pipeline_logs()) {
+      for (uint32_t format : {0u, 1u, 2u}) {
+        ASSERT_EQ(fast_run(log, format), plain_run(log, format))
+            << "level " << static_cast<int>(level) << " log of " << log.size() << " bytes";
+      }
+    }
+  }
+  hexline::use(hexline::best_level());
+}
+
+}  // namespace
