@@ -95,8 +95,7 @@ TEST(NumText, LatencyMatchesPrintf) {
       ASSERT_EQ(latency(-d), reference_latency(-d)) << -d;
     }
   }
-  int64_t power = 1;
-  for (int e = 0; e < 19; ++e, power *= 10) {
+  for (int64_t power = 1; power <= INT64_MAX / 10; power *= 10) {
     for (int64_t delta = -2000; delta <= 2000; ++delta) {
       ASSERT_EQ(latency(power + delta), reference_latency(power + delta)) << power + delta;
       ASSERT_EQ(latency(-power - delta), reference_latency(-power - delta)) << -power - delta;
