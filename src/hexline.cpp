@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "newline.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -34,6 +36,37 @@ bool decode_scalar(unsigned char* out, const unsigned char* line) {
     out[i] = static_cast<unsigned char>(high << 4 | low);
   }
   return (digits & 0xf0) == 0 && spaces == 0;
+}
+
+// The longest piece of a line: a newline further on ends no piece of it.
+constexpr size_t piece_limit = 19999;
+
+// The loop around one level's line decoder, inlined into a copy per level so
+// that the decoder is inlined too.
+template <bool (*decode_line)(unsigned char*, const unsigned char*)>
+[[gnu::always_inline]] inline size_t run(unsigned char* out, size_t max_lines,
+                                         const unsigned char* data, size_t size, size_t* used) {
+  const unsigned char* p = data;
+  const unsigned char* end = data + size;
+  size_t lines = 0;
+  while (lines < max_lines && static_cast<size_t>(end - p) > canonical_size &&
+         decode_line(out + 16 * lines, p)) {
+    const unsigned char* newline = p + canonical_size;
+    if (*newline != '\n') {
+      size_t span = end - p < static_cast<ptrdiff_t>(piece_limit) ? end - p : piece_limit;
+      newline = find_newline(newline, span - canonical_size);
+      if (newline == nullptr) break;
+    }
+    p = newline + 1;
+    ++lines;
+  }
+  *used = p - data;
+  return lines;
+}
+
+size_t lines_scalar(unsigned char* out, size_t max_lines, const unsigned char* data, size_t size,
+                    size_t* used) {
+  return run<decode_scalar>(out, max_lines, data, size, used);
 }
 
 #if defined(__x86_64__)
@@ -109,31 +142,92 @@ __attribute__((target("ssse3"))) bool decode_ssse3(unsigned char* out,
   return ok == 0xffff;
 }
 
-#endif
+// One masked load takes the whole line, so nothing past it is touched; one
+// byte permute lines up each pair's two digits, and a multiply-add joins them.
+struct WideTables {
+  alignas(64) unsigned char pairs[64];
+  uint64_t hex_lanes = 0;
+  uint64_t space_lanes = 0;
+  constexpr WideTables() : pairs() {
+    for (size_t pos = 0; pos < canonical_size; ++pos) {
+      if (shape[pos] == 'h') hex_lanes |= uint64_t{1} << pos;
+      if (shape[pos] == ' ') space_lanes |= uint64_t{1} << pos;
+    }
+    for (int i = 0; i < 16; ++i) {
+      pairs[2 * i] = static_cast<unsigned char>(6 + 3 * i);
+      pairs[2 * i + 1] = static_cast<unsigned char>(7 + 3 * i);
+    }
+  }
+};
+constexpr WideTables wide;
 
-using Decoder = bool (*)(unsigned char*, const unsigned char*);
-
-Decoder decoder_for(Level level) {
-#if defined(__x86_64__)
-  if (level != Level::Scalar) return decode_ssse3;
-#endif
-  (void)level;
-  return decode_scalar;
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) bool decode_avx512(
+    unsigned char* out, const unsigned char* line) {
+  const __mmask64 whole_line = (uint64_t{1} << canonical_size) - 1;
+  __m512i c = _mm512_maskz_loadu_epi8(whole_line, line);
+  __m512i digit = _mm512_sub_epi8(c, _mm512_set1_epi8('0'));
+  __m512i letter = _mm512_sub_epi8(c, _mm512_set1_epi8('a'));
+  __mmask64 hex = _mm512_cmple_epu8_mask(digit, _mm512_set1_epi8(9)) |
+                  _mm512_cmple_epu8_mask(letter, _mm512_set1_epi8(5));
+  __mmask64 space = _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8(' '));
+  bool ok = (hex & wide.hex_lanes) == wide.hex_lanes && (space & wide.space_lanes) == wide.space_lanes;
+  __m512i value = _mm512_min_epu8(digit, _mm512_sub_epi8(c, _mm512_set1_epi8('a' - 10)));
+  // The zero-masking forms spare GCC's headers an undefined operand it warns about.
+  __m512i pairs = _mm512_maskz_permutexvar_epi8(~uint64_t{0}, _mm512_load_si512(wide.pairs), value);
+  __m512i words = _mm512_maddubs_epi16(pairs, _mm512_set1_epi16(0x0110));
+  __m256i bytes = _mm512_maskz_cvtepi16_epi8(~uint32_t{0}, words);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
+  return ok;
 }
 
-Decoder current = decoder_for(best_level());
+__attribute__((target("ssse3"))) size_t lines_ssse3(unsigned char* out, size_t max_lines,
+                                                    const unsigned char* data, size_t size,
+                                                    size_t* used) {
+  return run<decode_ssse3>(out, max_lines, data, size, used);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) size_t lines_avx512(
+    unsigned char* out, size_t max_lines, const unsigned char* data, size_t size, size_t* used) {
+  return run<decode_avx512>(out, max_lines, data, size, used);
+}
+
+#endif
+
+struct Decoders {
+  bool (*line)(unsigned char*, const unsigned char*);
+  size_t (*lines)(unsigned char*, size_t, const unsigned char*, size_t, size_t*);
+};
+
+Decoders decoders_for(Level level) {
+#if defined(__x86_64__)
+  if (level == Level::Avx512) return {decode_avx512, lines_avx512};
+  if (level == Level::Ssse3) return {decode_ssse3, lines_ssse3};
+#endif
+  (void)level;
+  return {decode_scalar, lines_scalar};
+}
+
+Decoders current = decoders_for(best_level());
 
 }  // namespace
 
-bool decode(unsigned char* out, const unsigned char* line) { return current(out, line); }
+bool decode(unsigned char* out, const unsigned char* line) { return current.line(out, line); }
+
+size_t decode_lines(unsigned char* out, size_t max_lines, const unsigned char* data, size_t size,
+                    size_t* used) {
+  return current.lines(out, max_lines, data, size, used);
+}
 
 Level best_level() {
 #if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+      __builtin_cpu_supports("avx512vbmi"))
+    return Level::Avx512;
   if (__builtin_cpu_supports("ssse3")) return Level::Ssse3;
 #endif
   return Level::Scalar;
 }
 
-void use(Level level) { current = decoder_for(level); }
+void use(Level level) { current = decoders_for(level); }
 
 }  // namespace hexline

@@ -11,11 +11,18 @@ namespace hexline {
 inline constexpr size_t canonical_size = 53;
 
 // Instruction sets the decoder can use, slowest first.
-enum class Level { Scalar, Ssse3 };
+enum class Level { Scalar, Ssse3, Avx512 };
 
 // Writes the 16 bytes of line to out if its first canonical_size bytes have the
 // canonical shape; otherwise returns false, leaving out in an unspecified state.
 bool decode(unsigned char* out, const unsigned char* line);
+
+// Decodes consecutive canonical lines at the start of the size bytes at data, each
+// ended by a newline within its first 19,999 bytes, 16 bytes a line into out. Stops
+// after max_lines lines or before any other line; returns the number decoded and
+// sets used to the bytes they span.
+size_t decode_lines(unsigned char* out, size_t max_lines, const unsigned char* data, size_t size,
+                    size_t* used);
 
 // The fastest level this processor supports.
 Level best_level();

@@ -131,7 +131,29 @@ bool Input::parse(uint64_t* pair, const unsigned char* line, size_t size) {
     }
     payload.resize(old);
   }
-  return parse(pair, line);
+  // Pieces are at most 19,999 bytes, as fgets cuts them.
+  if (size >= sizeof text_) size = sizeof text_ - 1;
+  memcpy(text_, line, size);
+  text_[size] = 0;
+  return parse(pair, text_);
+}
+
+size_t Input::parse_dump(const unsigned char* data, size_t size) {
+  if (state != InPayload) return 0;
+  // Lines that leave bytes to come cannot complete the payload, so a run of them
+  // needs no look at the state in between.
+  unsigned char bytes[16 * 256];
+  size_t taken = 0;
+  for (;;) {
+    uint64_t lines = remaining == 0 ? 0 : (remaining - 1) / 16;
+    if (lines > 256) lines = 256;
+    size_t used;
+    size_t done = hexline::decode_lines(bytes, lines, data + taken, size - taken, &used);
+    payload.append(reinterpret_cast<const char*>(bytes), 16 * done);
+    remaining -= 16 * done;
+    taken += used;
+    if (done < 256) return taken;
+  }
 }
 
 void Input::accept_timestamp(uint64_t* pair, uint64_t ts) {

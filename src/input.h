@@ -41,8 +41,13 @@ class Input {
   // Decodes one NUL-terminated line; true when pair (receive, application) is complete.
   bool parse(uint64_t* pair, const unsigned char* line);
 
-  // As above for a line of size bytes followed by a NUL, taking canonical hex lines in one step.
+  // As above for a line of size bytes as read, NUL-terminated or not (a NUL inside
+  // still ends the text); canonical hex lines are decoded in one step.
   bool parse(uint64_t* pair, const unsigned char* line, size_t size);
+
+  // Decodes the canonical hex lines at the start of the size bytes at data that leave
+  // payload bytes to come; returns the bytes of the whole lines it took.
+  size_t parse_dump(const unsigned char* data, size_t size);
 
   // True if line is a receive-time line; stores its time in nanoseconds through ts.
   static bool parse_hex_header(uint64_t* ts, const unsigned char* line);
@@ -65,4 +70,7 @@ class Input {
  private:
   void accept_timestamp(uint64_t* pair, uint64_t ts);
   bool complete_payload(uint64_t* pair);
+
+  // A NUL-terminated copy of a line that the line rules must read.
+  unsigned char text_[20000];
 };

@@ -1,5 +1,6 @@
 #include "numtext.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -22,10 +23,16 @@ void put_digits(char* end, uint64_t v, int width) {
   if (width) *--end = static_cast<char>('0' + v % 10);
 }
 
+constexpr auto powers_of_ten = [] {
+  std::array<uint64_t, 20> powers{1};
+  for (size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+  return powers;
+}();
+
 int digit_count(uint64_t v) {
-  int n = 1;
-  for (; v >= 10; v /= 10) ++n;
-  return n;
+  // 1233 / 4096 is just above log10(2): a guess from the bit length, then one correction.
+  int guess = std::bit_width(v | 1) * 1233 >> 12;
+  return guess + ((v | 1) >= powers_of_ten[guess]);
 }
 
 }  // namespace

@@ -15,7 +15,13 @@ int Parser::parse() {
   uint64_t pair[2];
   const unsigned char* line;
   size_t size;
-  while (reader.next(&line, &size)) {
+  for (;;) {
+    // Most lines are the dump lines of a payload: they are decoded in bulk,
+    // straight from the read buffer.
+    const unsigned char* data;
+    reader.buffered(&data, &size);
+    reader.consume(input.parse_dump(data, size));
+    if (!reader.next(&line, &size)) break;
     if (input.parse(pair, line, size)) output.output(pair);
   }
   int status = 0;

@@ -5,11 +5,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "newline.h"
+
+
 Reader::Reader(FILE* file, size_t block)
     : fd_(fileno(file)),
       block_(block),
-      // Room for a partial piece carried over, a block, and the NUL after the last piece.
-      buffer_(new unsigned char[piece_limit + block + 1]),
+      // Room for a partial piece carried over and a block.
+      buffer_(new unsigned char[piece_limit + block]),
       begin_(buffer_.get()),
       end_(buffer_.get()) {}
 
@@ -37,12 +40,11 @@ bool Reader::fill() {
 
 bool Reader::next(const unsigned char** text, size_t* size) {
   if (at_end_ || failed_) return false;
-  *begin_ = saved_;
   size_t length;
   for (;;) {
     size_t available = end_ - begin_;
     size_t limit = available < piece_limit ? available : piece_limit;
-    if (auto* newline = static_cast<unsigned char*>(memchr(begin_, '\n', limit))) {
+    if (const unsigned char* newline = find_newline(begin_, limit)) {
       length = newline + 1 - begin_;
       break;
     }
@@ -59,11 +61,14 @@ bool Reader::next(const unsigned char** text, size_t* size) {
     }
   }
   *text = begin_;
-  begin_ += length;
-  // The NUL goes over the first byte of the next piece, which is put back on
-  // the next call.
-  saved_ = *begin_;
-  *begin_ = 0;
   *size = length;
+  begin_ += length;
   return true;
 }
+
+void Reader::buffered(const unsigned char** data, size_t* size) const {
+  *data = begin_;
+  *size = end_ - begin_;
+}
+
+void Reader::consume(size_t size) { begin_ += size; }

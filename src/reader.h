@@ -14,10 +14,16 @@ class Reader {
   // Reads the descriptor of file from its current offset, block bytes at a time.
   explicit Reader(FILE* file, size_t block = size_t{1} << 17);
 
-  // Sets text to the next piece, NUL-terminated and valid until the next call, and
-  // size to its length (an embedded NUL ends the text sooner); false at the end of the
-  // stream or on a read error.
+  // Sets text and size to the next piece, valid until the next call; false at the
+  // end of the stream or on a read error. The piece is not NUL-terminated.
   bool next(const unsigned char** text, size_t* size);
+
+  // Sets data and size to the bytes read but not yet handed out, which start a piece.
+  void buffered(const unsigned char** data, size_t* size) const;
+
+  // Hands out the first size buffered bytes in bulk; they must be whole pieces, each
+  // ended by a newline within piece_limit bytes.
+  void consume(size_t size);
 
   // True if the stream ended with a read error rather than its end.
   bool failed() const { return failed_; }
@@ -30,7 +36,6 @@ class Reader {
   std::unique_ptr<unsigned char[]> buffer_;
   unsigned char* begin_;
   unsigned char* end_;
-  unsigned char saved_ = 0;
   bool at_end_ = false;
   bool failed_ = false;
 };

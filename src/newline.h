@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// The first newline among the n bytes at p, or null. Log lines are short, so
+// an inline search beats a call to memchr, which is tuned for long runs.
+inline const unsigned char* find_newline(const unsigned char* p, size_t n) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i newline = _mm_set1_epi8('\n');
+  for (; i + 16 <= n; i += 16) {
+    __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    if (unsigned mask = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, newline)))
+      return p + i + __builtin_ctz(mask);
+  }
+#endif
+  return static_cast<const unsigned char*>(memchr(p + i, '\n', n - i));
+}
