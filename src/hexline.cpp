@@ -22,20 +22,24 @@ struct HexTable {
 };
 constexpr HexTable hex;
 
-bool decode_scalar(unsigned char* out, const unsigned char* line) {
+bool decode_pairs(unsigned char* out, const unsigned char* line, size_t pairs) {
   // Invalid digits have the high bits of their table value set.
-  unsigned digits = hex.value[line[0]] | hex.value[line[1]] | hex.value[line[2]] |
-                    hex.value[line[3]];
+  unsigned digits =
+      hex.value[line[0]] | hex.value[line[1]] | hex.value[line[2]] | hex.value[line[3]];
   unsigned spaces = (line[4] ^ ' ') | (line[5] ^ ' ');
-  for (int i = 0; i < 16; ++i) {
+  for (size_t i = 0; i < pairs; ++i) {
     const unsigned char* p = line + 6 + 3 * i;
     unsigned high = hex.value[p[0]];
     unsigned low = hex.value[p[1]];
     digits |= high | low;
-    if (i < 15) spaces |= p[2] ^ ' ';
+    if (i + 1 < pairs) spaces |= p[2] ^ ' ';
     out[i] = static_cast<unsigned char>(high << 4 | low);
   }
   return (digits & 0xf0) == 0 && spaces == 0;
+}
+
+bool decode_scalar(unsigned char* out, const unsigned char* line) {
+  return decode_pairs(out, line, 16);
 }
 
 // The longest piece of a line: a newline further on ends no piece of it.
@@ -49,7 +53,7 @@ template <bool (*decode_line)(unsigned char*, const unsigned char*)>
   const unsigned char* p = data;
   const unsigned char* end = data + size;
   size_t lines = 0;
-  while (lines < max_lines && static_cast<size_t>(end - p) > canonical_size &&
+  while (lines<max_lines&& static_cast<size_t>(end - p)> canonical_size &&
          decode_line(out + 16 * lines, p)) {
     const unsigned char* newline = p + canonical_size;
     if (*newline != '\n') {
@@ -106,8 +110,7 @@ struct Tables {
 };
 constexpr Tables tables;
 
-__attribute__((target("ssse3"))) bool decode_ssse3(unsigned char* out,
-                                                   const unsigned char* line) {
+__attribute__((target("ssse3"))) bool decode_ssse3(unsigned char* out, const unsigned char* line) {
   const __m128i zero_char = _mm_set1_epi8('0');
   const __m128i a_char = _mm_set1_epi8('a');
   const __m128i a_less_ten = _mm_set1_epi8('a' - 10);
@@ -132,10 +135,12 @@ __attribute__((target("ssse3"))) bool decode_ssse3(unsigned char* out,
         _mm_and_si128(is_space,
                       _mm_load_si128(reinterpret_cast<const __m128i*>(tables.space_lane[v]))));
     ok &= _mm_movemask_epi8(good);
-    high = _mm_or_si128(high, _mm_shuffle_epi8(value, _mm_load_si128(reinterpret_cast<const __m128i*>(
-                                                          tables.high[v]))));
-    low = _mm_or_si128(low, _mm_shuffle_epi8(value, _mm_load_si128(reinterpret_cast<const __m128i*>(
-                                                        tables.low[v]))));
+    high = _mm_or_si128(
+        high,
+        _mm_shuffle_epi8(value, _mm_load_si128(reinterpret_cast<const __m128i*>(tables.high[v]))));
+    low = _mm_or_si128(
+        low,
+        _mm_shuffle_epi8(value, _mm_load_si128(reinterpret_cast<const __m128i*>(tables.low[v]))));
   }
   // Values are below 16, so shifting 16-bit lanes moves no bit across bytes.
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(_mm_slli_epi16(high, 4), low));
@@ -161,23 +166,37 @@ struct WideTables {
 };
 constexpr WideTables wide;
 
-__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) bool decode_avx512(
-    unsigned char* out, const unsigned char* line) {
-  const __mmask64 whole_line = (uint64_t{1} << canonical_size) - 1;
-  __m512i c = _mm512_maskz_loadu_epi8(whole_line, line);
+// Any number of pairs: the mask keeps the load and the checks within the line.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) inline bool decode_avx512_pairs(
+    unsigned char* out, const unsigned char* line, size_t pairs) {
+  const __mmask64 within = (uint64_t{1} << short_size(pairs)) - 1;
+  __m512i c = _mm512_maskz_loadu_epi8(within, line);
   __m512i digit = _mm512_sub_epi8(c, _mm512_set1_epi8('0'));
   __m512i letter = _mm512_sub_epi8(c, _mm512_set1_epi8('a'));
   __mmask64 hex = _mm512_cmple_epu8_mask(digit, _mm512_set1_epi8(9)) |
                   _mm512_cmple_epu8_mask(letter, _mm512_set1_epi8(5));
   __mmask64 space = _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8(' '));
-  bool ok = (hex & wide.hex_lanes) == wide.hex_lanes && (space & wide.space_lanes) == wide.space_lanes;
+  uint64_t hex_lanes = wide.hex_lanes & within;
+  uint64_t space_lanes = wide.space_lanes & within;
+  bool ok = (hex & hex_lanes) == hex_lanes && (space & space_lanes) == space_lanes;
   __m512i value = _mm512_min_epu8(digit, _mm512_sub_epi8(c, _mm512_set1_epi8('a' - 10)));
   // The zero-masking forms spare GCC's headers an undefined operand it warns about.
-  __m512i pairs = _mm512_maskz_permutexvar_epi8(~uint64_t{0}, _mm512_load_si512(wide.pairs), value);
-  __m512i words = _mm512_maddubs_epi16(pairs, _mm512_set1_epi16(0x0110));
+  __m512i digits =
+      _mm512_maskz_permutexvar_epi8(~uint64_t{0}, _mm512_load_si512(wide.pairs), value);
+  __m512i words = _mm512_maddubs_epi16(digits, _mm512_set1_epi16(0x0110));
   __m256i bytes = _mm512_maskz_cvtepi16_epi8(~uint32_t{0}, words);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
   return ok;
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) bool decode_avx512(
+    unsigned char* out, const unsigned char* line) {
+  return decode_avx512_pairs(out, line, 16);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) bool decode_short_avx512(
+    unsigned char* out, const unsigned char* line, size_t pairs) {
+  return decode_avx512_pairs(out, line, pairs);
 }
 
 __attribute__((target("ssse3"))) size_t lines_ssse3(unsigned char* out, size_t max_lines,
@@ -195,23 +214,30 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) size_t lines_avx
 
 struct Decoders {
   bool (*line)(unsigned char*, const unsigned char*);
+  bool (*short_line)(unsigned char*, const unsigned char*, size_t);
   size_t (*lines)(unsigned char*, size_t, const unsigned char*, size_t, size_t*);
 };
 
 Decoders decoders_for(Level level) {
 #if defined(__x86_64__)
-  if (level == Level::Avx512) return {decode_avx512, lines_avx512};
-  if (level == Level::Ssse3) return {decode_ssse3, lines_ssse3};
+  if (level == Level::Avx512) return {decode_avx512, decode_short_avx512, lines_avx512};
+  if (level == Level::Ssse3) return {decode_ssse3, decode_pairs, lines_ssse3};
 #endif
   (void)level;
-  return {decode_scalar, lines_scalar};
+  return {decode_scalar, decode_pairs, lines_scalar};
 }
 
 Decoders current = decoders_for(best_level());
 
 }  // namespace
 
-bool decode(unsigned char* out, const unsigned char* line) { return current.line(out, line); }
+bool decode(unsigned char* out, const unsigned char* line) {
+  return current.line(out, line);
+}
+
+bool decode_short(unsigned char* out, const unsigned char* line, size_t pairs) {
+  return current.short_line(out, line, pairs);
+}
 
 size_t decode_lines(unsigned char* out, size_t max_lines, const unsigned char* data, size_t size,
                     size_t* used) {
@@ -228,6 +254,8 @@ Level best_level() {
   return Level::Scalar;
 }
 
-void use(Level level) { current = decoders_for(level); }
+void use(Level level) {
+  current = decoders_for(level);
+}
 
 }  // namespace hexline

@@ -7,72 +7,104 @@
 #include "isotime.h"
 
 const Input::Proto Input::proto_str[5] = {
-    {0, ""},
-    {15, "\"data\":{\"time\":"},
-    {4, "\"E\":"},
-    {6, "\"ts\":\""},
-    {9, ",\"time\":\""},
+    {0, ""}, {15, "\"data\":{\"time\":"}, {4, "\"E\":"}, {6, "\"ts\":\""}, {9, ",\"time\":\""},
 };
 
 namespace {
 
-bool is_blank(unsigned char c) { return c >= 1 && c <= 32; }
-bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
-bool is_hex(unsigned char c) { return is_digit(c) || (c >= 'a' && c <= 'f'); }
-unsigned hex_value(unsigned char c) { return is_digit(c) ? c - '0' : c - 'a' + 10; }
+bool is_blank(unsigned char c) {
+  return c >= 1 && c <= 32;
+}
+bool is_digit(unsigned char c) {
+  return c >= '0' && c <= '9';
+}
+bool is_hex(unsigned char c) {
+  return is_digit(c) || (c >= 'a' && c <= 'f');
+}
+unsigned hex_value(unsigned char c) {
+  return is_digit(c) ? c - '0' : c - 'a' + 10;
+}
 
 const unsigned char* skip_blanks(const unsigned char* p) {
   while (is_blank(*p)) ++p;
   return p;
 }
 
+// Place values of the digits of a number of up to 13 digits, and of the
+// first nine fraction digits of a second in nanoseconds.
+constexpr uint64_t place[14] = {1,           10,           100,           1000,          10000,
+                                100000,      1000000,      10000000,      100000000,     1000000000,
+                                10000000000, 100000000000, 1000000000000, 10000000000000};
+
 // Reads a non-negative decimal number with at most max_digits integer digits
-// into exact nanoseconds: unit is one integer unit, first the weight of the
-// first fraction digit. Fraction digits past nanosecond resolution are cut.
-bool scan_decimal(uint64_t* ns, const unsigned char* p, unsigned max_digits, uint64_t unit,
-                  uint64_t first) {
+// into exact nanoseconds: unit is one integer unit, and the fraction counts to
+// fraction_digits places, the rest being cut. Returns the end of the number,
+// or null if there is none. Each digit is weighed by its place rather than
+// folded in one after another, so that the multiplications run side by side.
+const unsigned char* scan_decimal(uint64_t* ns, const unsigned char* p, unsigned max_digits,
+                                  uint64_t unit, unsigned fraction_digits) {
   p = skip_blanks(p);
-  if (!is_digit(*p)) return false;
+  const unsigned char* start = p;
+  while (is_digit(*p)) ++p;
+  auto digits = static_cast<size_t>(p - start);
+  if (digits == 0 || digits > max_digits) return nullptr;
   uint64_t whole = 0;
-  unsigned digits = 0;
-  for (; is_digit(*p); ++p, ++digits) whole = whole * 10 + (*p - '0');
-  if (digits > max_digits) return false;
+  for (size_t i = 0; i < digits; ++i) whole += (start[i] - '0') * place[digits - 1 - i];
   uint64_t value = whole * unit;
   if (*p == '.') {
-    for (uint64_t w = first; is_digit(*++p); w /= 10) value += (*p - '0') * w;
+    const unsigned char* fraction = ++p;
+    while (is_digit(*p)) ++p;
+    auto counted = static_cast<size_t>(p - fraction);
+    if (counted > fraction_digits) counted = fraction_digits;
+    for (size_t i = 0; i < counted; ++i)
+      value += (fraction[i] - '0') * place[fraction_digits - 1 - i];
   }
   *ns = value;
-  return true;
+  return p;
 }
 
-bool scan_seconds(uint64_t* ns, const unsigned char* p) {
-  return scan_decimal(ns, p, 10, 1000000000, 100000000);
+const unsigned char* scan_seconds(uint64_t* ns, const unsigned char* p) {
+  return scan_decimal(ns, p, 10, 1000000000, 9);
 }
 
-bool scan_milliseconds(uint64_t* ns, const unsigned char* p) {
-  return scan_decimal(ns, p, 13, 1000000, 100000);
+const unsigned char* scan_milliseconds(uint64_t* ns, const unsigned char* p) {
+  return scan_decimal(ns, p, 13, 1000000, 6);
 }
 
 }  // namespace
 
 bool Input::parse_hex_header(uint64_t* ts, const unsigned char* line) {
-  for (const unsigned char* p = line; *p && *p != '\n'; ++p) {
+  // Up to its end the line holds only digits and points, unless it starts
+  // with a newline; the number is read from its start, past any blanks.
+  if (!is_digit(line[0])) return line[0] == '\n' && scan_seconds(ts, line) != nullptr;
+  uint64_t value;
+  const unsigned char* p = scan_seconds(&value, line);
+  if (p == nullptr) return false;
+  for (; *p && *p != '\n'; ++p) {
     if (!is_digit(*p) && *p != '.') return false;
   }
-  return scan_seconds(ts, line);
+  *ts = value;
+  return true;
 }
 
 uint64_t Input::parse_payload_header(const unsigned char* line) {
   static const char title[] = "Decompressed payload (";
   const char* text = reinterpret_cast<const char*>(line);
-  if (strncmp(text, title, sizeof title - 1) != 0) return 0;
+  if (text[0] != title[0] || strncmp(text, title, sizeof title - 1) != 0) return 0;
+  const unsigned char* count = line + sizeof title - 1;
+  // Up to 19 plain digits cannot overflow, and strtoul would read them alike.
+  uint64_t value = 0;
+  int digits = 0;
+  for (; digits < 20 && is_digit(count[digits]); ++digits)
+    value = value * 10 + (count[digits] - '0');
+  if (digits > 0 && digits < 20) return value;
   return strtoul(text + sizeof title - 1, nullptr, 10);
 }
 
 bool Input::parse_payload(const unsigned char* line) {
   const unsigned char* p = skip_blanks(line);
   if (!is_hex(p[0]) || !is_hex(p[1]) || !is_hex(p[2]) || !is_hex(p[3])) return false;
-  if (remaining == 0 || strlen(reinterpret_cast<const char*>(line)) < 8) return false;
+  if (remaining == 0 || memchr(line, 0, 8) != nullptr) return false;
   const unsigned char* pairs = p + 4;
   if (line[4] != ' ' || line[5] != ' ') {
     // Dump tools widen the offset column past four digits once a payload
@@ -122,14 +154,17 @@ bool Input::parse(uint64_t* pair, const unsigned char* line) {
 }
 
 bool Input::parse(uint64_t* pair, const unsigned char* line, size_t size) {
-  if (state == InPayload && remaining >= 16 && size >= hexline::canonical_size) {
-    size_t old = payload.size();
-    payload.resize(old + 16);
-    if (hexline::decode(reinterpret_cast<unsigned char*>(&payload[old]), line)) {
-      remaining -= 16;
+  if (state == InPayload) {
+    unsigned char bytes[16];
+    size_t pairs = remaining < 16 ? remaining : 16;
+    bool canonical = pairs == 16 ? size >= hexline::canonical_size && hexline::decode(bytes, line)
+                                 : size >= hexline::short_size(pairs) &&
+                                       hexline::decode_short(bytes, line, pairs);
+    if (canonical) {
+      payload.append(reinterpret_cast<const char*>(bytes), pairs);
+      remaining -= pairs;
       return remaining == 0 && complete_payload(pair);
     }
-    payload.resize(old);
   }
   // Pieces are at most 19,999 bytes, as fgets cuts them.
   if (size >= sizeof text_) size = sizeof text_ - 1;
@@ -180,10 +215,10 @@ bool Input::parse_app_ts(uint64_t* ts, const char* value, Mode mode) {
   const unsigned char* text = reinterpret_cast<const unsigned char*>(value);
   switch (mode) {
     case DataTimeSeconds:
-      return scan_seconds(ts, text);
+      return scan_seconds(ts, text) != nullptr;
     case EMilliseconds:
     case TsMilliseconds:
-      return scan_milliseconds(ts, text);
+      return scan_milliseconds(ts, text) != nullptr;
     case TimeIso8601:
       return isotime::parse(ts, value);
     case Undetected:

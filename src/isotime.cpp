@@ -18,7 +18,9 @@ bool digits(const char*& p, int width, unsigned* value) {
   return true;
 }
 
-bool expect(const char*& p, char c) { return *p++ == c; }
+bool expect(const char*& p, char c) {
+  return *p++ == c;
+}
 
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
 int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
@@ -60,8 +62,8 @@ bool parse(uint64_t* ns, const char* text) {
 
 bool parse_scanf(uint64_t* ns, const char* text) {
   unsigned year, month, day, hour, minute, second, micros;
-  if (sscanf(text, "%04u-%u-%uT%02u:%02u:%02u.%06uZ", &year, &month, &day, &hour, &minute,
-             &second, &micros) < 7)
+  if (sscanf(text, "%04u-%u-%uT%02u:%02u:%02u.%06uZ", &year, &month, &day, &hour, &minute, &second,
+             &micros) < 7)
     return false;
   // Out-of-range fields are normalised by timegm, as senders have always relied on.
   struct tm tm = {};

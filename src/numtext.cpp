@@ -15,12 +15,25 @@ constexpr char digit_pairs[] =
     "8081828384858687888990919293949596979899";
 
 // Writes exactly width digits of v, zero-padded, right to left from end.
-void put_digits(char* end, uint64_t v, int width) {
+void put_digits(char* end, uint32_t v, int width) {
   for (; width >= 2; width -= 2, v /= 100) {
     end -= 2;
     memcpy(end, digit_pairs + 2 * (v % 100), 2);
   }
   if (width) *--end = static_cast<char>('0' + v % 10);
+}
+
+// Writes the eight digits of v < 10^8, zero-padded, splitting it into halves,
+// quarters and digits in the lanes of one 64-bit word (little-endian).
+void put_eight(char* out, uint32_t v) {
+  uint64_t lanes = v / 10000 | uint64_t{v % 10000} << 32;
+  uint64_t high = (lanes * 10486 >> 20) & 0x0000007f0000007f;  // each lane / 100
+  lanes = high | (lanes - high * 100) << 16;
+  high = (lanes * 103 >> 10) & 0x000f000f000f000f;  // each lane / 10
+  lanes = high | (lanes - high * 10) << 8;
+  lanes += 0x3030303030303030;
+  if constexpr (std::endian::native == std::endian::big) lanes = __builtin_bswap64(lanes);
+  memcpy(out, &lanes, 8);
 }
 
 constexpr auto powers_of_ten = [] {
@@ -35,12 +48,27 @@ int digit_count(uint64_t v) {
   return guess + ((v | 1) >= powers_of_ten[guess]);
 }
 
-}  // namespace
-
-char* u64(char* out, uint64_t v) {
+// Writes v < 10^8 without leading zeros.
+char* put_short(char* out, uint32_t v) {
   int n = digit_count(v);
   put_digits(out + n, v, n);
   return out + n;
+}
+
+}  // namespace
+
+char* u64(char* out, uint64_t v) {
+  if (v < 100000000) return put_short(out, static_cast<uint32_t>(v));
+  uint64_t high = v / 100000000;
+  if (high < 100000000) {
+    out = put_short(out, static_cast<uint32_t>(high));
+  } else {
+    out = put_short(out, static_cast<uint32_t>(high / 100000000));
+    put_eight(out, static_cast<uint32_t>(high % 100000000));
+    out += 8;
+  }
+  put_eight(out, static_cast<uint32_t>(v % 100000000));
+  return out + 8;
 }
 
 char* latency(char* out, int64_t d) {
@@ -64,7 +92,7 @@ char* latency(char* out, int64_t d) {
   }
   out = u64(out, micros / 1000000);
   *out = '.';
-  put_digits(out + 7, micros % 1000000, 6);
+  put_digits(out + 7, static_cast<uint32_t>(micros % 1000000), 6);
   return out + 7;
 }
 

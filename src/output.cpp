@@ -1,5 +1,7 @@
 #include "output.h"
 
+#include <unistd.h>
+
 #include "numtext.h"
 
 void Output::output(const uint64_t* pair) {
@@ -13,7 +15,9 @@ void Output::output(const uint64_t* pair) {
             static_cast<long long>(latency), static_cast<unsigned long long>(receive),
             static_cast<unsigned long long>(application));
   }
-  char text[64];
+  // Room for the longest line: two 20-digit times and a latency of 21 characters.
+  if (sizeof buffer_ - used_ < 64) write_out();
+  char* text = buffer_ + used_;
   char* end = text;
   if (format == 1) {
     end = numtext::latency(end, latency);
@@ -27,7 +31,17 @@ void Output::output(const uint64_t* pair) {
     }
   }
   *end++ = '\n';
-  fwrite(text, 1, end - text, file);
+  used_ = end - buffer_;
+  if (interactive_ < 0) interactive_ = isatty(fileno(file));
+  if (interactive_) write_out();
 }
 
-bool Output::flush() { return fflush(file) == 0 && !ferror(file); }
+bool Output::write_out() {
+  bool ok = fwrite(buffer_, 1, used_, file) == used_;
+  used_ = 0;
+  return ok && fflush(file) == 0;
+}
+
+bool Output::flush() {
+  return write_out() && !ferror(file);
+}

@@ -17,4 +17,13 @@ class Output {
 
   // Flushes the destination; false if any write to it has failed.
   bool flush();
+
+ private:
+  bool write_out();
+
+  // Lines are gathered here and written in large blocks, or one at a time to a
+  // terminal, as stdio would.
+  char buffer_[1 << 16];
+  size_t used_ = 0;
+  int interactive_ = -1;
 };

@@ -7,7 +7,6 @@
 
 #include "newline.h"
 
-
 Reader::Reader(FILE* file, size_t block)
     : fd_(fileno(file)),
       block_(block),
@@ -71,4 +70,6 @@ void Reader::buffered(const unsigned char** data, size_t* size) const {
   *size = end_ - begin_;
 }
 
-void Reader::consume(size_t size) { begin_ += size; }
+void Reader::consume(size_t size) {
+  begin_ += size;
+}

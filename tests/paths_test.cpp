@@ -96,9 +96,9 @@ TEST(Reader, ReadErrorEndsTheStream) {
   fclose(directory);
 }
 
-bool canonical_shape(const std::string& line) {
+bool canonical_shape(const std::string& line, size_t pairs) {
   const std::string shape = "hhhh  hh hh hh hh hh hh hh hh hh hh hh hh hh hh hh hh";
-  for (size_t i = 0; i < shape.size(); ++i) {
+  for (size_t i = 0; i < hexline::short_size(pairs); ++i) {
     char c = line[i];
     bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
     if (shape[i] == 'h' ? !hex : c != ' ') return false;
@@ -106,35 +106,40 @@ bool canonical_shape(const std::string& line) {
   return true;
 }
 
-// Decoding of one line by the plain rules and by each level, with 16 bytes expected.
+// One dump line of 1 to 16 pairs, decoded by the plain rules and by each level,
+// with every position replaced by each boundary byte in turn.
 TEST(HexLine, EveryPositionAgainstBoundaryBytes) {
-  const std::string canonical = "00a0  7b 22 45 22 3a 31 37 30 30 30 30 30 30 30 30 31";
+  const std::string full = "00a0  7b 22 45 22 3a 31 37 30 30 30 30 30 30 30 30 31";
   const unsigned char probes[] = {0,   '\t', '\n', ' ', '/', '0', '9', ':', '@', 'A',
                                   'F', 'G',  '`',  'a', 'f', 'g', 127, 128, 0xb0, 255};
-  std::vector<std::string> lines = {canonical + "\n", canonical + "   {\"E\":17000000001\n",
-                                    canonical};
-  for (size_t pos = 0; pos < canonical.size(); ++pos) {
-    for (unsigned char probe : probes) {
-      std::string line = canonical + "\n";
-      line[pos] = static_cast<char>(probe);
-      lines.push_back(line);
+  for (size_t pairs = 1; pairs <= 16; ++pairs) {
+    const std::string canonical = full.substr(0, hexline::short_size(pairs));
+    std::vector<std::string> lines = {canonical + "\n", canonical + "   {\"E\":17000000001\n",
+                                      canonical + " 00\n", canonical};
+    for (size_t pos = 0; pos < canonical.size(); ++pos) {
+      for (unsigned char probe : probes) {
+        std::string line = canonical + "\n";
+        line[pos] = static_cast<char>(probe);
+        lines.push_back(line);
+      }
     }
-  }
-  for (const std::string& line : lines) {
-    Input plain;
-    plain.remaining = 16;
-    // Copy up to the first NUL, as the decoder sees the text.
-    std::string text(line.c_str());
-    bool plain_ok = plain.parse_payload(bytes(text)) && plain.payload.size() == 16;
-    for (hexline::Level level : levels()) {
-      hexline::use(level);
-      unsigned char out[16];
-      bool fast_ok = hexline::decode(out, bytes(line));
-      // Exactly the canonical shape goes the fast way, and it decodes as the plain rules do.
-      EXPECT_EQ(fast_ok, canonical_shape(line)) << line;
-      if (fast_ok) {
-        EXPECT_TRUE(plain_ok) << line;
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 16), plain.payload) << line;
+    for (const std::string& line : lines) {
+      Input plain;
+      plain.remaining = pairs;
+      // The plain rules see the text up to the first NUL.
+      std::string text(line.c_str());
+      bool plain_ok = plain.parse_payload(bytes(text)) && plain.payload.size() == pairs;
+      for (hexline::Level level : levels()) {
+        hexline::use(level);
+        unsigned char out[16];
+        bool fast_ok = pairs == 16 ? hexline::decode(out, bytes(line))
+                                   : hexline::decode_short(out, bytes(line), pairs);
+        // Exactly the canonical shape goes the fast way, and it decodes as the plain rules do.
+        EXPECT_EQ(fast_ok, canonical_shape(line, pairs)) << line;
+        if (fast_ok) {
+          EXPECT_TRUE(plain_ok) << line;
+          EXPECT_EQ(std::string(reinterpret_cast<char*>(out), pairs), plain.payload) << line;
+        }
       }
     }
   }
