@@ -72,7 +72,7 @@ const unsigned char* scan_decimal(uint64_t* ns, const unsigned char* p, unsigned
     while (is_digit(*p)) ++p;
     auto counted = static_cast<size_t>(p - fraction);
     if (counted > fraction_digits) counted = fraction_digits;
-    value += digits_value(fraction, counted) * place[fraction_digits - counted];
+    if (counted > 0) value += digits_value(fraction, counted) * place[fraction_digits - counted];
   }
   *ns = value;
   return p;

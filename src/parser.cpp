@@ -11,7 +11,7 @@ int Parser::parse() {
     fputs("Destination file can't be opened\n", stderr);
     return 1;
   }
-  Reader reader(input.file);
+  Reader reader(input.file, block);
   uint64_t pair[2];
   const unsigned char* line;
   size_t size;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include "input.h"
 #include "output.h"
 
@@ -11,6 +13,8 @@ class Parser {
   Input input;
   // Printer to the destination.
   Output output;
+  // Bytes read from the source at a time.
+  size_t block = size_t{1} << 17;
 
   // Runs over the whole source; the exit status, 0 after a complete pass.
   int parse();

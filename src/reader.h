@@ -12,7 +12,7 @@ class Reader {
   static constexpr size_t piece_limit = 19999;
 
   // Reads the descriptor of file from its current offset, block bytes at a time.
-  explicit Reader(FILE* file, size_t block = size_t{1} << 17);
+  Reader(FILE* file, size_t block);
 
   // Sets text and size to the next piece, valid until the next call; false at the
   // end of the stream or on a read error. The piece is not NUL-terminated.
