@@ -158,7 +158,7 @@ struct WideTables {
       if (shape[pos] == 'h') hex_lanes |= uint64_t{1} << pos;
       if (shape[pos] == ' ') space_lanes |= uint64_t{1} << pos;
     }
-    for (int i = 0; i < 16; ++i) {
+    for (size_t i = 0; i < 16; ++i) {
       pairs[2 * i] = static_cast<unsigned char>(6 + 3 * i);
       pairs[2 * i + 1] = static_cast<unsigned char>(7 + 3 * i);
     }
@@ -173,12 +173,12 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) inline bool deco
   __m512i c = _mm512_maskz_loadu_epi8(within, line);
   __m512i digit = _mm512_sub_epi8(c, _mm512_set1_epi8('0'));
   __m512i letter = _mm512_sub_epi8(c, _mm512_set1_epi8('a'));
-  __mmask64 hex = _mm512_cmple_epu8_mask(digit, _mm512_set1_epi8(9)) |
-                  _mm512_cmple_epu8_mask(letter, _mm512_set1_epi8(5));
+  __mmask64 is_hex = _mm512_cmple_epu8_mask(digit, _mm512_set1_epi8(9)) |
+                     _mm512_cmple_epu8_mask(letter, _mm512_set1_epi8(5));
   __mmask64 space = _mm512_cmpeq_epi8_mask(c, _mm512_set1_epi8(' '));
   uint64_t hex_lanes = wide.hex_lanes & within;
   uint64_t space_lanes = wide.space_lanes & within;
-  bool ok = (hex & hex_lanes) == hex_lanes && (space & space_lanes) == space_lanes;
+  bool ok = (is_hex & hex_lanes) == hex_lanes && (space & space_lanes) == space_lanes;
   __m512i value = _mm512_min_epu8(digit, _mm512_sub_epi8(c, _mm512_set1_epi8('a' - 10)));
   // The zero-masking forms spare GCC's headers an undefined operand it warns about.
   __m512i digits =

@@ -1,8 +1,10 @@
 #include "input.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "hexline.h"
 #include "isotime.h"
@@ -171,11 +173,10 @@ bool Input::parse(uint64_t* pair, const unsigned char* line) {
 bool Input::parse(uint64_t* pair, const unsigned char* line, size_t size) {
   if (state == InPayload) {
     unsigned char bytes[16];
-    size_t pairs = remaining < 16 ? remaining : 16;
-    bool canonical = pairs == 16 ? size >= hexline::canonical_size && hexline::decode(bytes, line)
-                                 : size >= hexline::short_size(pairs) &&
-                                       hexline::decode_short(bytes, line, pairs);
-    if (canonical) {
+    bool last = remaining < 16;
+    size_t pairs = last ? remaining : 16;
+    if (size >= hexline::short_size(pairs) &&
+        (last ? hexline::decode_short(bytes, line, pairs) : hexline::decode(bytes, line))) {
       payload.append(reinterpret_cast<const char*>(bytes), pairs);
       remaining -= pairs;
       return remaining == 0 && complete_payload(pair);
@@ -250,11 +251,10 @@ bool Input::parse_app_ts(uint64_t* ts, const unsigned char* payload, Mode mode) 
 
 bool Input::parse_app_ts(uint64_t* ts, const unsigned char* payload) {
   if (mode != Undetected) return parse_app_ts(ts, payload, mode);
-  for (Mode m : {TimeIso8601, DataTimeSeconds, EMilliseconds, TsMilliseconds}) {
-    if (parse_app_ts(ts, payload, m)) {
-      mode = m;
-      return true;
-    }
-  }
-  return false;
+  static constexpr Mode order[] = {TimeIso8601, DataTimeSeconds, EMilliseconds, TsMilliseconds};
+  const Mode* found = std::find_if(std::begin(order), std::end(order),
+                                   [&](Mode m) { return parse_app_ts(ts, payload, m); });
+  if (found == std::end(order)) return false;
+  mode = *found;
+  return true;
 }

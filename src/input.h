@@ -72,5 +72,5 @@ class Input {
   bool complete_payload(uint64_t* pair);
 
   // A NUL-terminated copy of a line that the line rules must read.
-  unsigned char text_[20000];
+  unsigned char text_[20000] = {};
 };

@@ -24,7 +24,7 @@ bool expect(const char*& p, char c) {
 
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
 int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
+  if (m <= 2) --y;
   int64_t era = (y >= 0 ? y : y - 399) / 400;
   auto yoe = static_cast<unsigned>(y - era * 400);
   unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
@@ -47,7 +47,8 @@ bool parse_canonical(uint64_t* ns, const char* p) {
   for (; n < 6 && static_cast<unsigned>(static_cast<unsigned char>(p[n]) - '0') <= 9; ++n)
     micros = micros * 10 + (p[n] - '0');
   if (n == 0) return false;
-  int64_t seconds = days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  int64_t seconds = days_from_civil(year, month, day) * 86400 + int64_t{hour} * 3600 +
+                    int64_t{minute} * 60 + second;
   // timegm's -1 means failure, even for the second before the epoch.
   if (seconds == -1) return false;
   *ns = static_cast<uint64_t>(seconds) * 1000000000 + uint64_t{micros} * 1000;

@@ -55,5 +55,7 @@ int main(int argc, char** argv) {
     if (parser.input.file != nullptr)
       parser.output.file = open_destination(paths[count - 1], parser.input.file);
   }
+  // The streams are closed by the end of the process.
+  // cppcheck-suppress memleak
   return parser.parse();
 }

@@ -18,7 +18,7 @@ constexpr char digit_pairs[] =
 void put_digits(char* end, uint32_t v, int width) {
   for (; width >= 2; width -= 2, v /= 100) {
     end -= 2;
-    memcpy(end, digit_pairs + 2 * (v % 100), 2);
+    memcpy(end, digit_pairs + size_t{2} * (v % 100), 2);
   }
   if (width) *--end = static_cast<char>('0' + v % 10);
 }
@@ -36,16 +36,22 @@ void put_eight(char* out, uint32_t v) {
   memcpy(out, &lanes, 8);
 }
 
-constexpr auto powers_of_ten = [] {
-  std::array<uint64_t, 20> powers{1};
-  for (size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+constexpr std::array<uint64_t, 20> make_powers_of_ten() {
+  std::array<uint64_t, 20> powers{};
+  uint64_t power = 1;
+  for (uint64_t& p : powers) {
+    p = power;
+    power *= 10;
+  }
   return powers;
-}();
+}
+
+constexpr std::array<uint64_t, 20> powers_of_ten = make_powers_of_ten();
 
 int digit_count(uint64_t v) {
   // 1233 / 4096 is just above log10(2): a guess from the bit length, then one correction.
-  int guess = std::bit_width(v | 1) * 1233 >> 12;
-  return guess + ((v | 1) >= powers_of_ten[guess]);
+  int guess = static_cast<int>(std::bit_width(v | 1) * 1233 >> 12);
+  return (v | 1) >= powers_of_ten[guess] ? guess + 1 : guess;
 }
 
 // Writes v < 10^8 without leading zeros.

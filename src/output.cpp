@@ -43,5 +43,5 @@ bool Output::write_out() {
 }
 
 bool Output::flush() {
-  return write_out() && !ferror(file);
+  return write_out() && ferror(file) == 0;
 }

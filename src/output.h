@@ -23,7 +23,7 @@ class Output {
 
   // Lines are gathered here and written in large blocks, or one at a time to a
   // terminal, as stdio would.
-  char buffer_[1 << 16];
+  char buffer_[1 << 16] = {};
   size_t used_ = 0;
   int interactive_ = -1;
 };
