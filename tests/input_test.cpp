@@ -64,7 +64,8 @@ TEST(PayloadHeader, CountAfterTitle) {
       {" Decompressed payload (19 bytes)\n", 0},
       {"decompressed payload (19 bytes)\n", 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(Input::parse_payload_header(bytes(c.line)), c.count) << c.line;
+  for (const Case& c : cases)
+    EXPECT_EQ(Input::parse_payload_header(bytes(c.line)), c.count) << c.line;
 }
 
 TEST(HexLine, ShapesAndCounts) {
@@ -172,8 +173,8 @@ TEST(Records, StateMachine) {
        "0000  7b 22 45 22 3a 31 37 30 30 30 30 30 30 30 30 31\n0010  32 33 7d\n",
        pair123, ""},
       {"printable column", record("1700000000.15", e123, true), pair123, ""},
-      {"second timestamp replaces the first",
-       "1600000000\n" + record("1700000000.15", e123), pair123, ""},
+      {"second timestamp replaces the first", "1600000000\n" + record("1700000000.15", e123),
+       pair123, ""},
       {"header before any timestamp", payload(e123) + record("1700000000.15", e123), pair123, ""},
       {"zero-byte header ignored",
        "1700000000.15\nDecompressed payload (0 bytes)\n" + payload(e123), pair123, ""},
@@ -200,10 +201,9 @@ TEST(Records, StateMachine) {
            payload(e123) + "1700000000.15\n" + payload(e123),
        pair123, malformed + "WARNING: Discarded payload with 16 bytes!!\n"},
       {"header announcing 2^64-1 bytes",
-       "1700000000.15\nDecompressed payload (-1 bytes)\n" + logtext::dump(forty)[0] + "end\n",
-       "", malformed},
-      {"payload without a time", record("1700000000.15", "{\"x\":1}") + payload(e123), pair123,
-       ""},
+       "1700000000.15\nDecompressed payload (-1 bytes)\n" + logtext::dump(forty)[0] + "end\n", "",
+       malformed},
+      {"payload without a time", record("1700000000.15", "{\"x\":1}") + payload(e123), pair123, ""},
       {"carriage returns",
        "1700000000.15\r\nDecompressed payload (19 bytes)\r\n"
        "0000  7b 22 45 22 3a 31 37 30 30 30 30 30 30 30 30 31\r\n0010  32 33 7d\r\n",
@@ -235,8 +235,8 @@ TEST(ApplicationTime, FormatsAndDetection) {
        M::TimeIso8601},
       {M::Undetected, "{\"a\":1,\"time\":\"2023-11-14T22:13:20.5Z\"}", 1700000000000005000,
        M::TimeIso8601},
-      {M::Undetected, "{\"a\":1,\"time\":\"2023-11-14T22:13:20.1234567Z\"}",
-       1700000000123456000, M::TimeIso8601},
+      {M::Undetected, "{\"a\":1,\"time\":\"2023-11-14T22:13:20.1234567Z\"}", 1700000000123456000,
+       M::TimeIso8601},
       {M::Undetected, "{\"a\":1,\"time\":\"2023-11-14T22:13:20Z\"}", kNoValue, M::Undetected},
       {M::Undetected, "{\"time\":\"2023-11-14T22:13:20.123456Z\"}", kNoValue, M::Undetected},
       {M::Undetected, "{\"a\":1,\"time\":\"2023-11-14T22:13:20.123456\"}", 1700000000123456000,
@@ -257,8 +257,7 @@ TEST(ApplicationTime, FormatsAndDetection) {
       {M::Undetected, "{\"E\":17000000001234}", kNoValue, M::Undetected},
       {M::Undetected, "{\"E\":\"1700000000123\"}", kNoValue, M::Undetected},
       {M::Undetected, "{\"ts\":\"1700000000123.456\"}", 1700000000123456000, M::TsMilliseconds},
-      {M::Undetected, "{\"ts\":\"1700000000123.4567899\"}", 1700000000123456789,
-       M::TsMilliseconds},
+      {M::Undetected, "{\"ts\":\"1700000000123.4567899\"}", 1700000000123456789, M::TsMilliseconds},
       {M::Undetected, "{\"E\":1700000000123,\"time\":\"2023-11-14T22:13:20.123456Z\"}",
        1700000000123456000, M::TimeIso8601},
       // The first key match decides: a later, valid E is not tried.
@@ -297,10 +296,9 @@ TEST(ApplicationTime, ValueInModeAndKeys) {
 
 TEST(ApplicationTime, ModeIsFixedByFirstSuccess) {
   using logtext::record;
-  std::string log = record("1700000000.15", "{\"x\":1}") +
-                    record("1700000000.15", "{\"ts\":\"1700000000100\"}") +
-                    record("1700000000.15", e123) +
-                    record("1700000000.15", "{\"ts\":\"1700000000123\"}");
+  std::string log =
+      record("1700000000.15", "{\"x\":1}") + record("1700000000.15", "{\"ts\":\"1700000000100\"}") +
+      record("1700000000.15", e123) + record("1700000000.15", "{\"ts\":\"1700000000123\"}");
   Outcome out = decode(logtext::lines(log));
   EXPECT_EQ(out.pairs, "1700000000100000000 1700000000150000000\n" + pair123);
   EXPECT_EQ(out.mode, Input::TsMilliseconds);

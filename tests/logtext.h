@@ -42,8 +42,7 @@ inline std::string payload(const std::string& json, bool ascii = false) {
 }
 
 // A receive-time line followed by one payload.
-inline std::string record(const std::string& receive, const std::string& json,
-                          bool ascii = false) {
+inline std::string record(const std::string& receive, const std::string& json, bool ascii = false) {
   return receive + "\n" + payload(json, ascii);
 }
 

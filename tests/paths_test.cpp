@@ -65,8 +65,8 @@ std::vector<std::string> reader_texts(const std::string& text, size_t block) {
 
 // Logs whose lines sit on every boundary of the 20,000-byte buffer.
 std::vector<std::string> boundary_logs() {
-  std::vector<std::string> logs = {"", "\n", "\n\n", "x", "x\n", std::string(1, '\0'),
-                                   std::string("a\0b\nc\0", 6)};
+  std::vector<std::string> logs = {
+      "", "\n", "\n\n", "x", "x\n", std::string(1, '\0'), std::string("a\0b\nc\0", 6)};
   for (size_t n : {19997, 19998, 19999, 20000, 20001, 39998, 39999, 40000}) {
     std::string line(n, 'a');
     logs.push_back(line);
@@ -111,7 +111,7 @@ bool canonical_shape(const std::string& line, size_t pairs) {
 // with every position replaced by each boundary byte in turn.
 TEST(HexLine, EveryPositionAgainstBoundaryBytes) {
   const std::string full = "00a0  7b 22 45 22 3a 31 37 30 30 30 30 30 30 30 30 31";
-  const unsigned char probes[] = {0,   '\t', '\n', ' ', '/', '0', '9', ':', '@', 'A',
+  const unsigned char probes[] = {0,   '\t', '\n', ' ', '/', '0', '9', ':', '@',  'A',
                                   'F', 'G',  '`',  'a', 'f', 'g', 127, 128, 0xb0, 255};
   for (size_t pairs = 1; pairs <= 16; ++pairs) {
     const std::string canonical = full.substr(0, hexline::short_size(pairs));
@@ -147,6 +147,66 @@ TEST(HexLine, EveryPositionAgainstBoundaryBytes) {
   hexline::use(hexline::best_level());
 }
 
+// The decimal scan as first written, one digit after another, for the number
+// readers that take digits eight at a time.
+bool reference_scan(uint64_t* ns, const char* p, unsigned max_digits, uint64_t unit,
+                    uint64_t first) {
+  while (*p >= 1 && *p <= 32) ++p;
+  if (*p < '0' || *p > '9') return false;
+  uint64_t whole = 0;
+  unsigned digits = 0;
+  for (; *p >= '0' && *p <= '9'; ++p, ++digits) whole = whole * 10 + (*p - '0');
+  if (digits > max_digits) return false;
+  uint64_t value = whole * unit;
+  if (*p == '.') {
+    for (uint64_t w = first; *++p >= '0' && *p <= '9'; w /= 10) value += (*p - '0') * w;
+  }
+  *ns = value;
+  return true;
+}
+
+bool reference_timestamp(uint64_t* ns, const char* line) {
+  if (*line != 0 && *line != '\n') {
+    for (const char* p = line; *p && *p != '\n'; ++p) {
+      if ((*p < '0' || *p > '9') && *p != '.') return false;
+    }
+  }
+  return reference_scan(ns, line, 10, 1000000000, 100000000);
+}
+
+// Receive-time lines and millisecond values of every length, with every
+// position replaced by each boundary byte in turn.
+TEST(DecimalScan, EveryPositionAgainstBoundaryBytes) {
+  const char probes[] = {'\0', '\t', '\n', '\r', ' ', '+', '-', '.', '/', '0', '5', '9', ':', 'a'};
+  const std::string whole_digits = "98765432109876", fraction_digits = "123456789012";
+  std::vector<std::string> numbers;
+  for (size_t whole = 1; whole <= whole_digits.size(); ++whole) {
+    numbers.push_back(whole_digits.substr(0, whole));
+    for (size_t fraction = 0; fraction <= fraction_digits.size(); ++fraction) {
+      numbers.push_back(numbers.back().substr(0, whole) + '.');
+      numbers.back().append(fraction_digits, 0, fraction);
+    }
+  }
+  for (const std::string& number : numbers) {
+    for (size_t pos = 0; pos <= number.size(); ++pos) {
+      for (char probe : probes) {
+        std::string text = number + "\n";
+        text[pos] = probe;
+        uint64_t fast = 1, slow = 1;
+        ASSERT_EQ(Input::parse_hex_header(&fast, bytes(text)),
+                  reference_timestamp(&slow, text.c_str()))
+            << text;
+        ASSERT_EQ(fast, slow) << text;
+        fast = slow = 1;
+        ASSERT_EQ(Input::parse_app_ts(&fast, text.c_str(), Input::EMilliseconds),
+                  reference_scan(&slow, text.c_str(), 13, 1000000, 100000))
+            << text;
+        ASSERT_EQ(fast, slow) << text;
+      }
+    }
+  }
+}
+
 TEST(IsoTime, CommonShapeMatchesScanf) {
   std::mt19937_64 random(3);
   auto two = [&](unsigned limit) {
@@ -154,14 +214,13 @@ TEST(IsoTime, CommonShapeMatchesScanf) {
     snprintf(t, sizeof t, "%02u", static_cast<unsigned>(random() % limit));
     return std::string(t);
   };
-  std::vector<std::string> texts = {"1969-12-31T23:59:59.000000Z", "1970-01-01T00:00:00.0Z",
-                                    "0000-01-01T00:00:00.1Z",      "9999-12-31T23:59:59.999999Z",
-                                    "2024-02-29T12:00:00.5Z",      "2023-02-31T12:00:00.5Z",
-                                    "2023-00-10T12:00:00.5Z",      "2023-13-10T12:00:00.5Z",
-                                    "2023-11-14T24:00:00.5Z",      "2023-11-14T22:60:00.5Z",
-                                    "2023-11-14T22:13:60.5Z",      "2023-11-14T22:13:20.Z",
-                                    "2023-11-14T22:13:20. 5Z",     "2023-11-14T22:13:20.-5Z",
-                                    "2023-1-14T22:13:20.5Z",       "2023-11-14T22:13:20.1234567"};
+  std::vector<std::string> texts = {
+      "1969-12-31T23:59:59.000000Z", "1970-01-01T00:00:00.0Z",  "0000-01-01T00:00:00.1Z",
+      "9999-12-31T23:59:59.999999Z", "2024-02-29T12:00:00.5Z",  "2023-02-31T12:00:00.5Z",
+      "2023-00-10T12:00:00.5Z",      "2023-13-10T12:00:00.5Z",  "2023-11-14T24:00:00.5Z",
+      "2023-11-14T22:60:00.5Z",      "2023-11-14T22:13:60.5Z",  "2023-11-14T22:13:20.Z",
+      "2023-11-14T22:13:20. 5Z",     "2023-11-14T22:13:20.-5Z", "2023-1-14T22:13:20.5Z",
+      "2023-11-14T22:13:20.1234567"};
   for (int i = 0; i < 200000; ++i) {
     char year[8];
     snprintf(year, sizeof year, "%04u", static_cast<unsigned>(random() % 10000));
