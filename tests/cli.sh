@@ -29,19 +29,22 @@ t() {
     printf -- "$want_err" > .want_err
     ok=1
     if [ "$want_out" != "*" ] && ! cmp -s .stdout .want_out; then
-      echo "FAIL: $name: stdout"; diff <(od -c .want_out) <(od -c .stdout) | head -20; ok=0
+      echo "  stdout differs:"; diff <(od -c .want_out) <(od -c .stdout) | head -20; ok=0
     fi
     if [ "$want_err" != "*" ] && ! cmp -s .stderr .want_err; then
-      echo "FAIL: $name: stderr"; diff <(od -c .want_err) <(od -c .stderr) | head -20; ok=0
+      echo "  stderr differs:"; diff <(od -c .want_err) <(od -c .stderr) | head -20; ok=0
     fi
     if [ "$(cat .status)" != "$want_status" ]; then
-      echo "FAIL: $name: status $(cat .status), want $want_status"; ok=0
+      echo "  status $(cat .status), want $want_status"; ok=0
     fi
     if [ -n "$after" ] && ! eval "$after"; then
-      echo "FAIL: $name: after: $after"; ok=0
+      echo "  after: $after"; ok=0
     fi
     [ $ok = 1 ]
-  ) || failed=$((failed + 1))
+  ) || {
+    failed=$((failed + 1))
+    echo "FAIL: $name"
+  }
 }
 
 ts='1700000000.15\n'
@@ -151,7 +154,7 @@ t "timestamps without payloads" "seq -f '1700000000.%g' 1 100000 > stamps; print
   "< stamps" "" "$pair" "" 0 ""
 t "the source is a directory" "" ". out" "" "" 'Source file can'"'"'t be read\n' 1 "[ -e out ]"
 t "closed pipe ends quietly" "yes '$rec' | head -n 400000 | tr -d '\\n' | sed 's/\\\\n/\\n/g' > many" \
-  "< /dev/null; \"\$caplat\" < many | head -c 20; exit \"\${PIPESTATUS[0]}\"" "" "1700000000123000000 " "" 141 ""
+  "< /dev/null; (\"\$caplat\" < many | head -c 20; exit \"\${PIPESTATUS[0]}\")" "" "1700000000123000000 " "" 141 ""
 t "a source that shrinks while read" "yes '$rec' | head -n 2000000 | tr -d '\\n' | sed 's/\\\\n/\\n/g' > shrinking" \
   "< shrinking > /dev/null & sleep 0.02; : > shrinking; wait \$!" "" "" "*" 0 ""
 
