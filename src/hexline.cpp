@@ -53,16 +53,16 @@ template <bool (*decode_line)(unsigned char*, const unsigned char*)>
   const unsigned char* p = data;
   const unsigned char* end = data + size;
   size_t lines = 0;
-  while (lines<max_lines&& static_cast<size_t>(end - p)> canonical_size &&
-         decode_line(out + 16 * lines, p)) {
+  for (; lines < max_lines; ++lines) {
+    auto left = static_cast<size_t>(end - p);
+    if (left <= canonical_size || !decode_line(out + 16 * lines, p)) break;
     const unsigned char* newline = p + canonical_size;
     if (*newline != '\n') {
-      size_t span = end - p < static_cast<ptrdiff_t>(piece_limit) ? end - p : piece_limit;
+      size_t span = left < piece_limit ? left : piece_limit;
       newline = find_newline(newline, span - canonical_size);
       if (newline == nullptr) break;
     }
     p = newline + 1;
-    ++lines;
   }
   *used = p - data;
   return lines;
@@ -246,6 +246,9 @@ size_t decode_lines(unsigned char* out, size_t max_lines, const unsigned char* d
 
 Level best_level() {
 #if defined(__x86_64__)
+  // The level is chosen while static objects are built, perhaps before the
+  // runtime has read the processor's features by itself.
+  __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
       __builtin_cpu_supports("avx512vbmi"))
     return Level::Avx512;
