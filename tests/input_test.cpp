@@ -282,18 +282,6 @@ TEST(ApplicationTime, FormatsAndDetection) {
   }
 }
 
-TEST(ApplicationTime, ValueInModeAndKeys) {
-  uint64_t ns = 7;
-  EXPECT_FALSE(Input::parse_app_ts(&ns, static_cast<const char*>(nullptr), Input::EMilliseconds));
-  EXPECT_FALSE(Input::parse_app_ts(&ns, "1700000000", Input::Undetected));
-  EXPECT_EQ(ns, 7u);
-  const char* keys[] = {"", "\"data\":{\"time\":", "\"E\":", "\"ts\":\"", ",\"time\":\""};
-  for (int m = 0; m < 5; ++m) {
-    EXPECT_STREQ(Input::proto_str[m].key, keys[m]);
-    EXPECT_EQ(Input::proto_str[m].skip, strlen(keys[m]));
-  }
-}
-
 TEST(ApplicationTime, ModeIsFixedByFirstSuccess) {
   using logtext::record;
   std::string log =

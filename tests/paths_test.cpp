@@ -86,17 +86,6 @@ TEST(Reader, PiecesMatchFgets) {
   }
 }
 
-TEST(Reader, ReadErrorEndsTheStream) {
-  FILE* directory = fopen(".", "r");
-  ASSERT_NE(directory, nullptr);
-  Reader reader(directory, 4096);
-  const unsigned char* piece;
-  size_t size;
-  EXPECT_FALSE(reader.next(&piece, &size));
-  EXPECT_TRUE(reader.failed());
-  fclose(directory);
-}
-
 bool canonical_shape(const std::string& line, size_t pairs) {
   const std::string shape = "hhhh  hh hh hh hh hh hh hh hh hh hh hh hh hh hh hh hh";
   for (size_t i = 0; i < hexline::short_size(pairs); ++i) {
