@@ -14,11 +14,15 @@ constexpr char digit_pairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+void put_pair(char* out, uint32_t v) {
+  memcpy(out, digit_pairs + size_t{2} * v, 2);
+}
+
 // Writes exactly width digits of v, zero-padded, right to left from end.
 void put_digits(char* end, uint32_t v, int width) {
   for (; width >= 2; width -= 2, v /= 100) {
     end -= 2;
-    memcpy(end, digit_pairs + size_t{2} * (v % 100), 2);
+    put_pair(end, v % 100);
   }
   if (width) *--end = static_cast<char>('0' + v % 10);
 }
@@ -61,16 +65,38 @@ char* put_short(char* out, uint32_t v) {
   return out + n;
 }
 
+// Writes v < 10^4 without leading zeros: the head of a time since the epoch.
+char* put_head(char* out, uint32_t v) {
+  if (v >= 1000) {
+    put_pair(out, v / 100);
+    put_pair(out + 2, v % 100);
+    return out + 4;
+  }
+  if (v >= 100) {
+    *out = static_cast<char>('0' + v / 100);
+    put_pair(out + 1, v % 100);
+    return out + 3;
+  }
+  if (v >= 10) {
+    put_pair(out, v);
+    return out + 2;
+  }
+  *out = static_cast<char>('0' + v);
+  return out + 1;
+}
+
 }  // namespace
 
 char* u64(char* out, uint64_t v) {
   if (v < 100000000) return put_short(out, static_cast<uint32_t>(v));
+  // Each group comes straight from v, so that the divisions run side by side.
   uint64_t high = v / 100000000;
   if (high < 100000000) {
     out = put_short(out, static_cast<uint32_t>(high));
   } else {
-    out = put_short(out, static_cast<uint32_t>(high / 100000000));
-    put_eight(out, static_cast<uint32_t>(high % 100000000));
+    uint64_t top = v / 10000000000000000;
+    out = put_head(out, static_cast<uint32_t>(top));
+    put_eight(out, static_cast<uint32_t>(high - top * 100000000));
     out += 8;
   }
   put_eight(out, static_cast<uint32_t>(v % 100000000));
@@ -78,15 +104,21 @@ char* u64(char* out, uint64_t v) {
 }
 
 char* latency(char* out, int64_t d) {
-  // The double is m * 2^-shift exactly; its value in microseconds is rounded
-  // to nearest, ties to even, as printf rounds the exact binary value.
-  uint64_t bits = std::bit_cast<uint64_t>(static_cast<double>(d) * 1e-6);
-  if (bits >> 63) *out++ = '-';
-  unsigned exponent = (bits >> 52) & 0x7ff;
-  uint64_t micros = 0;
-  if (exponent != 0) {
-    // For every 64-bit d, |d| * 1e-6 lies in [1e-6, 1e13], so shift is in [9, 72]
-    // and m * 10^6 < 2^73 fits in 128 bits.
+  uint64_t micros;
+  auto magnitude = static_cast<uint64_t>(d);
+  if (d < 0) magnitude = ~magnitude + 1;
+  if (magnitude < uint64_t{1} << 49) {
+    // Below 2^49 the double d * 1e-6 is within 0.125 of d microseconds (two
+    // roundings of at most 2^-53 each), so it prints as d itself.
+    if (d < 0) *out++ = '-';
+    micros = magnitude;
+  } else {
+    // The double is m * 2^-shift exactly; its value in microseconds is rounded
+    // to nearest, ties to even, as printf rounds the exact binary value.
+    // For these d, |d| * 1e-6 lies in [5e8, 1e13], so shift is in [9, 23].
+    uint64_t bits = std::bit_cast<uint64_t>(static_cast<double>(d) * 1e-6);
+    if (bits >> 63) *out++ = '-';
+    unsigned exponent = (bits >> 52) & 0x7ff;
     uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
     int shift = 1075 - static_cast<int>(exponent);
     u128 n = static_cast<u128>(m) * 1000000;
