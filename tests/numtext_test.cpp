@@ -1,11 +1,11 @@
+#include "numtext.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
-
-#include "numtext.h"
 
 namespace {
 
