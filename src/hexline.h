@@ -36,7 +36,7 @@ size_t decode_lines(unsigned char* out, size_t max_lines, const unsigned char* d
 // The fastest level this processor supports.
 Level best_level();
 
-// Makes decode use level, which must be supported; decode starts at best_level().
+// Makes the decoders use level, which must be supported; they start at best_level().
 void use(Level level);
 
 }  // namespace hexline
