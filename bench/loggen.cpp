@@ -120,13 +120,15 @@ class Generator {
       struct tm tm;
       gmtime_r(&seconds, &tm);
       char iso[64];
-      snprintf(iso, sizeof iso, "%04d-%02d-%02dT%02d:%02d:%02d.%06" PRIu64 "Z",
-               tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-               app / 1000 % 1000000);
+      snprintf(iso, sizeof iso, "%04d-%02d-%02dT%02d:%02d:%02d.%06" PRIu64 "Z", tm.tm_year + 1900,
+               tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, app / 1000 % 1000000);
       json = "{\"type\":\"l2update\",\"product_id\":\"BTC-USD\",\"time\":\"" + std::string(iso) +
              "\",";
     }
     json += body(target > json.size() + 40 ? target - json.size() : 40);
+    // Small payloads are padded to exactly their size with a member of their own.
+    if (options_.small && json.size() + 8 < target)
+      json += ",\"m\":\"" + std::string(target - json.size() - 8, 'x') + "\"";
     return json + "}";
   }
 
@@ -189,8 +191,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--frames") {
       options.frames = true;
     } else {
-      fprintf(stderr, "usage: loggen [--format iso|data|e|ts|mixed] [--size BYTES] [--seed N] "
-                      "[--small] [--ascii] [--frames]\n");
+      fprintf(stderr,
+              "usage: loggen [--format iso|data|e|ts|mixed] [--size BYTES] [--seed N] "
+              "[--small] [--ascii] [--frames]\n");
       return 2;
     }
   }
