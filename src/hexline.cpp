@@ -42,9 +42,6 @@ bool decode_scalar(unsigned char* out, const unsigned char* line) {
   return decode_pairs(out, line, 16);
 }
 
-// The longest piece of a line: a newline further on ends no piece of it.
-constexpr size_t piece_limit = 19999;
-
 // The loop around one level's line decoder, inlined into a copy per level so
 // that the decoder is inlined too.
 template <bool (*decode_line)(unsigned char*, const unsigned char*)>
@@ -58,8 +55,7 @@ template <bool (*decode_line)(unsigned char*, const unsigned char*)>
     if (left <= canonical_size || !decode_line(out + 16 * lines, p)) break;
     const unsigned char* newline = p + canonical_size;
     if (*newline != '\n') {
-      size_t span = left < piece_limit ? left : piece_limit;
-      newline = find_newline(newline, span - canonical_size);
+      newline = find_piece_end(p, end);
       if (newline == nullptr) break;
     }
     p = newline + 1;

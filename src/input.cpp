@@ -8,6 +8,7 @@
 
 #include "hexline.h"
 #include "isotime.h"
+#include "newline.h"
 
 const Input::Proto Input::proto_str[5] = {
     {0, ""}, {15, "\"data\":{\"time\":"}, {4, "\"E\":"}, {6, "\"ts\":\""}, {9, ",\"time\":\""},
@@ -46,6 +47,27 @@ uint64_t eight_digits(const unsigned char* p) {
   return ((v & 0x000000ff000000ff) * (100 + (uint64_t{1000000} << 32)) +
           ((v >> 16) & 0x000000ff000000ff) * (1 + (uint64_t{10000} << 32))) >>
          32;
+}
+
+// True if the eight bytes at p are all ASCII digits: each has the high half 3,
+// and adding 6 leaves it so (a byte that carries fails the first test anyway).
+bool eight_are_digits(const unsigned char* p) {
+  uint64_t v;
+  memcpy(&v, p, 8);
+  return (v & 0xf0f0f0f0f0f0f0f0) == 0x3030303030303030 &&
+         ((v + 0x0606060606060606) & 0xf0f0f0f0f0f0f0f0) == 0x3030303030303030;
+}
+
+// A receive-time line of the common shape, ten digits, a point and nine digits
+// before the newline at line[20], read in a few steps; false for any other.
+bool canonical_receive_time(uint64_t* ns, const unsigned char* line) {
+  if (!eight_are_digits(line) || !is_digit(line[8]) || !is_digit(line[9]) || line[10] != '.' ||
+      !is_digit(line[11]) || !eight_are_digits(line + 12))
+    return false;
+  uint64_t seconds = eight_digits(line) * 100 + (line[8] - '0') * 10 + (line[9] - '0');
+  uint64_t nanoseconds = (line[11] - '0') * uint64_t{100000000} + eight_digits(line + 12);
+  *ns = seconds * 1000000000 + nanoseconds;
+  return true;
 }
 
 // The value of the n digits at p, eight at a time where it can.
@@ -171,17 +193,6 @@ bool Input::parse(uint64_t* pair, const unsigned char* line) {
 }
 
 bool Input::parse(uint64_t* pair, const unsigned char* line, size_t size) {
-  if (state == InPayload) {
-    unsigned char bytes[16];
-    bool last = remaining < 16;
-    size_t pairs = last ? remaining : 16;
-    if (size >= hexline::short_size(pairs) &&
-        (last ? hexline::decode_short(bytes, line, pairs) : hexline::decode(bytes, line))) {
-      payload.append(reinterpret_cast<const char*>(bytes), pairs);
-      remaining -= pairs;
-      return remaining == 0 && complete_payload(pair);
-    }
-  }
   // Pieces are at most 19,999 bytes, as fgets cuts them.
   if (size >= sizeof text_) size = sizeof text_ - 1;
   memcpy(text_, line, size);
@@ -189,8 +200,51 @@ bool Input::parse(uint64_t* pair, const unsigned char* line, size_t size) {
   return parse(pair, text_);
 }
 
-size_t Input::parse_dump(const unsigned char* data, size_t size) {
-  if (state != InPayload) return 0;
+bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, size_t* used) {
+  const unsigned char* p = data;
+  const unsigned char* end = data + size;
+  bool complete = false;
+  while (!complete) {
+    if (state == InPayload) {
+      p += decode_run(p, end - p);
+      if (remaining > 16) break;
+      // The last line of the payload, of 1 to 16 pairs.
+      const unsigned char* newline = find_piece_end(p, end);
+      if (newline == nullptr || static_cast<size_t>(newline - p) < hexline::short_size(remaining))
+        break;
+      unsigned char bytes[16];
+      if (!hexline::decode_short(bytes, p, remaining)) break;
+      payload.append(reinterpret_cast<const char*>(bytes), remaining);
+      remaining = 0;
+      complete = complete_payload(pair);
+      p = newline + 1;
+      continue;
+    }
+    const unsigned char* newline = find_piece_end(p, end);
+    if (newline == nullptr) break;
+    // Within a whole piece the line rules stop at its newline as they would at the
+    // end of a copy, except where they skip blanks or call strtoul: a receive-time
+    // line that starts with a newline, and a header whose count does not start
+    // with a digit. Lines that start with any other byte mean nothing here.
+    uint64_t ts;
+    if (is_digit(p[0])) {
+      if ((newline - p == 20 && canonical_receive_time(&ts, p)) || parse_hex_header(&ts, p))
+        accept_timestamp(pair, ts);
+    } else if (p[0] == 'D' && state == HaveTimestamp) {
+      if (newline - p <= 22 || !is_digit(p[22])) break;
+      if (uint64_t count = parse_payload_header(p)) {
+        remaining = count;
+        state = InPayload;
+        payload.clear();
+      }
+    }
+    p = newline + 1;
+  }
+  *used = p - data;
+  return complete;
+}
+
+size_t Input::decode_run(const unsigned char* data, size_t size) {
   // Lines that leave bytes to come cannot complete the payload, so a run of them
   // needs no look at the state in between.
   unsigned char bytes[16 * 256];

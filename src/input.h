@@ -42,12 +42,13 @@ class Input {
   bool parse(uint64_t* pair, const unsigned char* line);
 
   // As above for a line of size bytes as read, NUL-terminated or not (a NUL inside
-  // still ends the text); canonical hex lines are decoded in one step.
+  // still ends the text).
   bool parse(uint64_t* pair, const unsigned char* line, size_t size);
 
-  // Decodes the canonical hex lines at the start of the size bytes at data that leave
-  // payload bytes to come; returns the bytes of the whole lines it took.
-  size_t parse_dump(const unsigned char* data, size_t size);
+  // Decodes the whole lines at the start of the size bytes at data, each a piece of at
+  // most 19,999 bytes ended by a newline, until a pair is complete or a line needs
+  // the rules above; sets used to the bytes taken. True when pair is complete.
+  bool parse_lines(uint64_t* pair, const unsigned char* data, size_t size, size_t* used);
 
   // True if line is a receive-time line; stores its time in nanoseconds through ts.
   static bool parse_hex_header(uint64_t* ts, const unsigned char* line);
@@ -70,6 +71,7 @@ class Input {
  private:
   void accept_timestamp(uint64_t* pair, uint64_t ts);
   bool complete_payload(uint64_t* pair);
+  size_t decode_run(const unsigned char* data, size_t size);
 
   // A NUL-terminated copy of a line that the line rules must read.
   unsigned char text_[20000] = {};

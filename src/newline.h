@@ -21,3 +21,13 @@ inline const unsigned char* find_newline(const unsigned char* p, size_t n) {
 #endif
   return static_cast<const unsigned char*>(memchr(p + i, '\n', n - i));
 }
+
+// The longest text fgets returns from a 20,000-byte buffer.
+inline constexpr size_t piece_limit = 19999;
+
+// The newline that ends the piece starting at p, or null if it is not among the
+// bytes up to end.
+inline const unsigned char* find_piece_end(const unsigned char* p, const unsigned char* end) {
+  auto left = static_cast<size_t>(end - p);
+  return find_newline(p, left < piece_limit ? left : piece_limit);
+}

@@ -16,13 +16,18 @@ int Parser::parse() {
   const unsigned char* line;
   size_t size;
   for (;;) {
-    // Most lines are the dump lines of a payload: they are decoded in bulk,
-    // straight from the read buffer.
+    // Whole lines are decoded straight from the read buffer; the rest, such as
+    // the last line of a block, are cut and copied as fgets would.
     const unsigned char* data;
+    size_t used;
     reader.buffered(&data, &size);
-    reader.consume(input.parse_dump(data, size));
-    if (!reader.next(&line, &size)) break;
-    if (input.parse(pair, line, size)) output.output(pair);
+    bool complete = input.parse_lines(pair, data, size, &used);
+    reader.consume(used);
+    if (!complete) {
+      if (!reader.next(&line, &size)) break;
+      complete = input.parse(pair, line, size);
+    }
+    if (complete) output.output(pair);
   }
   int status = 0;
   if (reader.failed()) {

@@ -8,9 +8,6 @@
 // returns, one after another, but reads the stream in large blocks.
 class Reader {
  public:
-  // The longest text fgets returns from a 20,000-byte buffer.
-  static constexpr size_t piece_limit = 19999;
-
   // Reads the descriptor of file from its current offset, block bytes at a time.
   Reader(FILE* file, size_t block);
 
@@ -22,7 +19,7 @@ class Reader {
   void buffered(const unsigned char** data, size_t* size) const;
 
   // Hands out the first size buffered bytes in bulk; they must be whole pieces, each
-  // ended by a newline within piece_limit bytes.
+  // ended by a newline within 19,999 bytes.
   void consume(size_t size);
 
   // True if the stream ended with a read error rather than its end.

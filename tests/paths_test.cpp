@@ -200,19 +200,26 @@ std::vector<std::string> pipeline_logs() {
     }
     logs.push_back(log);
   }
-  // Every byte of a canonical dump line replaced by a boundary byte, one at a time.
-  std::string base = record("1700000000.15", std::string(jsons[0]) + std::string(40, ' '));
-  size_t line_start = base.find("0000  ");
-  for (size_t pos = line_start; pos < line_start + 54; ++pos) {
-    for (unsigned char probe : {'\0', '\n', '\t', ' ', 'F', 'g', '/', ':'}) {
-      std::string log = base + base;
-      log[pos] = static_cast<char>(probe);
-      logs.push_back(log + base);
+  // A record of common shape (receive-time line, header, full and short dump
+  // lines) with a boundary byte put in place of each byte or before it, between
+  // records with another receive time.
+  std::string base = record("1700000000.150000000", std::string(jsons[0]) + std::string(8, ' '));
+  std::string probed = record("1700000001.250000000", std::string(jsons[0]) + std::string(8, ' '));
+  for (size_t pos = 0; pos < probed.size(); ++pos) {
+    for (char probe : {'\0', '\n', '\t', ' ', '.', '5', 'F', 'g', '/', ':'}) {
+      std::string replaced = probed, inserted = probed;
+      replaced[pos] = probe;
+      inserted.insert(pos, 1, probe);
+      logs.push_back(base + replaced + base);
+      logs.push_back(base + inserted + base);
     }
   }
   std::string json = std::string(jsons[0]) + std::string(40, ' ');
   for (const std::string& log : boundary_logs())
     logs.push_back(log + logtext::payload(json) + base);
+  // A count that strtoul would look for past the end of the header line.
+  for (const char* gap : {"", " ", "\t \n"})
+    logs.push_back("1700000000.1\nDecompressed payload (" + std::string(gap) + "\n" + base);
   // Canonical lines straddling the ends of pieces.
   std::string dump_line = logtext::dump(std::string(16, 'x'))[0];
   for (size_t pad = 19999 - 60; pad < 19999 + 2; ++pad)
