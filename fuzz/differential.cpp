@@ -1,6 +1,6 @@
 // The same log through the plain loop (fgets and the line rules) and through
-// the main loop at every instruction level and with short reads: what they
-// print must be identical, byte for byte.
+// the main loop, mapped at every instruction level and read through a pipe in
+// short reads: what they print must be identical, byte for byte.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     hexline::use(static_cast<hexline::Level>(level));
     if (!(runlog::run(log, format, 4096) == plain)) abort();
   }
-  if (!(runlog::run(log, format, block) == plain)) abort();
+  if (!(runlog::run(log, format, block, runlog::Via::Pipe) == plain)) abort();
   hexline::use(hexline::best_level());
   return 0;
 }

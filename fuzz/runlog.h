@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "parser.h"
 
@@ -22,17 +23,25 @@ struct Result {
   bool operator==(const Result&) const = default;
 };
 
-// A stream reading a copy of the size bytes at data, with a descriptor of its own.
-inline FILE* source(const void* data, size_t size) {
-  int fd = memfd_create("log", 0);
+inline void write_all(int fd, const void* data, size_t size) {
   for (size_t done = 0; done < size;) {
     ssize_t n = write(fd, static_cast<const char*>(data) + done, size - done);
     if (n <= 0) abort();
     done += n;
   }
+}
+
+// A stream reading a copy of the size bytes at data from a file in memory, which
+// caplat maps.
+inline FILE* source(const void* data, size_t size) {
+  int fd = memfd_create("log", 0);
+  write_all(fd, data, size);
   lseek(fd, 0, SEEK_SET);
   return fdopen(fd, "r");
 }
+
+// How the main loop gets the log: from a file it maps, or through a pipe it reads.
+enum class Via { File, Pipe };
 
 // Sends what caplat writes on standard error to memory until taken. The
 // stream is swapped, not the descriptor, so that sanitizer and fuzzer reports
@@ -77,10 +86,22 @@ class Destination {
   size_t size_ = 0;
 };
 
-inline Result run(const std::string& log, uint32_t format, size_t block = size_t{1} << 17) {
+inline Result run(const std::string& log, uint32_t format, size_t block = size_t{1} << 17,
+                  Via via = Via::File) {
   Destination destination;
   Parser parser;
-  parser.input.file = source(log.data(), log.size());
+  std::thread writer;
+  if (via == Via::Pipe) {
+    int ends[2];
+    if (pipe(ends) != 0) abort();
+    writer = std::thread([&log, end = ends[1]] {
+      write_all(end, log.data(), log.size());
+      close(end);
+    });
+    parser.input.file = fdopen(ends[0], "r");
+  } else {
+    parser.input.file = source(log.data(), log.size());
+  }
   parser.output.file = destination.file;
   parser.output.format = format;
   parser.block = block;
@@ -90,6 +111,8 @@ inline Result run(const std::string& log, uint32_t format, size_t block = size_t
     result.status = parser.parse();
     result.errors = errors.take();
   }
+  // The main loop reads to the end, so the writer has finished.
+  if (writer.joinable()) writer.join();
   fclose(parser.input.file);
   result.out = destination.take();
   return result;

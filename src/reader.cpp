@@ -1,21 +1,88 @@
 #include "reader.h"
 
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "newline.h"
 
-Reader::Reader(FILE* file, size_t block)
-    : fd_(fileno(file)),
-      block_(block),
-      // Room for a partial piece carried over and a block.
-      buffer_(new unsigned char[piece_limit + block]),
-      begin_(buffer_.get()),
-      end_(buffer_.get()) {}
+namespace {
+
+// A mapped file that shrinks while it is read turns the pages it lost into
+// bus errors. The handler maps zero pages in their place, so that the run goes
+// on through NUL bytes to the end of the window and then meets the file's new
+// end. mmap is a plain system call here, safe to make from the handler.
+std::atomic<uintptr_t> guarded_begin{0};
+std::atomic<uintptr_t> guarded_end{0};
+uintptr_t page_size;
+struct sigaction previous_action;
+
+void on_bus_error(int, siginfo_t* info, void*) {
+  auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+  uintptr_t begin = guarded_begin.load();
+  uintptr_t end = guarded_end.load();
+  if (address >= begin && address < end) {
+    uintptr_t lost = address - address % page_size;
+    if (mmap(reinterpret_cast<void*>(lost), end - lost, PROT_READ,
+             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED)
+      return;
+  }
+  // Any other bus error is handled as it was before, once the access repeats.
+  sigaction(SIGBUS, &previous_action, nullptr);
+}
+
+void guard(const unsigned char* window, size_t size) {
+  static bool installed = false;
+  if (!installed) {
+    page_size = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    struct sigaction action = {};
+    action.sa_sigaction = on_bus_error;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, &previous_action);
+    installed = true;
+  }
+  guarded_begin.store(reinterpret_cast<uintptr_t>(window));
+  guarded_end.store(reinterpret_cast<uintptr_t>(window) + size);
+}
+
+}  // namespace
+
+Reader::Reader(FILE* file, size_t block) : fd_(fileno(file)), block_(block) {
+  // Mapping spares the copy that a read makes, which costs as much as the
+  // decoding of large payloads. A file that claims no size (as those under
+  // /proc do) or refuses to be mapped is read.
+  struct stat st;
+  off_t offset = lseek(fd_, 0, SEEK_CUR);
+  if (offset >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > offset) {
+    window_offset_ = offset;
+    if (map_window()) return;
+    failed_ = false;
+  }
+  // Room for a partial piece carried over and a block.
+  buffer_.reset(new unsigned char[piece_limit + block]);
+  begin_ = end_ = buffer_.get();
+}
+
+Reader::~Reader() {
+  if (window_ != nullptr) {
+    guard(nullptr, 0);
+    munmap(window_, window_size_);
+  }
+}
 
 bool Reader::fill() {
+  return buffer_ ? read_block() : map_window();
+}
+
+bool Reader::read_block() {
   size_t carried = end_ - begin_;
   memmove(buffer_.get(), begin_, carried);
   begin_ = buffer_.get();
@@ -35,6 +102,44 @@ bool Reader::fill() {
       return false;
     }
   }
+}
+
+bool Reader::map_window() {
+  off_t begin_at = window_offset_ + (begin_ - window_);
+  off_t end_at = window_offset_ + (end_ - window_);
+  // The file may have grown or shrunk since, as a read would find.
+  struct stat st;
+  if (fstat(fd_, &st) != 0) {
+    failed_ = true;
+    return false;
+  }
+  if (st.st_size <= end_at) {
+    // Leave the offset where reading to the end would, for whoever reads on.
+    lseek(fd_, end_at, SEEK_SET);
+    at_end_ = true;
+    return false;
+  }
+  // A window starts at the page that holds the partial piece carried over, and
+  // reaches past the piece's longest end.
+  auto page = static_cast<off_t>(sysconf(_SC_PAGESIZE));
+  off_t from = begin_at - begin_at % page;
+  off_t span = std::max<off_t>(64 * block_, piece_limit + page);
+  span += page - 1 - (span + page - 1) % page;
+  auto size = static_cast<size_t>(std::min(span, st.st_size - from));
+  if (window_ != nullptr) munmap(window_, window_size_);
+  void* window = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd_, from);
+  if (window == MAP_FAILED) {
+    window_ = begin_ = end_ = nullptr;
+    failed_ = true;
+    return false;
+  }
+  window_ = static_cast<unsigned char*>(window);
+  window_size_ = size;
+  window_offset_ = from;
+  begin_ = window_ + (begin_at - from);
+  end_ = window_ + size;
+  guard(window_, window_size_);
+  return true;
 }
 
 bool Reader::next(const unsigned char** text, size_t* size) {

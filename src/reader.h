@@ -1,15 +1,25 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdio>
 #include <memory>
 
 // Cuts a stream into exactly the texts that fgets with a 20,000-byte buffer
-// returns, one after another, but reads the stream in large blocks.
+// returns, one after another. A regular file is mapped a window at a time;
+// any other stream is read in large blocks.
 class Reader {
  public:
-  // Reads the descriptor of file from its current offset, block bytes at a time.
+  // Reads the descriptor of file from its current offset, block bytes at a time,
+  // or 64 blocks a window if it is a regular file that can be mapped.
   Reader(FILE* file, size_t block);
+
+  // Unmaps the window, if any.
+  ~Reader();
+
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
 
   // Sets text and size to the next piece, valid until the next call; false at the
   // end of the stream or on a read error. The piece is not NUL-terminated.
@@ -27,12 +37,19 @@ class Reader {
 
  private:
   bool fill();
+  bool read_block();
+  bool map_window();
 
   int fd_;
   size_t block_;
   std::unique_ptr<unsigned char[]> buffer_;
-  unsigned char* begin_;
-  unsigned char* end_;
+  unsigned char* begin_ = nullptr;
+  unsigned char* end_ = nullptr;
+  // The mapped window and the file offset of its first byte; the window is null
+  // while the file is read rather than mapped.
+  unsigned char* window_ = nullptr;
+  size_t window_size_ = 0;
+  off_t window_offset_ = 0;
   bool at_end_ = false;
   bool failed_ = false;
 };
