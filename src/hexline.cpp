@@ -53,9 +53,10 @@ template <bool (*decode_line)(unsigned char*, const unsigned char*)>
   for (; lines < max_lines; ++lines) {
     auto left = static_cast<size_t>(end - p);
     if (left <= canonical_size || !decode_line(out + 16 * lines, p)) break;
+    // The canonical bytes hold no newline, so the search starts past them.
     const unsigned char* newline = p + canonical_size;
     if (*newline != '\n') {
-      newline = find_piece_end(p, end);
+      newline = find_newline(newline, (left < piece_limit ? left : piece_limit) - canonical_size);
       if (newline == nullptr) break;
     }
     p = newline + 1;
