@@ -208,10 +208,13 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
     if (state == InPayload) {
       p += decode_run(p, end - p);
       if (remaining > 16) break;
-      // The last line of the payload, of 1 to 16 pairs.
-      const unsigned char* newline = find_piece_end(p, end);
-      if (newline == nullptr || static_cast<size_t>(newline - p) < hexline::short_size(remaining))
-        break;
+      // The last line of the payload, of 1 to 16 pairs, mostly ended right after them.
+      size_t pairs_end = hexline::short_size(remaining);
+      if (static_cast<size_t>(end - p) <= pairs_end) break;
+      // A newline among the pairs fails the decoding.
+      const unsigned char* newline = p + pairs_end;
+      if (*newline != '\n') newline = find_piece_end(p, end);
+      if (newline == nullptr) break;
       unsigned char bytes[16];
       if (!hexline::decode_short(bytes, p, remaining)) break;
       payload.append(reinterpret_cast<const char*>(bytes), remaining);
@@ -220,16 +223,21 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
       p = newline + 1;
       continue;
     }
+    // A receive-time line of the common shape holds no newline before its end.
+    uint64_t ts;
+    if (end - p > 20 && p[20] == '\n' && canonical_receive_time(&ts, p)) {
+      accept_timestamp(pair, ts);
+      p += 21;
+      continue;
+    }
     const unsigned char* newline = find_piece_end(p, end);
     if (newline == nullptr) break;
     // Within a whole piece the line rules stop at its newline as they would at the
     // end of a copy, except where they skip blanks or call strtoul: a receive-time
     // line that starts with a newline, and a header whose count does not start
     // with a digit. Lines that start with any other byte mean nothing here.
-    uint64_t ts;
     if (is_digit(p[0])) {
-      if ((newline - p == 20 && canonical_receive_time(&ts, p)) || parse_hex_header(&ts, p))
-        accept_timestamp(pair, ts);
+      if (parse_hex_header(&ts, p)) accept_timestamp(pair, ts);
     } else if (p[0] == 'D' && state == HaveTimestamp) {
       if (newline - p <= 22 || !is_digit(p[22])) break;
       if (uint64_t count = parse_payload_header(p)) {

@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace numtext {
 namespace {
 
@@ -37,6 +41,35 @@ void put_eight(char* out, uint32_t v) {
   put_pair(out + 4, low / 100);
   put_pair(out + 6, low % 100);
 }
+
+// Writes the sixteen digits of v < 10^16, zero-padded: the tail of a time in
+// nanoseconds since the epoch, printed twice a line.
+#if defined(__SSE2__)
+// The halves are split into groups of four digits, pairs and digits in the
+// lanes of one register: the same steps as put_eight, all groups at once.
+void put_sixteen(char* out, uint64_t v) {
+  __m128i halves = _mm_set_epi64x(static_cast<long long>(v % 100000000),
+                                  static_cast<long long>(v / 100000000));
+  // x / 10^4 is x * 0xd1b71759 >> 45 for every x < 10^8.
+  __m128i high = _mm_srli_epi64(_mm_mul_epu32(halves, _mm_set1_epi32(0xd1b71759)), 45);
+  __m128i low = _mm_sub_epi32(halves, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
+  __m128i fours = _mm_or_si128(high, _mm_slli_epi64(low, 32));
+  // x / 100 is x * 5243 >> 19 for every x < 10^4.
+  high = _mm_srli_epi16(_mm_mulhi_epu16(fours, _mm_set1_epi16(5243)), 3);
+  low = _mm_sub_epi16(fours, _mm_mullo_epi16(high, _mm_set1_epi16(100)));
+  __m128i twos = _mm_or_si128(high, _mm_slli_epi32(low, 16));
+  // x / 10 is x * 6554 >> 16 for every x < 100.
+  high = _mm_mulhi_epu16(twos, _mm_set1_epi16(6554));
+  low = _mm_sub_epi16(twos, _mm_mullo_epi16(high, _mm_set1_epi16(10)));
+  __m128i digits = _mm_or_si128(high, _mm_slli_epi16(low, 8));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_add_epi8(digits, _mm_set1_epi8('0')));
+}
+#else
+void put_sixteen(char* out, uint64_t v) {
+  put_eight(out, static_cast<uint32_t>(v / 100000000));
+  put_eight(out + 8, static_cast<uint32_t>(v % 100000000));
+}
+#endif
 
 constexpr std::array<uint64_t, 20> make_powers_of_ten() {
   std::array<uint64_t, 20> powers{};
@@ -87,18 +120,15 @@ char* put_head(char* out, uint32_t v) {
 
 char* u64(char* out, uint64_t v) {
   if (v < 100000000) return put_short(out, static_cast<uint32_t>(v));
-  // Each group comes straight from v, so that the divisions run side by side.
-  uint64_t high = v / 100000000;
-  if (high < 100000000) {
-    out = put_short(out, static_cast<uint32_t>(high));
-  } else {
-    uint64_t top = v / 10000000000000000;
-    out = put_head(out, static_cast<uint32_t>(top));
-    put_eight(out, static_cast<uint32_t>(high - top * 100000000));
-    out += 8;
+  if (v < 10000000000000000) {
+    out = put_short(out, static_cast<uint32_t>(v / 100000000));
+    put_eight(out, static_cast<uint32_t>(v % 100000000));
+    return out + 8;
   }
-  put_eight(out, static_cast<uint32_t>(v % 100000000));
-  return out + 8;
+  uint64_t top = v / 10000000000000000;
+  out = put_head(out, static_cast<uint32_t>(top));
+  put_sixteen(out, v - top * 10000000000000000);
+  return out + 16;
 }
 
 char* latency(char* out, int64_t d) {

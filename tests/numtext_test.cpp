@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -48,9 +49,13 @@ TEST(NumText, LatencyMatchesPrintf) {
 }
 
 TEST(NumText, IntegersMatchPrintf) {
+  std::vector<uint64_t> values = {UINT64_MAX, UINT64_MAX - 1};
+  for (uint64_t power = 1; power <= UINT64_MAX / 10; power *= 10) {
+    for (uint64_t v : {power - 1, power, power + 1, 10 * power - 1}) values.push_back(v);
+  }
   std::mt19937_64 random(7);
-  for (int i = 0; i < 200000; ++i) {
-    uint64_t v = random() >> (random() % 64);
+  for (int i = 0; i < 2000000; ++i) values.push_back(random() >> (random() % 64));
+  for (uint64_t v : values) {
     char mine[32], theirs[32];
     snprintf(theirs, sizeof theirs, "%llu", static_cast<unsigned long long>(v));
     ASSERT_EQ(std::string(mine, numtext::u64(mine, v)), theirs);
