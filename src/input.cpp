@@ -58,18 +58,6 @@ bool eight_are_digits(const unsigned char* p) {
          ((v + 0x0606060606060606) & 0xf0f0f0f0f0f0f0f0) == 0x3030303030303030;
 }
 
-// A receive-time line of the common shape, ten digits, a point and nine digits
-// before the newline at line[20], read in a few steps; false for any other.
-bool canonical_receive_time(uint64_t* ns, const unsigned char* line) {
-  if (!eight_are_digits(line) || !is_digit(line[8]) || !is_digit(line[9]) || line[10] != '.' ||
-      !is_digit(line[11]) || !eight_are_digits(line + 12))
-    return false;
-  uint64_t seconds = eight_digits(line) * 100 + (line[8] - '0') * 10 + (line[9] - '0');
-  uint64_t nanoseconds = (line[11] - '0') * uint64_t{100000000} + eight_digits(line + 12);
-  *ns = seconds * 1000000000 + nanoseconds;
-  return true;
-}
-
 // The value of the n digits at p, eight at a time where it can.
 uint64_t digits_value(const unsigned char* p, size_t n) {
   uint64_t v = 0;
@@ -77,6 +65,16 @@ uint64_t digits_value(const unsigned char* p, size_t n) {
   for (; i < n % 8; ++i) v = v * 10 + (p[i] - '0');
   for (; i < n; i += 8) v = v * 100000000 + eight_digits(p + i);
   return v;
+}
+
+// A receive-time line of the common shape, ten digits, a point and nine digits
+// before the newline at line[20], read in a few steps; false for any other.
+bool canonical_receive_time(uint64_t* ns, const unsigned char* line) {
+  if (!eight_are_digits(line) || !is_digit(line[8]) || !is_digit(line[9]) || line[10] != '.' ||
+      !is_digit(line[11]) || !eight_are_digits(line + 12))
+    return false;
+  *ns = digits_value(line, 10) * 1000000000 + digits_value(line + 11, 9);
+  return true;
 }
 
 // Reads a non-negative decimal number with at most max_digits integer digits

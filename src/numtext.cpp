@@ -51,8 +51,8 @@ void put_sixteen(char* out, uint64_t v) {
   __m128i halves = _mm_set_epi64x(static_cast<long long>(v % 100000000),
                                   static_cast<long long>(v / 100000000));
   // x / 10^4 is x * 0xd1b71759 >> 45 for every x < 10^8.
-  __m128i high = _mm_srli_epi64(_mm_mul_epu32(halves, _mm_set1_epi32(0xd1b71759)), 45);
-  __m128i low = _mm_sub_epi32(halves, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
+  __m128i high = _mm_srli_epi64(_mm_mul_epu32(halves, _mm_set1_epi64x(0xd1b71759)), 45);
+  __m128i low = _mm_sub_epi32(halves, _mm_mul_epu32(high, _mm_set1_epi64x(10000)));
   __m128i fours = _mm_or_si128(high, _mm_slli_epi64(low, 32));
   // x / 100 is x * 5243 >> 19 for every x < 10^4.
   high = _mm_srli_epi16(_mm_mulhi_epu16(fours, _mm_set1_epi16(5243)), 3);

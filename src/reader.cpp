@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
+#include <functional>
 
 #include "newline.h"
 
@@ -19,29 +19,31 @@ namespace {
 // bus errors. The handler maps zero pages in their place, so that the run goes
 // on through NUL bytes to the end of the window and then meets the file's new
 // end. mmap is a plain system call here, safe to make from the handler.
-std::atomic<uintptr_t> guarded_begin{0};
-std::atomic<uintptr_t> guarded_end{0};
-uintptr_t page_size;
+std::atomic<unsigned char*> guarded_begin{nullptr};
+std::atomic<unsigned char*> guarded_end{nullptr};
+size_t page_size;
 struct sigaction previous_action;
 
 void on_bus_error(int, siginfo_t* info, void*) {
-  auto address = reinterpret_cast<uintptr_t>(info->si_addr);
-  uintptr_t begin = guarded_begin.load();
-  uintptr_t end = guarded_end.load();
-  if (address >= begin && address < end) {
-    uintptr_t lost = address - address % page_size;
-    if (mmap(reinterpret_cast<void*>(lost), end - lost, PROT_READ,
-             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED)
+  auto* address = static_cast<unsigned char*>(info->si_addr);
+  unsigned char* begin = guarded_begin.load();
+  unsigned char* end = guarded_end.load();
+  std::less_equal<const unsigned char*> at_or_before;
+  if (begin != nullptr && at_or_before(begin, address) && !at_or_before(end, address)) {
+    // The window starts on a page boundary.
+    unsigned char* lost = address - static_cast<size_t>(address - begin) % page_size;
+    if (mmap(lost, end - lost, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
+        MAP_FAILED)
       return;
   }
   // Any other bus error is handled as it was before, once the access repeats.
   sigaction(SIGBUS, &previous_action, nullptr);
 }
 
-void guard(const unsigned char* window, size_t size) {
+void guard(unsigned char* window, size_t size) {
   static bool installed = false;
   if (!installed) {
-    page_size = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    page_size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     struct sigaction action = {};
     action.sa_sigaction = on_bus_error;
     action.sa_flags = SA_SIGINFO;
@@ -49,8 +51,8 @@ void guard(const unsigned char* window, size_t size) {
     sigaction(SIGBUS, &action, &previous_action);
     installed = true;
   }
-  guarded_begin.store(reinterpret_cast<uintptr_t>(window));
-  guarded_end.store(reinterpret_cast<uintptr_t>(window) + size);
+  guarded_begin.store(window);
+  guarded_end.store(window + size);
 }
 
 }  // namespace
@@ -121,11 +123,11 @@ bool Reader::map_window() {
   }
   // A window starts at the page that holds the partial piece carried over, and
   // reaches past the piece's longest end.
-  auto page = static_cast<off_t>(sysconf(_SC_PAGESIZE));
-  off_t from = begin_at - begin_at % page;
-  off_t span = std::max<off_t>(64 * block_, piece_limit + page);
+  auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  off_t from = begin_at - begin_at % static_cast<off_t>(page);
+  size_t span = std::max(64 * block_, piece_limit + page);
   span += page - 1 - (span + page - 1) % page;
-  auto size = static_cast<size_t>(std::min(span, st.st_size - from));
+  size_t size = std::min(span, static_cast<size_t>(st.st_size - from));
   if (window_ != nullptr) munmap(window_, window_size_);
   void* window = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd_, from);
   if (window == MAP_FAILED) {
