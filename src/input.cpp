@@ -37,16 +37,26 @@ const unsigned char* skip_blanks(const unsigned char* p) {
 // Place values of the first nine fraction digits of a second in nanoseconds.
 constexpr uint64_t place[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
-// The value of eight ASCII digits, all at once in the lanes of one word.
-uint64_t eight_digits(const unsigned char* p) {
-  uint64_t v;
-  memcpy(&v, p, 8);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  v -= 0x3030303030303030;
+// The value of eight digit values, one a byte, the first in the lowest byte,
+// all at once in the lanes of one word.
+uint64_t eight_values(uint64_t v) {
   v = v * 10 + (v >> 8);  // pairs of digits in every other byte
   return ((v & 0x000000ff000000ff) * (100 + (uint64_t{1000000} << 32)) +
           ((v >> 16) & 0x000000ff000000ff) * (1 + (uint64_t{10000} << 32))) >>
          32;
+}
+
+// The eight bytes at p as a word, the first in the lowest byte, less '0' each.
+uint64_t load_values(const unsigned char* p) {
+  uint64_t v;
+  memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v - 0x3030303030303030;
+}
+
+// The value of eight ASCII digits.
+uint64_t eight_digits(const unsigned char* p) {
+  return eight_values(load_values(p));
 }
 
 // True if the eight bytes at p are all ASCII digits: each has the high half 3,
@@ -58,8 +68,14 @@ bool eight_are_digits(const unsigned char* p) {
          ((v + 0x0606060606060606) & 0xf0f0f0f0f0f0f0f0) == 0x3030303030303030;
 }
 
-// The value of the n digits at p, eight at a time where it can.
+// The value of the n digits at p, eight at a time where it can. From 8 to 16
+// digits, the head is read from the word at p, with zeros shifted in ahead of
+// it, side by side with the last eight.
 uint64_t digits_value(const unsigned char* p, size_t n) {
+  if (n >= 8 && n <= 16) {
+    uint64_t head = n == 8 ? 0 : eight_values(load_values(p) << (8 * (16 - n)));
+    return head * 100000000 + eight_digits(p + n - 8);
+  }
   uint64_t v = 0;
   size_t i = 0;
   for (; i < n % 8; ++i) v = v * 10 + (p[i] - '0');
