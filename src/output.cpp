@@ -37,6 +37,8 @@ void Output::output(const uint64_t* pair) {
 }
 
 bool Output::write_out() {
+  // Warnings about these lines go out before them.
+  fflush(stderr);
   bool ok = fwrite(buffer_, 1, used_, file) == used_;
   used_ = 0;
   return ok && fflush(file) == 0;

@@ -137,6 +137,15 @@ t "devices are not guarded" "" "/dev/null /dev/null" "" "" "" 0 ""
 t "sample log" "" "-2 < '$examples/capture.log'" "" "$(cat "$examples/capture.out")\n" \
   'WARNING: Unexpected latency 12346150017 = 1700000001984150017 - 1699999989638000000\n'"$malformed"'WARNING: Discarded payload with 37 bytes!!\n' 0 ""
 
+# Warnings and results sent to one file keep their order: the warning about
+# the 2000th message comes after the first block of results and before its line.
+t "warnings in order among results" \
+  "for i in \$(seq 1999); do printf '$rec'; done > log; printf '1700000020.15\\n$head19$hex0$hex1' >> log
+   for i in \$(seq 999); do printf '$rec'; done >> log" \
+  "-2 < log 2>&1" "" "*" "" 0 \
+  "awk '/WARNING/ { w = NR } /^1700000000123000000 1700000020150000000 / { p = NR }
+        END { exit !(w > 1000 && w < p && p == 2001) }' .stdout"
+
 # Reading from a pipe and from the current offset of standard input.
 t "pipe" "printf '$rec$rec' > log" "< /dev/null; cat log | \"\$caplat\" -1" "" '27.000000\n27.000000\n' "" 0 ""
 t "current offset" "printf 'skip\n$rec' > log" "< /dev/null; { read -r _; \"\$caplat\"; } < log" "" "$pair" "" 0 ""
