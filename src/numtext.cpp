@@ -161,10 +161,10 @@ char* latency(char* out, int64_t d) {
     // chosen without a branch, and the fraction's pairs side by side.
     auto whole = static_cast<uint32_t>(micros / 1000000);
     auto fraction = static_cast<uint32_t>(micros % 1000000);
-    const char* pair = digit_pairs + size_t{2} * whole;
-    out[0] = pair[whole < 10];
-    out[1] = pair[1];
-    out += 1 + (whole >= 10);
+    put_pair(out, whole);
+    size_t digits = whole < 10 ? 1 : 2;
+    out[0] = out[2 - digits];  // a single digit takes the place of its zero
+    out += digits;
     *out = '.';
     put_pair(out + 1, fraction / 10000);
     put_pair(out + 3, fraction / 100 % 100);
