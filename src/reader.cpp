@@ -149,8 +149,7 @@ bool Reader::next(const unsigned char** text, size_t* size) {
   size_t length;
   for (;;) {
     size_t available = end_ - begin_;
-    size_t limit = available < piece_limit ? available : piece_limit;
-    if (const unsigned char* newline = find_newline(begin_, limit)) {
+    if (const unsigned char* newline = find_piece_end(begin_, end_)) {
       length = newline + 1 - begin_;
       break;
     }
