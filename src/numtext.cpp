@@ -96,26 +96,6 @@ char* put_short(char* out, uint32_t v) {
   return out + n;
 }
 
-// Writes v < 10^4 without leading zeros: the head of a time since the epoch.
-char* put_head(char* out, uint32_t v) {
-  if (v >= 1000) {
-    put_pair(out, v / 100);
-    put_pair(out + 2, v % 100);
-    return out + 4;
-  }
-  if (v >= 100) {
-    *out = static_cast<char>('0' + v / 100);
-    put_pair(out + 1, v % 100);
-    return out + 3;
-  }
-  if (v >= 10) {
-    put_pair(out, v);
-    return out + 2;
-  }
-  *out = static_cast<char>('0' + v);
-  return out + 1;
-}
-
 }  // namespace
 
 char* u64(char* out, uint64_t v) {
@@ -126,7 +106,7 @@ char* u64(char* out, uint64_t v) {
     return out + 8;
   }
   uint64_t top = v / 10000000000000000;
-  out = put_head(out, static_cast<uint32_t>(top));
+  out = put_short(out, static_cast<uint32_t>(top));
   put_sixteen(out, v - top * 10000000000000000);
   return out + 16;
 }
