@@ -48,8 +48,8 @@ void put_eight(char* out, uint32_t v) {
 // The halves are split into groups of four digits, pairs and digits in the
 // lanes of one register: the same steps as put_eight, all groups at once.
 void put_sixteen(char* out, uint64_t v) {
-  __m128i halves = _mm_set_epi64x(static_cast<long long>(v % 100000000),
-                                  static_cast<long long>(v / 100000000));
+  __m128i halves =
+      _mm_set_epi64x(static_cast<long long>(v % 100000000), static_cast<long long>(v / 100000000));
   // x / 10^4 is x * 0xd1b71759 >> 45 for every x < 10^8.
   __m128i high = _mm_srli_epi64(_mm_mul_epu32(halves, _mm_set1_epi64x(0xd1b71759)), 45);
   __m128i low = _mm_sub_epi32(halves, _mm_mul_epu32(high, _mm_set1_epi64x(10000)));

@@ -137,16 +137,15 @@ struct Outcome {
   Input::Mode mode;
 };
 
-Outcome decode(const std::vector<std::string>& lines, Input::Mode mode = Input::Undetected,
-               bool sized = false) {
+Outcome decode(const std::vector<std::string>& lines, Input::Mode mode = Input::Undetected) {
   Input in;
   in.mode = mode;
   Outcome out;
   uint64_t pair[2];
   testing::internal::CaptureStderr();
   for (const std::string& line : lines) {
-    bool done = sized ? in.parse(pair, bytes(line), line.size()) : in.parse(pair, bytes(line));
-    if (done) out.pairs += std::to_string(pair[1]) + " " + std::to_string(pair[0]) + "\n";
+    if (in.parse(pair, bytes(line)))
+      out.pairs += std::to_string(pair[1]) + " " + std::to_string(pair[0]) + "\n";
   }
   out.errors = testing::internal::GetCapturedStderr();
   out.mode = in.mode;
@@ -213,11 +212,9 @@ TEST(Records, StateMachine) {
        malformed},
   };
   for (const Case& c : cases) {
-    for (bool sized : {false, true}) {
-      Outcome out = decode(lines(c.log), Input::Undetected, sized);
-      EXPECT_EQ(out.pairs, c.pairs) << c.name;
-      EXPECT_EQ(out.errors, c.errors) << c.name;
-    }
+    Outcome out = decode(lines(c.log));
+    EXPECT_EQ(out.pairs, c.pairs) << c.name;
+    EXPECT_EQ(out.errors, c.errors) << c.name;
   }
 }
 
