@@ -122,7 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (offset >= cut) break;
       }
       if (!damage) {
-        expected += std::to_string(stamped(mode, application)) + " " + std::to_string(receive) + "\n";
+        expected +=
+            std::to_string(stamped(mode, application)) + " " + std::to_string(receive) + "\n";
       }
     }
     if (damage && shape % 13 == 0) log += std::string(19990 + in.below(20), 'x') + "\n";

@@ -1,7 +1,6 @@
 // The fast paths (block reading, one-step hex lines at every instruction
 // level, the common ISO-8601 shape) against the plain line-by-line rules.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
