@@ -8,6 +8,7 @@
 
 #include "hexline.h"
 #include "isotime.h"
+#include "keysearch.h"
 #include "newline.h"
 
 const Input::Proto Input::proto_str[5] = {
@@ -93,21 +94,41 @@ bool canonical_receive_time(uint64_t* ns, const unsigned char* line) {
   return true;
 }
 
+// The end of the run of digits at p. Bytes before limit, if it is not null,
+// may be read eight at a time.
+const unsigned char* digits_end(const unsigned char* p, const unsigned char* limit) {
+  if (limit != nullptr) {
+    for (; limit - p >= 8; p += 8) {
+      uint64_t v;
+      memcpy(&v, p, 8);
+      if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+      // A digit's byte becomes 0 to 9; any other byte keeps a bit of its high
+      // half, or gains one when 6 is added. A carry out of a byte only reaches
+      // bytes after the first that is no digit.
+      v ^= 0x3030303030303030;
+      if (uint64_t other = (v | (v + 0x0606060606060606)) & 0xf0f0f0f0f0f0f0f0)
+        return p + std::countr_zero(other) / 8;
+    }
+  }
+  while (is_digit(*p)) ++p;
+  return p;
+}
+
 // Reads a non-negative decimal number with at most max_digits integer digits
 // into exact nanoseconds: unit is one integer unit, and the fraction counts to
 // fraction_digits places, the rest being cut. Returns the end of the number,
-// or null if there is none.
-const unsigned char* scan_decimal(uint64_t* ns, const unsigned char* p, unsigned max_digits,
-                                  uint64_t unit, unsigned fraction_digits) {
+// or null if there is none. Bytes before limit, if not null, may be read ahead.
+const unsigned char* scan_decimal(uint64_t* ns, const unsigned char* p, const unsigned char* limit,
+                                  unsigned max_digits, uint64_t unit, unsigned fraction_digits) {
   p = skip_blanks(p);
   const unsigned char* start = p;
-  while (is_digit(*p)) ++p;
+  p = digits_end(p, limit);
   auto digits = static_cast<size_t>(p - start);
   if (digits == 0 || digits > max_digits) return nullptr;
   uint64_t value = digits_value(start, digits) * unit;
   if (*p == '.') {
     const unsigned char* fraction = ++p;
-    while (is_digit(*p)) ++p;
+    p = digits_end(p, limit);
     auto counted = static_cast<size_t>(p - fraction);
     if (counted > fraction_digits) counted = fraction_digits;
     if (counted > 0) value += digits_value(fraction, counted) * place[fraction_digits - counted];
@@ -116,12 +137,44 @@ const unsigned char* scan_decimal(uint64_t* ns, const unsigned char* p, unsigned
   return p;
 }
 
-const unsigned char* scan_seconds(uint64_t* ns, const unsigned char* p) {
-  return scan_decimal(ns, p, 10, 1000000000, 9);
+const unsigned char* scan_seconds(uint64_t* ns, const unsigned char* p,
+                                  const unsigned char* limit) {
+  return scan_decimal(ns, p, limit, 10, 1000000000, 9);
 }
 
-const unsigned char* scan_milliseconds(uint64_t* ns, const unsigned char* p) {
-  return scan_decimal(ns, p, 13, 1000000, 6);
+const unsigned char* scan_milliseconds(uint64_t* ns, const unsigned char* p,
+                                       const unsigned char* limit) {
+  return scan_decimal(ns, p, limit, 13, 1000000, 6);
+}
+
+// Reads the value of an application time written in mode; bytes before limit,
+// if not null, may be read ahead.
+bool parse_value(uint64_t* ts, const unsigned char* value, const unsigned char* limit,
+                 Input::Mode mode) {
+  switch (mode) {
+    case Input::DataTimeSeconds:
+      return scan_seconds(ts, value, limit) != nullptr;
+    case Input::EMilliseconds:
+    case Input::TsMilliseconds:
+      return scan_milliseconds(ts, value, limit) != nullptr;
+    case Input::TimeIso8601:
+      return isotime::parse(ts, reinterpret_cast<const char*>(value));
+    case Input::Undetected:
+      break;
+  }
+  return false;
+}
+
+// Finds the key of mode in the size bytes at text, which a NUL follows, and
+// reads the value after it.
+bool find_app_ts(uint64_t* ts, const unsigned char* text, size_t size, Input::Mode mode) {
+  if (mode == Input::Undetected) return false;
+  const Input::Proto& proto = Input::proto_str[mode];
+  const char* match = find_key(reinterpret_cast<const char*>(text), size, proto.key);
+  // The NUL after the text may be read ahead with the value's digits.
+  return match != nullptr &&
+         parse_value(ts, reinterpret_cast<const unsigned char*>(match) + proto.skip,
+                     text + size + 1, mode);
 }
 
 }  // namespace
@@ -129,9 +182,9 @@ const unsigned char* scan_milliseconds(uint64_t* ns, const unsigned char* p) {
 bool Input::parse_hex_header(uint64_t* ts, const unsigned char* line) {
   // Up to its end the line holds only digits and points, unless it starts
   // with a newline; the number is read from its start, past any blanks.
-  if (!is_digit(line[0])) return line[0] == '\n' && scan_seconds(ts, line) != nullptr;
+  if (!is_digit(line[0])) return line[0] == '\n' && scan_seconds(ts, line, nullptr) != nullptr;
   uint64_t value;
-  const unsigned char* p = scan_seconds(&value, line);
+  const unsigned char* p = scan_seconds(&value, line, nullptr);
   if (p == nullptr) return false;
   for (; *p && *p != '\n'; ++p) {
     if (!is_digit(*p) && *p != '.') return false;
@@ -296,40 +349,31 @@ void Input::accept_timestamp(uint64_t* pair, uint64_t ts) {
 
 bool Input::complete_payload(uint64_t* pair) {
   state = HaveTimestamp;
-  bool found = parse_app_ts(&pair[1], reinterpret_cast<const unsigned char*>(payload.c_str()));
+  bool found = detect_app_ts(&pair[1], reinterpret_cast<const unsigned char*>(payload.c_str()),
+                             payload.size());
   if (found) pair[0] = timestamp;
   payload.clear();
   return found;
 }
 
 bool Input::parse_app_ts(uint64_t* ts, const char* value, Mode mode) {
-  if (value == nullptr) return false;
-  const unsigned char* text = reinterpret_cast<const unsigned char*>(value);
-  switch (mode) {
-    case DataTimeSeconds:
-      return scan_seconds(ts, text) != nullptr;
-    case EMilliseconds:
-    case TsMilliseconds:
-      return scan_milliseconds(ts, text) != nullptr;
-    case TimeIso8601:
-      return isotime::parse(ts, value);
-    case Undetected:
-      break;
-  }
-  return false;
+  return value != nullptr &&
+         parse_value(ts, reinterpret_cast<const unsigned char*>(value), nullptr, mode);
 }
 
 bool Input::parse_app_ts(uint64_t* ts, const unsigned char* payload, Mode mode) {
-  const Proto& proto = proto_str[mode];
-  const char* match = strstr(reinterpret_cast<const char*>(payload), proto.key);
-  return match != nullptr && parse_app_ts(ts, match + proto.skip, mode);
+  return find_app_ts(ts, payload, strlen(reinterpret_cast<const char*>(payload)), mode);
 }
 
 bool Input::parse_app_ts(uint64_t* ts, const unsigned char* payload) {
-  if (mode != Undetected) return parse_app_ts(ts, payload, mode);
+  return detect_app_ts(ts, payload, strlen(reinterpret_cast<const char*>(payload)));
+}
+
+bool Input::detect_app_ts(uint64_t* ts, const unsigned char* text, size_t size) {
+  if (mode != Undetected) return find_app_ts(ts, text, size, mode);
   static constexpr Mode order[] = {TimeIso8601, DataTimeSeconds, EMilliseconds, TsMilliseconds};
   const Mode* found = std::find_if(std::begin(order), std::end(order),
-                                   [&](Mode m) { return parse_app_ts(ts, payload, m); });
+                                   [&](Mode m) { return find_app_ts(ts, text, size, m); });
   if (found == std::end(order)) return false;
   mode = *found;
   return true;

@@ -72,6 +72,7 @@ class Input {
   void accept_timestamp(uint64_t* pair, uint64_t ts);
   bool complete_payload(uint64_t* pair);
   size_t decode_run(const unsigned char* data, size_t size);
+  bool detect_app_ts(uint64_t* ts, const unsigned char* text, size_t size);
 
   // A NUL-terminated copy of a line that the line rules must read.
   unsigned char text_[20000] = {};

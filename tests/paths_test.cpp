@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "hexline.h"
 #include "isotime.h"
+#include "keysearch.h"
 #include "logtext.h"
 #include "parser.h"
 #include "reader.h"
@@ -144,11 +146,32 @@ TEST(DecimalScan, EveryPositionAgainstBoundaryBytes) {
             << text;
         ASSERT_EQ(fast, slow) << text;
         fast = slow = 1;
-        ASSERT_EQ(Input::parse_app_ts(&fast, text.c_str(), Input::EMilliseconds),
-                  reference_scan(&slow, text.c_str(), 13, 1000000, 100000))
-            << text;
+        bool found = reference_scan(&slow, text.c_str(), 13, 1000000, 100000);
+        ASSERT_EQ(Input::parse_app_ts(&fast, text.c_str(), Input::EMilliseconds), found) << text;
         ASSERT_EQ(fast, slow) << text;
+        // In a payload the digits are read a word at a time up to its end.
+        Input in;
+        in.mode = Input::EMilliseconds;
+        std::string payload = "{\"E\":" + text;
+        fast = 1;
+        ASSERT_EQ(in.parse_app_ts(&fast, bytes(payload)), found) << payload;
+        ASSERT_EQ(fast, slow) << payload;
       }
+    }
+  }
+}
+
+// Payloads made of the keys' own bytes, NULs among them, searched for each key.
+TEST(KeySearch, MatchesStrstr) {
+  const char alphabet[] = "\"\":,Etdima{}\0";
+  std::mt19937_64 random(5);
+  for (int i = 0; i < 300000; ++i) {
+    std::string text(random() % 70, ' ');
+    for (char& c : text) c = alphabet[random() % (sizeof alphabet - 1)];
+    for (uint32_t mode = Input::DataTimeSeconds; mode <= Input::TimeIso8601; ++mode) {
+      const char* key = Input::proto_str[mode].key;
+      ASSERT_EQ(find_key(text.c_str(), text.size(), key), strstr(text.c_str(), key))
+          << text << " / " << key;
     }
   }
 }
