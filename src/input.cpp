@@ -114,6 +114,20 @@ const unsigned char* digits_end(const unsigned char* p, const unsigned char* lim
   return p;
 }
 
+constexpr char header_title[] = "Decompressed payload (";
+constexpr size_t header_title_size = sizeof header_title - 1;
+
+// The byte count after a header's title, as strtoul reads it.
+uint64_t header_count(const unsigned char* count) {
+  // Up to 19 plain digits cannot overflow, and strtoul would read them alike.
+  uint64_t value = 0;
+  int digits = 0;
+  for (; digits < 20 && is_digit(count[digits]); ++digits)
+    value = value * 10 + (count[digits] - '0');
+  if (digits > 0 && digits < 20) return value;
+  return strtoul(reinterpret_cast<const char*>(count), nullptr, 10);
+}
+
 // Reads a non-negative decimal number with at most max_digits integer digits
 // into exact nanoseconds: unit is one integer unit, and the fraction counts to
 // fraction_digits places, the rest being cut. Returns the end of the number,
@@ -194,17 +208,9 @@ bool Input::parse_hex_header(uint64_t* ts, const unsigned char* line) {
 }
 
 uint64_t Input::parse_payload_header(const unsigned char* line) {
-  static const char title[] = "Decompressed payload (";
   const char* text = reinterpret_cast<const char*>(line);
-  if (text[0] != title[0] || strncmp(text, title, sizeof title - 1) != 0) return 0;
-  const unsigned char* count = line + sizeof title - 1;
-  // Up to 19 plain digits cannot overflow, and strtoul would read them alike.
-  uint64_t value = 0;
-  int digits = 0;
-  for (; digits < 20 && is_digit(count[digits]); ++digits)
-    value = value * 10 + (count[digits] - '0');
-  if (digits > 0 && digits < 20) return value;
-  return strtoul(text + sizeof title - 1, nullptr, 10);
+  if (text[0] != header_title[0] || strncmp(text, header_title, header_title_size) != 0) return 0;
+  return header_count(line + header_title_size);
 }
 
 bool Input::parse_payload(const unsigned char* line) {
@@ -240,9 +246,7 @@ bool Input::parse(uint64_t* pair, const unsigned char* line) {
       return false;
     case HaveTimestamp:
       if (uint64_t count = parse_payload_header(line)) {
-        remaining = count;
-        state = InPayload;
-        payload.clear();
+        start_payload(count);
       } else if (parse_hex_header(&ts, line)) {
         accept_timestamp(pair, ts);
       }
@@ -306,11 +310,12 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
     if (is_digit(p[0])) {
       if (parse_hex_header(&ts, p)) accept_timestamp(pair, ts);
     } else if (p[0] == 'D' && state == HaveTimestamp) {
-      if (newline - p <= 22 || !is_digit(p[22])) break;
-      if (uint64_t count = parse_payload_header(p)) {
-        remaining = count;
-        state = InPayload;
-        payload.clear();
+      if (newline - p <= static_cast<ptrdiff_t>(header_title_size) ||
+          !is_digit(p[header_title_size]))
+        break;
+      // The title lies within the piece, so it is compared without a look for NULs.
+      if (memcmp(p, header_title, header_title_size) == 0) {
+        if (uint64_t count = header_count(p + header_title_size)) start_payload(count);
       }
     }
     p = newline + 1;
@@ -334,6 +339,12 @@ size_t Input::decode_run(const unsigned char* data, size_t size) {
     taken += used;
     if (done < 256) return taken;
   }
+}
+
+void Input::start_payload(uint64_t count) {
+  remaining = count;
+  state = InPayload;
+  payload.clear();
 }
 
 void Input::accept_timestamp(uint64_t* pair, uint64_t ts) {

@@ -70,6 +70,7 @@ class Input {
 
  private:
   void accept_timestamp(uint64_t* pair, uint64_t ts);
+  void start_payload(uint64_t count);
   bool complete_payload(uint64_t* pair);
   size_t decode_run(const unsigned char* data, size_t size);
   bool detect_app_ts(uint64_t* ts, const unsigned char* text, size_t size);
