@@ -12,7 +12,9 @@
 
 namespace {
 
-const unsigned char* text(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
+const unsigned char* text(const char* s) {
+  return reinterpret_cast<const unsigned char*>(s);
+}
 
 void ReceiveTimeLine(benchmark::State& state) {
   uint64_t ts;
@@ -24,7 +26,8 @@ BENCHMARK(ReceiveTimeLine);
 
 void PayloadHeader(benchmark::State& state) {
   for (auto _ : state) {
-    benchmark::DoNotOptimize(Input::parse_payload_header(text("Decompressed payload (791 bytes)\n")));
+    benchmark::DoNotOptimize(
+        Input::parse_payload_header(text("Decompressed payload (791 bytes)\n")));
   }
 }
 BENCHMARK(PayloadHeader);
@@ -64,7 +67,8 @@ void ApplicationTime(benchmark::State& state) {
   };
   auto mode = static_cast<Input::Mode>(state.range(0));
   uint64_t ts;
-  for (auto _ : state) benchmark::DoNotOptimize(Input::parse_app_ts(&ts, text(payloads[mode]), mode));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(Input::parse_app_ts(&ts, text(payloads[mode]), mode));
 }
 BENCHMARK(ApplicationTime)->DenseRange(1, 4);
 
