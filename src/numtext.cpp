@@ -106,8 +106,8 @@ char* u64(char* out, uint64_t v) {
     return out + 8;
   }
   auto top = static_cast<uint32_t>(v / 10000000000000000);
-  // Times in nanoseconds since 1973 lead with three digits, and a little past
-  // 2286 with four, so these get the general writer's count and loop spared.
+  // Times in nanoseconds lead with three digits from late 2001 and with four
+  // from 2286, so these are spared the general writer's count and loop.
   if (top >= 1000) {
     put_pair(out, top / 100);
     put_pair(out + 2, top % 100);
