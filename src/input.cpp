@@ -60,13 +60,20 @@ uint64_t eight_digits(const unsigned char* p) {
   return eight_values(load_values(p));
 }
 
-// True if the eight bytes at p are all ASCII digits: each has the high half 3,
-// and adding 6 leaves it so (a byte that carries fails the first test anyway).
-bool eight_are_digits(const unsigned char* p) {
+// Bits set in the high half of each byte of the word at p that is no ASCII
+// digit, the first in the lowest byte. A digit's byte becomes 0 to 9; any other
+// keeps a bit of its high half, or gains one when 6 is added. A carry out of a
+// byte only reaches bytes after the first that is no digit.
+uint64_t non_digits(const unsigned char* p) {
   uint64_t v;
   memcpy(&v, p, 8);
-  return (v & 0xf0f0f0f0f0f0f0f0) == 0x3030303030303030 &&
-         ((v + 0x0606060606060606) & 0xf0f0f0f0f0f0f0f0) == 0x3030303030303030;
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  v ^= 0x3030303030303030;
+  return (v | (v + 0x0606060606060606)) & 0xf0f0f0f0f0f0f0f0;
+}
+
+bool eight_are_digits(const unsigned char* p) {
+  return non_digits(p) == 0;
 }
 
 // The value of the n digits at p, eight at a time where it can. From 8 to 16
@@ -102,15 +109,7 @@ bool canonical_receive_time(uint64_t* ns, const unsigned char* line) {
 const unsigned char* digits_end(const unsigned char* p, const unsigned char* limit) {
   if (limit != nullptr) {
     for (; limit - p >= 8; p += 8) {
-      uint64_t v;
-      memcpy(&v, p, 8);
-      if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-      // A digit's byte becomes 0 to 9; any other byte keeps a bit of its high
-      // half, or gains one when 6 is added. A carry out of a byte only reaches
-      // bytes after the first that is no digit.
-      v ^= 0x3030303030303030;
-      if (uint64_t other = (v | (v + 0x0606060606060606)) & 0xf0f0f0f0f0f0f0f0)
-        return p + std::countr_zero(other) / 8;
+      if (uint64_t other = non_digits(p)) return p + std::countr_zero(other) / 8;
     }
   }
   while (is_digit(*p)) ++p;
