@@ -1,5 +1,7 @@
 #include "parser.h"
 
+#include <csetjmp>
+
 #include "reader.h"
 
 int Parser::parse() {
@@ -11,7 +13,33 @@ int Parser::parse() {
     fputs("Destination file can't be opened\n", stderr);
     return 1;
   }
-  Reader reader(input.file, block);
+  // Results decoded so far go out before the run waits for more input, so that
+  // a live capture shows each message at once and a kill loses none.
+  Reader reader(input.file, block, [this] { output.flush(); });
+  // A mapped page that cannot be read ends the run here, wherever its bytes
+  // were being decoded; nothing between holds a resource to release.
+  sigjmp_buf read_error;
+  bool failed = sigsetjmp(read_error, 1) != 0;
+  if (!failed) {
+    reader.resume_on_read_error(&read_error);
+    run(&reader);
+    failed = reader.failed();
+  }
+  // Results already printed are kept even when the source fails; a full disk
+  // must not pass for success. A read error is the run's one message.
+  bool written = output.flush();
+  if (failed) {
+    fputs("Source file can't be read\n", stderr);
+    return 1;
+  }
+  if (!written) {
+    fputs("Destination file can't be written\n", stderr);
+    return 1;
+  }
+  return 0;
+}
+
+void Parser::run(Reader* reader) {
   uint64_t pair[2];
   const unsigned char* line;
   size_t size;
@@ -20,25 +48,13 @@ int Parser::parse() {
     // the last line of a block, are cut and copied as fgets would.
     const unsigned char* data;
     size_t used;
-    reader.buffered(&data, &size);
+    reader->buffered(&data, &size);
     bool complete = input.parse_lines(pair, data, size, &used);
-    reader.consume(used);
+    reader->consume(used);
     if (!complete) {
-      if (!reader.next(&line, &size)) break;
+      if (!reader->next(&line, &size)) break;
       complete = input.parse(pair, line, size);
     }
     if (complete) output.output(pair);
   }
-  int status = 0;
-  if (reader.failed()) {
-    fputs("Source file can't be read\n", stderr);
-    status = 1;
-  }
-  // Results already printed are kept even when the source fails; a full disk
-  // must not pass for success.
-  if (!output.flush()) {
-    fputs("Destination file can't be written\n", stderr);
-    status = 1;
-  }
-  return status;
 }

@@ -18,4 +18,7 @@ class Parser {
 
   // Runs over the whole source; the exit status, 0 after a complete pass.
   int parse();
+
+ private:
+  void run(class Reader* reader);
 };

@@ -1,5 +1,6 @@
 #include "reader.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -10,17 +11,24 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <utility>
 
 #include "newline.h"
 
 namespace {
 
-// A mapped file that shrinks while it is read turns the pages it lost into
-// bus errors. The handler maps zero pages in their place, so that the run goes
-// on through NUL bytes to the end of the window and then meets the file's new
-// end. mmap is a plain system call here, safe to make from the handler.
+// A mapped page that the file no longer holds (it shrank while read) or that
+// cannot be read (a bad block, a dropped network filesystem) is a bus error.
+// For a page the file lost, the handler maps zero pages in its place, so that
+// the run goes on through NUL bytes to the end of the window and then meets
+// the file's new end. A page the file still holds is a read error: the run
+// resumes where the reader's owner asked. mmap, fstat and siglongjmp are safe
+// to call from the handler.
 std::atomic<unsigned char*> guarded_begin{nullptr};
 std::atomic<unsigned char*> guarded_end{nullptr};
+std::atomic<off_t> guarded_offset{0};
+std::atomic<int> guarded_fd{-1};
+std::atomic<sigjmp_buf*> read_error_target{nullptr};
 size_t page_size;
 struct sigaction previous_action;
 
@@ -32,15 +40,20 @@ void on_bus_error(int, siginfo_t* info, void*) {
   if (begin != nullptr && at_or_before(begin, address) && !at_or_before(end, address)) {
     // The window starts on a page boundary.
     unsigned char* lost = address - static_cast<size_t>(address - begin) % page_size;
-    if (mmap(lost, end - lost, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
-        MAP_FAILED)
+    struct stat st;
+    bool still_held = fstat(guarded_fd.load(), &st) != 0 ||
+                      st.st_size > guarded_offset.load() + (lost - begin);
+    sigjmp_buf* target = read_error_target.load();
+    if (still_held && target != nullptr) siglongjmp(*target, 1);
+    if (!still_held && mmap(lost, end - lost, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED,
+                            -1, 0) != MAP_FAILED)
       return;
   }
   // Any other bus error is handled as it was before, once the access repeats.
   sigaction(SIGBUS, &previous_action, nullptr);
 }
 
-void guard(unsigned char* window, size_t size) {
+void guard(int fd, unsigned char* window, size_t size, off_t offset) {
   static bool installed = false;
   if (!installed) {
     page_size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -51,13 +64,16 @@ void guard(unsigned char* window, size_t size) {
     sigaction(SIGBUS, &action, &previous_action);
     installed = true;
   }
+  guarded_fd.store(fd);
+  guarded_offset.store(offset);
   guarded_begin.store(window);
   guarded_end.store(window + size);
 }
 
 }  // namespace
 
-Reader::Reader(FILE* file, size_t block) : fd_(fileno(file)), block_(block) {
+Reader::Reader(FILE* file, size_t block, std::function<void()> before_wait)
+    : fd_(fileno(file)), block_(block), before_wait_(std::move(before_wait)) {
   // Mapping spares the copy that a read makes, which costs as much as the
   // decoding of large payloads. A file that claims no size (as those under
   // /proc do) or refuses to be mapped is read.
@@ -74,10 +90,15 @@ Reader::Reader(FILE* file, size_t block) : fd_(fileno(file)), block_(block) {
 }
 
 Reader::~Reader() {
+  read_error_target.store(nullptr);
   if (window_ != nullptr) {
-    guard(nullptr, 0);
+    guard(-1, nullptr, 0, 0);
     munmap(window_, window_size_);
   }
+}
+
+void Reader::resume_on_read_error(sigjmp_buf* target) {
+  read_error_target.store(target);
 }
 
 bool Reader::fill() {
@@ -89,6 +110,8 @@ bool Reader::read_block() {
   memmove(buffer_.get(), begin_, carried);
   begin_ = buffer_.get();
   end_ = begin_ + carried;
+  struct pollfd ready = {fd_, POLLIN, 0};
+  if (poll(&ready, 1, 0) == 0) before_wait_();
   for (;;) {
     ssize_t n = read(fd_, end_, block_);
     if (n > 0) {
@@ -140,7 +163,7 @@ bool Reader::map_window() {
   window_offset_ = from;
   begin_ = window_ + (begin_at - from);
   end_ = window_ + size;
-  guard(window_, window_size_);
+  guard(fd_, window_, window_size_, window_offset_);
   return true;
 }
 

@@ -2,8 +2,10 @@
 
 #include <sys/types.h>
 
+#include <csetjmp>
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 // Cuts a stream into exactly the texts that fgets with a 20,000-byte buffer
@@ -12,8 +14,9 @@
 class Reader {
  public:
   // Reads the descriptor of file from its current offset, block bytes at a time,
-  // or 64 blocks a window if it is a regular file that can be mapped.
-  Reader(FILE* file, size_t block);
+  // or 64 blocks a window if it is a regular file that can be mapped; calls
+  // before_wait before any read that would wait for input.
+  Reader(FILE* file, size_t block, std::function<void()> before_wait);
 
   // Unmaps the window, if any.
   ~Reader();
@@ -35,6 +38,10 @@ class Reader {
   // True if the stream ended with a read error rather than its end.
   bool failed() const { return failed_; }
 
+  // Makes a mapped page that cannot be read, met wherever the bytes handed out
+  // are read, resume at target as siglongjmp(target, 1) would.
+  void resume_on_read_error(sigjmp_buf* target);
+
  private:
   bool fill();
   bool read_block();
@@ -42,6 +49,7 @@ class Reader {
 
   int fd_;
   size_t block_;
+  std::function<void()> before_wait_;
   std::unique_ptr<unsigned char[]> buffer_;
   unsigned char* begin_ = nullptr;
   unsigned char* end_ = nullptr;

@@ -295,7 +295,7 @@ TEST(Mapped, LogCutShortWhileRead) {
   FILE* file = runlog::source(log.data(), log.size());
   std::string seen;
   {
-    Reader reader(file, 1);
+    Reader reader(file, 1, [] {});
     const unsigned char* text;
     size_t size;
     while (reader.next(&text, &size)) {
