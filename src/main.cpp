@@ -1,12 +1,21 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "parser.h"
 
 namespace {
+
+// A title that starts a line of every log with a payload, and of no output of
+// caplat's.
+constexpr char payload_title[] = "Decompressed payload (";
+// How much of a would-be destination is searched for that title.
+constexpr size_t capture_probe = size_t{1} << 20;
 
 // Opens path in mode, reporting a failure; null if it cannot be opened.
 FILE* open_file(const char* path, const char* mode) {
@@ -23,23 +32,78 @@ bool is_source(const char* path, FILE* source) {
          out.st_dev == in.st_dev && out.st_ino == in.st_ino;
 }
 
+// True if path names an existing regular file with a payload header line in
+// its first MiB: a capture log, which cannot be made again once truncated.
+bool is_capture_log(const char* path) {
+  struct stat st;
+  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  static char head[capture_probe];
+  size_t size = 0;
+  for (ssize_t n; size < sizeof head; size += n) {
+    n = read(fd, head + size, sizeof head - size);
+    if (n < 0 && errno == EINTR) n = 0;
+    else if (n <= 0) break;
+  }
+  close(fd);
+  const size_t title = sizeof payload_title - 1;
+  for (const char* line = head; line + title <= head + size;) {
+    if (memcmp(line, payload_title, title) == 0) return true;
+    const void* newline = memchr(line, '\n', head + size - line);
+    if (newline == nullptr) break;
+    line = static_cast<const char*>(newline) + 1;
+  }
+  return false;
+}
+
 FILE* open_destination(const char* path, FILE* source) {
   if (is_source(path, source)) {
     fprintf(stderr, "Destination file `%s` is the source file!!\n", path);
     return nullptr;
   }
+  if (is_capture_log(path)) {
+    fprintf(stderr, "Destination file `%s` is a capture log!!\n", path);
+    return nullptr;
+  }
   return open_file(path, "wt");
+}
+
+// A descriptor among 0, 1 and 2 left closed would be taken by the next file
+// opened, and warnings meant for standard error would land among the results.
+// /dev/null holds the place, opened the wrong way round for 0 and 1, so that
+// reading a closed standard input or writing a closed standard output still
+// fails as it did.
+void open_standard_descriptors() {
+  static const int modes[] = {O_WRONLY, O_RDONLY, O_WRONLY};
+  for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
+    // The lower ones are open by now, so /dev/null takes this one.
+    if (fcntl(fd, F_GETFD) < 0) open("/dev/null", modes[fd]);
+  }
+}
+
+// Flushed when memory runs out, so that no result or warning is lost.
+Output* results = nullptr;
+
+[[noreturn]] void out_of_memory() {
+  if (results != nullptr) results->flush();
+  fputs("Out of memory\n", stderr);
+  fflush(stderr);
+  _exit(1);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  open_standard_descriptors();
   // Skewed clocks can put a warning beside every message, and a write for each
   // would cost more than the decoding; the warnings due go out ahead of every
   // block of results, so both streams keep their order. A terminal sees each
   // at once.
   if (!isatty(STDERR_FILENO)) setvbuf(stderr, nullptr, _IOFBF, BUFSIZ);
   Parser parser;
+  results = &parser.output;
+  std::set_new_handler(out_of_memory);
   char** paths = argv + 1;
   int count = argc - 1;
   if (count >= 1) {
@@ -54,6 +118,13 @@ int main(int argc, char** argv) {
     }
   }
   if (count == 1) {
+    // Nothing could be decoded from a person typing: the path was surely meant
+    // as the log, and opening it as the destination would truncate it.
+    if (isatty(STDIN_FILENO)) {
+      fputs("Reading the log from a terminal; usage: caplat [-0|-1|-2] [source] [destination]\n",
+            stderr);
+      return 1;
+    }
     parser.output.file = open_destination(paths[0], parser.input.file);
   } else if (count >= 2) {
     parser.output.file = nullptr;

@@ -129,9 +129,31 @@ t "hard link" "printf '$rec' > log; ln log hard" "log hard" "" "" "$(guard hard)
 t "symbolic link" "printf '$rec' > log; ln -s log sym" "-1 log sym" "" "" "$(guard sym)" 1 "$keep"
 t "standard input" "printf '$rec' > log" "log < log" "" "" "$(guard log)" 1 "$keep"
 t "missing source reported first" "" "missing missing" "" "" 'Unable to open file `missing`!!\n'"$nosrc" 1 ""
-t "a copy is another file" "printf '$rec' > log; cp log copy" "log copy" "" "" "" 0 \
-  "printf '$pair' | cmp -s - copy"
+t "a results file is rewritten" "printf '$rec' > log; printf '1 2\\n' > res" "log res" "" "" "" 0 \
+  "printf '$pair' | cmp -s - res"
 t "devices are not guarded" "" "/dev/null /dev/null" "" "" "" 0 ""
+
+# Nor any other capture log: a file with a payload header line in its first MiB.
+captured() { printf 'Destination file `%s` is a capture log!!\n%s' "$1" "$nodst"; }
+t "a log as the single path" "printf '$rec' > log" "log" "$rec" "" "$(captured log)" 1 "$keep"
+t "a log as the last of three paths" "printf '$rec' > in; printf '$rec' > log" "-1 a in log" "" "" \
+  "$(captured log)" 1 "$keep"
+t "a log through a symbolic link" "printf '$rec' > in; printf '$rec' > log; ln -s log sym" \
+  "in sym" "" "" "$(captured sym)" 1 "$keep"
+t "a copy of the source" "printf '$rec' > log; cp log copy" "log copy" "" "" "$(captured copy)" 1 \
+  "cmp -s log copy"
+# The title must start a line and lie wholly within the first MiB.
+for at in 1048554 1048555; do
+  t "a header line at byte $at" "head -c $((at - 1)) /dev/zero | tr '\\0' x > log; printf '\\n$head19' >> log" \
+    "log" "$rec" "*" "*" $((at <= 1048554)) ""
+done
+t "a header inside a line is no log" "printf 'x $head19' > out" "out" "$rec" "" "" 0 \
+  "printf '$pair' | cmp -s - out"
+# A single path at a terminal is surely the log: nothing is opened.
+tty() { printf '%s' "< /dev/null; script -qec \"'\$caplat' $1\" /dev/null > .tty; echo \$? > .code; tr -d '\\r' < .tty"; }
+usage='Reading the log from a terminal; usage: caplat [-0|-1|-2] [source] [destination]\n'
+t "a log at a terminal" "printf '$rec' > log" "$(tty log)" "" "$usage" "" 0 "$keep && grep -qx 1 .code"
+t "--help at a terminal" "" "$(tty --help)" "" "$usage" "" 0 "[ ! -e ./--help ]"
 
 # The sample log: a slow message, two payloads in one frame, a malformed dump.
 t "sample log" "" "-2 < '$examples/capture.log'" "" "$(cat "$examples/capture.out")\n" \
@@ -161,6 +183,26 @@ t "2^64-1 bytes announced, a million dump lines" \
   "< huge" "" "" "$malformed" 0 ""
 t "timestamps without payloads" "seq -f '1700000000.%g' 1 100000 > stamps; printf '$rec' >> stamps" \
   "< stamps" "" "$pair" "" 0 ""
+t "standard error closed" "" "-2 out 2>&-" '1700000000.12\n'"$head19$hex0$hex1" "" "" 0 \
+  "printf '1700000000123000000 1700000000120000000 -3.000000\\n' | cmp -s - out"
+t "standard output closed" "" ">&-" "$rec" "" 'Destination file can'"'"'t be written\n' 1 ""
+t "standard input closed" "" "<&-" "" "" 'Source file can'"'"'t be read\n' 1 ""
+# Memory runs out on a payload that never ends: what came before is kept, in order.
+# (The sanitizers reserve more address space than the limit allows.)
+if ! ldd "$caplat" | grep -q libasan; then
+  t "out of memory" "" "< /dev/null; { printf '1700000000.12\\n$head19$hex0$hex1$ts'
+     echo 'Decompressed payload (18446744073709551615 bytes)'; yes '${hex0%\\n}'; } |
+     (ulimit -v 50000; \"\$caplat\" -2)" "" '1700000000123000000 1700000000120000000 -3.000000\n' \
+    'WARNING: Unexpected latency -3000000 = 1700000000120000000 - 1700000000123000000\nOut of memory\n' 1 ""
+fi
+# Live: each record read from a slow pipe is written out before the next arrives,
+# and a kill while caplat waits loses nothing.
+t "live through a slow pipe" "" "< /dev/null; for i in 1 2 3; do printf '$rec'
+     for w in \$(seq 100); do [ \"\$(wc -l < out)\" -ge \$i ] && break; sleep 0.02; done
+     [ \"\$(wc -l < out)\" -ge \$i ] || echo \"record \$i held back\" >&2; sleep 0.2; done |
+     \"\$caplat\" -1 > out; cat out" "" '27.000000\n27.000000\n27.000000\n' "" 0 ""
+t "killed while waiting" "" "< /dev/null; { printf '$rec'; sleep 2; } | \"\$caplat\" -1 > out &
+     pid=\$!; sleep 0.5; kill \$pid; wait \$pid; cat out" "" '27.000000\n' "" 0 ""
 t "the source is a directory" "" ". out" "" "" 'Source file can'"'"'t be read\n' 1 "[ -e out ]"
 t "closed pipe ends quietly" "yes '$rec' | head -n 400000 | tr -d '\\n' | sed 's/\\\\n/\\n/g' > many" \
   "< /dev/null; (\"\$caplat\" < many | head -c 20; exit \"\${PIPESTATUS[0]}\")" "" "1700000000123000000 " "" 141 ""
