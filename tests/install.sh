@@ -12,4 +12,6 @@ cpack --config "$build/CPackConfig.cmake" -B "$prefix/deb" > /dev/null
 contents=$(dpkg-deb -c "$prefix"/deb/caplat_*.deb)
 grep -q ' ./usr/bin/caplat$' <<< "$contents"
 grep -q ' ./usr/share/man/man1/caplat.1.gz$' <<< "$contents"
+grep -q ' ./usr/share/doc/caplat/copyright$' <<< "$contents"
+grep -q ' ./usr/share/doc/caplat/changelog.gz$' <<< "$contents"
 echo "install and package: ok"
