@@ -43,8 +43,10 @@ bool is_capture_log(const char* path) {
   size_t size = 0;
   for (ssize_t n; size < sizeof head; size += n) {
     n = read(fd, head + size, sizeof head - size);
-    if (n < 0 && errno == EINTR) n = 0;
-    else if (n <= 0) break;
+    if (n < 0 && errno == EINTR)
+      n = 0;
+    else if (n <= 0)
+      break;
   }
   close(fd);
   const size_t title = sizeof payload_title - 1;

@@ -13,8 +13,8 @@ class Parser {
   Input input;
   // Printer to the destination.
   Output output;
-  // Bytes read from the source at a time; a regular file is mapped 64 times as many.
-  size_t block = size_t{1} << 17;
+  // Bytes read from the source at a time; a regular file is mapped 8 times as many.
+  size_t block = size_t{1} << 20;
 
   // Runs over the whole source; the exit status, 0 after a complete pass.
   int parse();

@@ -14,7 +14,7 @@
 class Reader {
  public:
   // Reads the descriptor of file from its current offset, block bytes at a time,
-  // or 64 blocks a window if it is a regular file that can be mapped; calls
+  // or 8 blocks a window if it is a regular file that can be mapped; calls
   // before_wait before any read that would wait for input.
   Reader(FILE* file, size_t block, std::function<void()> before_wait);
 
