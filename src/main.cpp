@@ -41,12 +41,13 @@ bool is_capture_log(const char* path) {
   if (fd < 0) return false;
   static char head[capture_probe];
   size_t size = 0;
-  for (ssize_t n; size < sizeof head; size += n) {
-    n = read(fd, head + size, sizeof head - size);
-    if (n < 0 && errno == EINTR)
-      n = 0;
-    else if (n <= 0)
+  while (size < sizeof head) {
+    ssize_t n = read(fd, head + size, sizeof head - size);
+    if (n > 0) {
+      size += n;
+    } else if (n == 0 || errno != EINTR) {
       break;
+    }
   }
   close(fd);
   const size_t title = sizeof payload_title - 1;
@@ -103,7 +104,8 @@ int main(int argc, char** argv) {
   // block of results, so both streams keep their order. A terminal sees each
   // at once.
   if (!isatty(STDERR_FILENO)) setvbuf(stderr, nullptr, _IOFBF, BUFSIZ);
-  Parser parser;
+  // It lives as long as the process, for the handler below.
+  static Parser parser;
   results = &parser.output;
   std::set_new_handler(out_of_memory);
   char** paths = argv + 1;
