@@ -15,7 +15,7 @@
 int caplat_main(int argc, char** argv);
 
 int main(int argc, char** argv) {
-  static const char* const names[] = {"scalar", "ssse3", "avx512"};
+  static const char* const names[] = {"scalar", "ssse3", "avx2", "avx512"};
   for (int level = 0; argc >= 2 && level <= static_cast<int>(hexline::best_level()); ++level) {
     if (strcmp(argv[1], names[level]) == 0) {
       hexline::use(static_cast<hexline::Level>(level));
@@ -23,7 +23,9 @@ int main(int argc, char** argv) {
       return caplat_main(argc - 1, argv + 1);
     }
   }
-  fputs("usage: caplat_level scalar|ssse3|avx512 [caplat's arguments]; the level must run here\n",
-        stderr);
+  fputs(
+      "usage: caplat_level scalar|ssse3|avx2|avx512 [caplat's arguments]; the level must run "
+      "here\n",
+      stderr);
   return 2;
 }
