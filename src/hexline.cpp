@@ -78,21 +78,49 @@ size_t lines_scalar(unsigned char* out, size_t max_lines, const unsigned char* d
 constexpr char shape[] = "hhhh  hh hh hh hh hh hh hh hh hh hh hh hh hh hh hh hh";
 static_assert(sizeof shape - 1 == canonical_size);
 
-// Lane masks and shuffles for the four 16-byte loads at these offsets; the last
-// load overlaps the third so that no byte past the line is read.
+// The SSSE3 and AVX2 decoders class each byte by two table lookups, one on its
+// upper four bits and one on its lower four, and keep the classes both allow:
+// a position of the line passes if that leaves the class its shape expects.
+// Bytes from 0x80 up find no class by their upper bits.
+constexpr unsigned char digit_class = 1;
+constexpr unsigned char letter_class = 2;
+constexpr unsigned char space_class = 4;
+
+struct NibbleTables {
+  alignas(16) unsigned char upper[16];
+  alignas(16) unsigned char lower[16];
+  // Added to a hex digit's lower four bits to make its value.
+  alignas(16) unsigned char add[16];
+  constexpr NibbleTables() : upper(), lower(), add() {
+    upper[2] = space_class;
+    upper[3] = digit_class;
+    upper[6] = letter_class;
+    for (int n = 0; n < 16; ++n) {
+      lower[n] = static_cast<unsigned char>((n <= 9 ? digit_class : 0) |
+                                            (n >= 1 && n <= 6 ? letter_class : 0) |
+                                            (n == 0 ? space_class : 0));
+    }
+    add[6] = 9;
+  }
+};
+constexpr NibbleTables nibbles;
+
+constexpr signed char expected_class(char c) {
+  return static_cast<signed char>(c == 'h' ? digit_class | letter_class : space_class);
+}
+
+// Expected classes and shuffles for the four 16-byte loads at these offsets; the
+// last load overlaps the third so that no byte past the line is read.
 constexpr int load_at[4] = {0, 16, 32, 37};
 
 struct Tables {
-  alignas(16) signed char hex_lane[4][16];
-  alignas(16) signed char space_lane[4][16];
+  alignas(16) signed char expect[4][16];
   alignas(16) signed char high[4][16];
   alignas(16) signed char low[4][16];
-  constexpr Tables() : hex_lane(), space_lane(), high(), low() {
+  constexpr Tables() : expect(), high(), low() {
     for (int v = 0; v < 4; ++v) {
       for (int lane = 0; lane < 16; ++lane) {
-        char c = shape[load_at[v] + lane];
-        hex_lane[v][lane] = c == 'h' ? -1 : 0;
-        space_lane[v][lane] = c == ' ' ? -1 : 0;
+        expect[v][lane] = expected_class(shape[load_at[v] + lane]);
         high[v][lane] = low[v][lane] = -1;
       }
     }
@@ -111,30 +139,23 @@ constexpr Tables tables;
 
 __attribute__((target("ssse3"))) inline bool decode_ssse3(unsigned char* out,
                                                           const unsigned char* line) {
-  const __m128i zero_char = _mm_set1_epi8('0');
-  const __m128i a_char = _mm_set1_epi8('a');
-  const __m128i a_less_ten = _mm_set1_epi8('a' - 10);
-  const __m128i five = _mm_set1_epi8(5);
-  const __m128i nine = _mm_set1_epi8(9);
-  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i low_bits = _mm_set1_epi8(0x0f);
+  const __m128i upper_classes = _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.upper));
+  const __m128i lower_classes = _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.lower));
+  const __m128i add = _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.add));
   __m128i high = _mm_setzero_si128();
   __m128i low = _mm_setzero_si128();
-  int ok = 0xffff;
+  __m128i least = _mm_set1_epi8(-1);
   for (int v = 0; v < 4; ++v) {
     __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + load_at[v]));
-    // A digit has c - '0' in 0..9 and a letter c - 'a' in 0..5, as unsigned bytes.
-    __m128i digit = _mm_sub_epi8(c, zero_char);
-    __m128i letter = _mm_sub_epi8(c, a_char);
-    __m128i is_hex = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(digit, nine), digit),
-                                  _mm_cmpeq_epi8(_mm_min_epu8(letter, five), letter));
-    // For a digit, c - ('a' - 10) wraps above 200; for a letter, c - '0' is above 48.
-    __m128i value = _mm_min_epu8(digit, _mm_sub_epi8(c, a_less_ten));
-    __m128i is_space = _mm_cmpeq_epi8(c, space);
-    __m128i good = _mm_or_si128(
-        _mm_and_si128(is_hex, _mm_load_si128(reinterpret_cast<const __m128i*>(tables.hex_lane[v]))),
-        _mm_and_si128(is_space,
-                      _mm_load_si128(reinterpret_cast<const __m128i*>(tables.space_lane[v]))));
-    ok &= _mm_movemask_epi8(good);
+    __m128i upper = _mm_and_si128(_mm_srli_epi16(c, 4), low_bits);
+    __m128i lower = _mm_and_si128(c, low_bits);
+    __m128i classes = _mm_and_si128(_mm_shuffle_epi8(upper_classes, upper),
+                                    _mm_shuffle_epi8(lower_classes, lower));
+    least = _mm_min_epu8(
+        least,
+        _mm_and_si128(classes, _mm_load_si128(reinterpret_cast<const __m128i*>(tables.expect[v]))));
+    __m128i value = _mm_add_epi8(lower, _mm_shuffle_epi8(add, upper));
     high = _mm_or_si128(
         high,
         _mm_shuffle_epi8(value, _mm_load_si128(reinterpret_cast<const __m128i*>(tables.high[v]))));
@@ -144,7 +165,7 @@ __attribute__((target("ssse3"))) inline bool decode_ssse3(unsigned char* out,
   }
   // Values are below 16, so shifting 16-bit lanes moves no bit across bytes.
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(_mm_slli_epi16(high, 4), low));
-  return ok == 0xffff;
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(least, _mm_setzero_si128())) == 0;
 }
 
 // Two 32-byte loads, one at the start of the line and one ending at its last
@@ -154,16 +175,13 @@ __attribute__((target("ssse3"))) inline bool decode_ssse3(unsigned char* out,
 constexpr size_t avx2_load_at[2] = {0, canonical_size - 32};
 
 struct Avx2Tables {
-  alignas(32) signed char hex_lane[2][32];
-  alignas(32) signed char space_lane[2][32];
+  alignas(32) signed char expect[2][32];
   alignas(32) signed char high[2][32];
   alignas(32) signed char low[2][32];
-  constexpr Avx2Tables() : hex_lane(), space_lane(), high(), low() {
+  constexpr Avx2Tables() : expect(), high(), low() {
     for (size_t v = 0; v < 2; ++v) {
       for (size_t lane = 0; lane < 32; ++lane) {
-        char c = shape[avx2_load_at[v] + lane];
-        hex_lane[v][lane] = c == 'h' ? -1 : 0;
-        space_lane[v][lane] = c == ' ' ? -1 : 0;
+        expect[v][lane] = expected_class(shape[avx2_load_at[v] + lane]);
         high[v][lane] = low[v][lane] = -1;
       }
     }
@@ -182,36 +200,42 @@ struct Avx2Tables {
 };
 constexpr Avx2Tables avx2_tables;
 
+__attribute__((target("avx2"))) inline __m256i broadcast(const unsigned char* table) {
+  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table)));
+}
+
 __attribute__((target("avx2"))) inline bool decode_avx2(unsigned char* out,
                                                         const unsigned char* line) {
-  __m256i good = _mm256_set1_epi8(-1);
-  __m256i digits = _mm256_setzero_si256();
+  const __m256i low_bits = _mm256_set1_epi8(0x0f);
+  const __m256i upper_classes = broadcast(nibbles.upper);
+  const __m256i lower_classes = broadcast(nibbles.lower);
+  const __m256i add = broadcast(nibbles.add);
+  __m256i high = _mm256_setzero_si256();
+  __m256i low = _mm256_setzero_si256();
+  __m256i least = _mm256_set1_epi8(-1);
   for (size_t v = 0; v < 2; ++v) {
     __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(line + avx2_load_at[v]));
-    // The same tests and values as the SSSE3 decoder's, 32 bytes at a time.
-    __m256i digit = _mm256_sub_epi8(c, _mm256_set1_epi8('0'));
-    __m256i letter = _mm256_sub_epi8(c, _mm256_set1_epi8('a'));
-    __m256i is_hex =
-        _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(digit, _mm256_set1_epi8(9)), digit),
-                        _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(5)), letter));
-    __m256i value = _mm256_min_epu8(digit, _mm256_sub_epi8(c, _mm256_set1_epi8('a' - 10)));
-    __m256i is_space = _mm256_cmpeq_epi8(c, _mm256_set1_epi8(' '));
-    good = _mm256_and_si256(
-        good, _mm256_or_si256(
-                  _mm256_and_si256(is_hex, _mm256_load_si256(reinterpret_cast<const __m256i*>(
-                                               avx2_tables.hex_lane[v]))),
-                  _mm256_and_si256(is_space, _mm256_load_si256(reinterpret_cast<const __m256i*>(
-                                                 avx2_tables.space_lane[v])))));
-    __m256i high = _mm256_shuffle_epi8(
-        value, _mm256_load_si256(reinterpret_cast<const __m256i*>(avx2_tables.high[v])));
-    __m256i low = _mm256_shuffle_epi8(
-        value, _mm256_load_si256(reinterpret_cast<const __m256i*>(avx2_tables.low[v])));
-    // Values are below 16, so shifting 16-bit lanes moves no bit across bytes.
-    digits = _mm256_or_si256(digits, _mm256_or_si256(_mm256_slli_epi16(high, 4), low));
+    __m256i upper = _mm256_and_si256(_mm256_srli_epi16(c, 4), low_bits);
+    __m256i lower = _mm256_and_si256(c, low_bits);
+    __m256i classes = _mm256_and_si256(_mm256_shuffle_epi8(upper_classes, upper),
+                                       _mm256_shuffle_epi8(lower_classes, lower));
+    least = _mm256_min_epu8(
+        least,
+        _mm256_and_si256(
+            classes, _mm256_load_si256(reinterpret_cast<const __m256i*>(avx2_tables.expect[v]))));
+    __m256i value = _mm256_add_epi8(lower, _mm256_shuffle_epi8(add, upper));
+    high = _mm256_or_si256(
+        high, _mm256_shuffle_epi8(
+                  value, _mm256_load_si256(reinterpret_cast<const __m256i*>(avx2_tables.high[v]))));
+    low = _mm256_or_si256(
+        low, _mm256_shuffle_epi8(
+                 value, _mm256_load_si256(reinterpret_cast<const __m256i*>(avx2_tables.low[v]))));
   }
+  // Values are below 16, so shifting 16-bit lanes moves no bit across bytes.
+  __m256i digits = _mm256_or_si256(_mm256_slli_epi16(high, 4), low);
   __m128i bytes = _mm_or_si128(_mm256_castsi256_si128(digits), _mm256_extracti128_si256(digits, 1));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-  return _mm256_movemask_epi8(good) == -1;
+  return _mm256_movemask_epi8(_mm256_cmpeq_epi8(least, _mm256_setzero_si256())) == 0;
 }
 
 // One masked load takes the whole line, so nothing past it is touched; one
