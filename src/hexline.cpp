@@ -145,6 +145,7 @@ __attribute__((target("ssse3"))) inline bool decode_ssse3(unsigned char* out,
   const __m128i add = _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.add));
   __m128i high = _mm_setzero_si128();
   __m128i low = _mm_setzero_si128();
+  // A position that lacks the class its shape expects leaves a zero here.
   __m128i least = _mm_set1_epi8(-1);
   for (int v = 0; v < 4; ++v) {
     __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + load_at[v]));
@@ -212,6 +213,7 @@ __attribute__((target("avx2"))) inline bool decode_avx2(unsigned char* out,
   const __m256i add = broadcast(nibbles.add);
   __m256i high = _mm256_setzero_si256();
   __m256i low = _mm256_setzero_si256();
+  // A position that lacks the class its shape expects leaves a zero here.
   __m256i least = _mm256_set1_epi8(-1);
   for (size_t v = 0; v < 2; ++v) {
     __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(line + avx2_load_at[v]));
