@@ -62,11 +62,12 @@ int run(const Options& o) {
       status = 2;
       continue;
     }
-    LatencyReader::Status read = reader.read(fd, standard_input ? "(standard input)" : path);
+    const char* name = standard_input ? "(standard input)" : path;
+    LatencyReader::Status read = reader.read(fd, name);
     if (!standard_input) close(fd);
     if (read == LatencyReader::NoReceiveTimes) {
       fprintf(stderr, "caplat-stat: %s: -i needs receive times, and this input has one field\n",
-              path);
+              name);
       return 2;
     }
     // A read error ends the run; what was read is still summed up.
