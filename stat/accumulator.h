@@ -92,7 +92,6 @@ class Accumulator {
   // The histogram of the latencies from 0 to 1 hour; complete after finish().
   const Histogram& histogram() const { return total_; }
 
-
  private:
   // With intervals, latencies go to the interval's histogram, which is added to
   // the total as it closes: one record per latency either way.

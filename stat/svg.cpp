@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 #include <string>
 
 #include "hgrm.h"
@@ -46,10 +47,9 @@ std::string label(double ns, const Unit& unit) {
 double nice_step(double span) {
   double raw = span / 6;
   double power = std::pow(10.0, std::floor(std::log10(raw)));
-  for (double m : {1.0, 2.0, 5.0}) {
-    if (raw <= m * power) return m * power;
-  }
-  return 10 * power;
+  const double multiples[] = {1.0, 2.0, 5.0, 10.0};
+  return power * *std::find_if(std::begin(multiples), std::end(multiples) - 1,
+                               [&](double m) { return raw <= m * power; });
 }
 
 }  // namespace
@@ -73,9 +73,10 @@ class Canvas {
   void polyline(const std::vector<std::pair<double, double>>& points, const char* color) {
     std::string run;
     auto flush = [&] {
-      if (!run.empty())
+      if (!run.empty()) {
         out_->put("<polyline fill=\"none\" stroke=\"" + std::string(color) +
                   "\" stroke-width=\"1.5\" points=\"" + run + "\"/>\n");
+      }
       run.clear();
     };
     for (const auto& [x, y] : points) {
@@ -179,7 +180,8 @@ struct LogAxis {
 
   // Grid lines and labels at each decade, in unit, and the axis title.
   void draw(Canvas* canvas, const Unit& unit) const {
-    for (double d = low; d <= high; ++d) {
+    for (int i = 0; i <= static_cast<int>(high - low); ++i) {
+      double d = low + i;
       canvas->line(left, at(d), width - right, at(d), grid_style);
       canvas->text(left - 6, at(d) + 4, label(std::pow(10.0, d), unit), value_text);
     }
@@ -213,9 +215,10 @@ void SvgWriter::write(const Histogram& histogram, const Totals& totals, Output* 
               "font-size=\"16\" font-weight=\"bold\"");
   std::string apart = "negative: " + std::to_string(totals.negative) + " (" +
                       share(totals.negative, totals.count) + ")";
-  if (totals.negative != 0)
+  if (totals.negative != 0) {
     apart += ", most negative " + label(static_cast<double>(totals.most_negative), unit_) + " " +
              unit_.name;
+  }
   apart += "  \u00b7  10 s or more: " + std::to_string(totals.stale) + " (" +
            share(totals.stale, totals.count) +
            ")  \u00b7  over 1 h: " + std::to_string(totals.over_hour);
@@ -268,7 +271,8 @@ void SvgWriter::draw_over_time(Canvas* canvas, double panel_top) const {
   double span = static_cast<double>(rows_.back().start + row_length_ - rows_.front().start);
   auto tx = [&](double ns) { return left + plot_width * ns / span; };
   double step = nice_step(span);
-  for (double t = 0; t <= span + step / 1000; t += step) {
+  for (int i = 0; i * step <= span + step / 1000; ++i) {
+    double t = i * step;
     canvas->line(tx(t), panel_top, tx(t), axis.bottom, grid_style);
     canvas->text(tx(t), axis.bottom + 18, label(t, seconds_unit), tick_text);
   }
