@@ -70,12 +70,11 @@ class Canvas {
   }
 
   // A polyline through points, broken where a point is missing (NaN).
-  void polyline(const std::vector<std::pair<double, double>>& points, const char* color) {
+  void polyline(const std::vector<std::pair<double, double>>& points, const char* style) {
     std::string run;
     auto flush = [&] {
       if (!run.empty()) {
-        out_->put("<polyline fill=\"none\" stroke=\"" + std::string(color) +
-                  "\" stroke-width=\"1.5\" points=\"" + run + "\"/>\n");
+        out_->put("<polyline fill=\"none\" " + std::string(style) + " points=\"" + run + "\"/>\n");
       }
       run.clear();
     };
@@ -99,6 +98,7 @@ const char axis_style[] = "stroke=\"#333\" stroke-width=\"1\"";
 const char grid_style[] = "stroke=\"#ddd\" stroke-width=\"1\"";
 const char tick_text[] = "font-size=\"12\" text-anchor=\"middle\"";
 const char value_text[] = "font-size=\"12\" text-anchor=\"end\"";
+const char p50_style[] = "stroke=\"#1f5fbf\" stroke-width=\"1.5\"";
 
 // The share of n in count, in percent, as a short label.
 std::string share(int64_t n, int64_t count) {
@@ -253,7 +253,7 @@ void SvgWriter::write(const Histogram& histogram, const Totals& totals, Output* 
     double inverse = row.level < 100.0 ? 1 / (1 - row.level / 100) : INFINITY;
     curve.emplace_back(px(inverse), axis.y(row.value));
   }
-  canvas.polyline(curve, "#1f5fbf");
+  canvas.polyline(curve, p50_style);
   canvas.text(left + plot_width / 2, axis.bottom + 40, "percentile (log scale of 1/(1-p))",
               tick_text);
   if (over_time) draw_over_time(&canvas, top + panel_space);
@@ -276,13 +276,16 @@ void SvgWriter::draw_over_time(Canvas* canvas, double panel_top) const {
     canvas->line(tx(t), panel_top, tx(t), axis.bottom, grid_style);
     canvas->text(tx(t), axis.bottom + 18, label(t, seconds_unit), tick_text);
   }
+  // The maximum is dashed and drawn last, so that it shows where it is the p99.
   struct Series {
     int64_t Row::*field;
-    const char* color;
+    const char* style;
     const char* name;
   };
   const Series series[] = {
-      {&Row::max, "#c0392b", "max"}, {&Row::p99, "#e69f00", "p99"}, {&Row::p50, "#1f5fbf", "p50"}};
+      {&Row::p50, p50_style, "p50"},
+      {&Row::p99, "stroke=\"#e69f00\" stroke-width=\"1.5\"", "p99"},
+      {&Row::max, "stroke=\"#c0392b\" stroke-width=\"1.5\" stroke-dasharray=\"5 3\"", "max"}};
   double legend_x = left + 10;
   for (const Series& s : series) {
     std::vector<std::pair<double, double>> points;
@@ -291,10 +294,9 @@ void SvgWriter::draw_over_time(Canvas* canvas, double panel_top) const {
                       static_cast<double>(row_length_) / 2;
       points.emplace_back(tx(middle), axis.y(row.*s.field));
     }
-    canvas->polyline(points, s.color);
-    canvas->line(legend_x, panel_top - 12, legend_x + 20, panel_top - 12,
-                 (std::string("stroke=\"") + s.color + "\" stroke-width=\"3\"").c_str());
-    canvas->text(legend_x + 25, panel_top - 8, s.name, "font-size=\"12\"");
+    canvas->polyline(points, s.style);
+    canvas->line(legend_x, panel_top - 12, legend_x + 25, panel_top - 12, s.style);
+    canvas->text(legend_x + 30, panel_top - 8, s.name, "font-size=\"12\"");
     legend_x += 70;
   }
   auto start_seconds = static_cast<time_t>(rows_.front().start / seconds_unit.ns);
