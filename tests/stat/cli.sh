@@ -134,6 +134,10 @@ t "files in turn, - is standard input" "echo '0 1' > a; echo 2.000000 > b" "--js
 t "a full disk fails" "" "> /dev/full" '1.000000\n' "" 'caplat-stat: standard output: No space left on device\n' 2 ""
 t "an output that cannot be opened" "" "--hgrm no/such/h" '1.000000\n' "" 'caplat-stat: no/such/h: No such file or directory\n' 2 ""
 t "closed standard output" "" ">&-" '1.000000\n' "" "" 0 ""
+# The sanitizers reserve more address space than any limit that would bite.
+if ! grep -qa __asan_init "$stat"; then
+  t "out of memory" "ulimit -v 40000" "-d 5 --svg o.svg" '1.000000\n' "" 'caplat-stat: out of memory\n' 1 ""
+fi
 
 echo "cli: $((rows - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]
