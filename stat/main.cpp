@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "descriptors.h"
 #include "options.h"
 #include "output.h"
 #include "run.h"
@@ -30,15 +31,6 @@ void out_of_memory() {
   static const char message[] = "caplat-stat: out of memory\n";
   if (write(STDERR_FILENO, message, sizeof message - 1) < 0) _exit(1);
   _exit(1);
-}
-
-// Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, so that no
-// file the program opens takes their place.
-void open_standard_descriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
-      _exit(2);
-  }
 }
 
 }  // namespace

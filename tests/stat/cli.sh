@@ -136,7 +136,9 @@ t "a read error ends the run, what was read is summed up" "mkdir d; echo 1.00000
   'caplat-stat: d: Is a directory\n' 2 ""
 t "a full disk fails" "" "> /dev/full" '1.000000\n' "" 'caplat-stat: standard output: No space left on device\n' 2 ""
 t "an output that cannot be opened" "" "--hgrm no/such/h" '1.000000\n' "" 'caplat-stat: no/such/h: No such file or directory\n' 2 ""
-t "closed standard output" "" ">&-" '1.000000\n' "" "" 0 ""
+t "closed standard output fails" "" ">&-" '1.000000\n' "" 'caplat-stat: standard output: Bad file descriptor\n' 2 ""
+t "closed standard error: no message lands in a file" "" "--hgrm h bad 2>&-" '1.000000\n' "*" "" 2 \
+  "! grep -q caplat-stat h"
 # The sanitizers reserve more address space than any limit that would bite.
 if ! grep -qa __asan_init "$stat"; then
   t "out of memory" "ulimit -v 40000" "-d 5 --svg o.svg" '1.000000\n' "" 'caplat-stat: out of memory\n' 1 ""
