@@ -1,0 +1,284 @@
+#include "hlog.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "histogram.h"
+
+namespace {
+
+constexpr int64_t ns_per_s = 1000000000;
+constexpr int64_t ns_per_ms = 1000000;
+// A line longer than any histogram a log can sensibly hold is skipped unread,
+// so that a file without newlines costs no more memory than this.
+constexpr size_t max_line_bytes = size_t{4} << 20;
+// Java's reader takes a log's first time stamp as relative to its start time
+// when it is more than a year before it, and as absolute otherwise.
+constexpr int64_t year_ns = int64_t{365} * 24 * 3600 * ns_per_s;
+constexpr std::string_view version_line = "#[Histogram log format version 1.3]";
+constexpr std::string_view start_time_prefix = "#[StartTime: ";
+constexpr std::string_view base_time_prefix = "#[BaseTime: ";
+constexpr std::string_view legend_prefix = "\"StartTimestamp\"";
+constexpr std::string_view tag_prefix = "Tag=";
+// The comment line that carries the latencies a histogram cannot hold; readers
+// of other programs skip it, as they skip every comment.
+constexpr std::string_view excluded_prefix = "#[Excluded: negative=";
+constexpr std::string_view excluded_middle = ", over=";
+
+// Appends value / unit with three decimals, rounded half up, as the Java
+// writer prints seconds and milliseconds.
+void append_thousandths(int64_t value, int64_t unit, std::string* out) {
+  if (value < 0) out->push_back('-');
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  uint64_t thousandths = (magnitude / static_cast<uint64_t>(unit / 10000) + 5) / 10;
+  char text[32];
+  snprintf(text, sizeof text, "%" PRIu64 ".%03" PRIu64, thousandths / 1000, thousandths % 1000);
+  out->append(text);
+}
+
+void append_seconds(int64_t ns, std::string* out) {
+  append_thousandths(ns, ns_per_s, out);
+}
+
+// Reads decimal seconds (digits, then maybe a point and digits) as ns exactly;
+// digits past the ninth decimal are dropped.
+bool parse_seconds(std::string_view text, int64_t* ns) {
+  size_t point = std::min(text.find('.'), text.size());
+  std::string_view whole = text.substr(0, point);
+  std::string_view fraction = point < text.size() ? text.substr(point + 1) : std::string_view();
+  if (whole.empty() || whole.size() > 10) return false;
+  int64_t value = 0;
+  for (char c : whole) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value > INT64_MAX / ns_per_s - 1) return false;
+  int64_t scale = ns_per_s;
+  value *= ns_per_s;
+  for (char c : fraction) {
+    if (c < '0' || c > '9') return false;
+    scale /= 10;
+    value += (c - '0') * scale;
+  }
+  *ns = value;
+  return true;
+}
+
+bool parse_count(std::string_view text, int64_t* count) {
+  if (text.empty() || text.size() > 18) return false;
+  int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  *count = value;
+  return true;
+}
+
+// Splits off the text up to the next comma; false if there is none.
+bool next_field(std::string_view* rest, std::string_view* field) {
+  size_t comma = rest->find(',');
+  if (comma == std::string_view::npos) return false;
+  *field = rest->substr(0, comma);
+  rest->remove_prefix(comma + 1);
+  return true;
+}
+
+bool write_all(FILE* file, const std::string& text) {
+  return fwrite(text.data(), 1, text.size(), file) == text.size();
+}
+
+}  // namespace
+
+HlogWriter::HlogWriter(FILE* file, std::string tag) : file_(file), tag_(std::move(tag)) {}
+
+bool HlogWriter::write_header(int64_t start_ns) {
+  started_ = true;
+  // Whole milliseconds, as the Java writer's, keep the base time exact in text.
+  base_ns_ = start_ns - (start_ns % ns_per_ms + ns_per_ms) % ns_per_ms;
+  std::time_t seconds = base_ns_ / ns_per_s - (base_ns_ % ns_per_s < 0 ? 1 : 0);
+  std::tm utc{};
+  char date[64] = "";
+  if (gmtime_r(&seconds, &utc)) strftime(date, sizeof date, "%a %b %d %H:%M:%S UTC %Y", &utc);
+  line_.assign(version_line);
+  line_ += "\n";
+  line_ += start_time_prefix;
+  append_seconds(base_ns_, &line_);
+  line_ += " (seconds since epoch), ";
+  line_ += date;
+  line_ += "]\n";
+  line_ += base_time_prefix;
+  append_seconds(base_ns_, &line_);
+  line_ += " (seconds since epoch)]\n";
+  line_ += legend_prefix;
+  line_ += ",\"Interval_Length\",\"Interval_Max\",\"Interval_Compressed_Histogram\"\n";
+  return write_all(file_, line_);
+}
+
+bool HlogWriter::write(int64_t start_ns, int64_t length_ns, const Histogram& histogram,
+                       int64_t negatives, int64_t over_range) {
+  if (!started_ && !write_header(start_ns)) return false;
+  line_.clear();
+  if (negatives != 0 || over_range != 0) {
+    line_ += excluded_prefix;
+    line_ += std::to_string(negatives);
+    line_ += excluded_middle;
+    line_ += std::to_string(over_range);
+    line_ += "]\n";
+  }
+  if (!tag_.empty()) {
+    line_ += tag_prefix;
+    line_ += tag_;
+    line_ += ',';
+  }
+  append_seconds(start_ns - base_ns_, &line_);
+  line_ += ',';
+  append_seconds(length_ns, &line_);
+  line_ += ',';
+  // The Java writer's maximum: the highest value counted with the largest one, in ms.
+  int64_t max = histogram.total_count() ? histogram.highest_equivalent(histogram.max()) : 0;
+  append_thousandths(max, ns_per_ms, &line_);
+  line_ += ',';
+  if (!codec_.encode(histogram, &line_)) return false;
+  line_ += '\n';
+  return write_all(file_, line_);
+}
+
+bool HlogWriter::finish() {
+  if (!started_ && !write_header(0)) return false;
+  return fflush(file_) == 0 && !ferror(file_);
+}
+
+bool HlogReader::is_log(std::string_view line) {
+  return line.starts_with("#") || line.starts_with(legend_prefix);
+}
+
+HlogReader::HlogReader(FILE* file, std::string name, const std::string* tag)
+    : file_(file), name_(std::move(name)), tag_(tag) {}
+
+bool HlogReader::read_line() {
+  line_.clear();
+  bool too_long = false;
+  char block[4096];
+  bool any = false;
+  while (fgets(block, sizeof block, file_)) {
+    any = true;
+    size_t n = strlen(block);
+    if (line_.size() + n <= max_line_bytes)
+      line_.append(block, n);
+    else
+      too_long = true;
+    if (n > 0 && block[n - 1] == '\n') break;
+  }
+  if (!any) {
+    failed_ = ferror(file_) != 0;
+    return false;
+  }
+  ++line_number_;
+  while (!line_.empty() && (line_.back() == '\n' || line_.back() == '\r')) line_.pop_back();
+  if (too_long) {
+    report("line is too long for a histogram log");
+    line_.clear();
+  }
+  return true;
+}
+
+void HlogReader::report(const char* what) {
+  ++skipped_;
+  fprintf(stderr, "caplat-stat: %s:%" PRId64 ": %s\n", name_.c_str(), line_number_, what);
+}
+
+bool HlogReader::parse_comment() {
+  std::string_view line = line_;
+  int64_t ns = 0;
+  if (line.starts_with(start_time_prefix) || line.starts_with(base_time_prefix)) {
+    bool start = line.starts_with(start_time_prefix);
+    line.remove_prefix(start ? start_time_prefix.size() : base_time_prefix.size());
+    if (!parse_seconds(line.substr(0, line.find_first_of(" ]")), &ns)) return false;
+    (start ? log_start_ns_ : base_ns_) = ns;
+  } else if (line.starts_with(excluded_prefix)) {
+    line.remove_prefix(excluded_prefix.size());
+    size_t middle = line.find(excluded_middle);
+    if (middle == std::string_view::npos || !line.ends_with("]")) return false;
+    std::string_view over = line.substr(middle + excluded_middle.size());
+    over.remove_suffix(1);
+    if (!parse_count(line.substr(0, middle), &next_negatives_) ||
+        !parse_count(over, &next_over_range_))
+      return false;
+  }
+  return true;
+}
+
+const char* HlogReader::parse_histogram_line() {
+  std::string_view rest = line_;
+  std::string_view start, length, max;
+  if (!next_field(&rest, &start) || !next_field(&rest, &length) || !next_field(&rest, &max))
+    return "not a histogram line";
+  int64_t ignored = 0;
+  if (!parse_seconds(start, &start_ns_)) return "bad interval start time";
+  if (!parse_seconds(length, &length_ns_)) return "bad interval length";
+  if (!parse_seconds(max, &ignored)) return "bad interval maximum";
+  if (base_ns_ < 0)
+    base_ns_ = log_start_ns_ >= 0 && start_ns_ < log_start_ns_ - year_ns ? log_start_ns_ : 0;
+  if (start_ns_ > INT64_MAX - base_ns_) return "bad interval start time";
+  start_ns_ += base_ns_;
+  while (!rest.empty() && rest.back() == ' ') rest.remove_suffix(1);
+  histogram_ = rest;
+  return nullptr;
+}
+
+bool HlogReader::next() {
+  while (read_line()) {
+    if (line_.empty()) continue;
+    if (line_[0] == '#') {
+      if (!parse_comment()) report("bad comment line");
+      continue;
+    }
+    if (line_.starts_with(legend_prefix)) continue;
+    negatives_ = std::exchange(next_negatives_, 0);
+    over_range_ = std::exchange(next_over_range_, 0);
+    size_t tag_end = 0;
+    if (line_.starts_with(tag_prefix)) {
+      tag_end = line_.find(',');
+      if (tag_end == std::string::npos) {
+        report("not a histogram line");
+        continue;
+      }
+    }
+    std::string_view tag;
+    if (tag_end)
+      tag = std::string_view(line_).substr(tag_prefix.size(), tag_end - tag_prefix.size());
+    if (tag_ && tag != *tag_) continue;
+    line_.erase(0, tag_end ? tag_end + 1 : 0);
+    const char* what = parse_histogram_line();
+    if (!what) return true;
+    report(what);
+  }
+  return false;
+}
+
+HlogMerge::HlogMerge(std::vector<HlogReader*> readers) {
+  for (HlogReader* reader : readers)
+    if (reader->next()) live_.push_back(reader);
+}
+
+bool HlogMerge::next(Histogram* into, int64_t* start_ns, int64_t* length_ns, int64_t* negatives,
+                     int64_t* over_range) {
+  while (!live_.empty()) {
+    auto first = std::min_element(live_.begin(), live_.end(),
+                                  [](auto* a, auto* b) { return a->start_ns() < b->start_ns(); });
+    HlogReader* reader = *first;
+    *start_ns = reader->start_ns();
+    *length_ns = reader->length_ns();
+    *negatives = reader->negatives();
+    *over_range = reader->over_range();
+    const char* what = codec_.decode(reader->histogram(), into, over_range);
+    if (what) reader->report(what);
+    if (!reader->next()) live_.erase(first);
+    if (!what) return true;
+  }
+  return false;
+}

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hlog_codec.h"
+
+class Histogram;
+
+// Writes an interval log in HdrHistogram's log format 1.3: header lines, then
+// one line per interval with its start, length, maximum and compressed
+// histogram, which HdrHistogram's own log readers take as they are.
+class HlogWriter {
+ public:
+  // Writes to file, marking every histogram line with tag unless it is empty.
+  HlogWriter(FILE* file, std::string tag);
+
+  // Writes the interval of length_ns that starts at start_ns (since the epoch),
+  // after the header if it is the first; negatives and over_range, the counts
+  // of latencies the histogram cannot hold, go on a comment line before it when
+  // not zero. False on a write error.
+  bool write(int64_t start_ns, int64_t length_ns, const Histogram& histogram, int64_t negatives,
+             int64_t over_range);
+
+  // Writes the header if no interval came and flushes; false on a write error.
+  bool finish();
+
+ private:
+  bool write_header(int64_t start_ns);
+
+  FILE* file_;
+  std::string tag_;
+  std::string line_;
+  HistogramCodec codec_;
+  int64_t base_ns_ = 0;
+  bool started_ = false;
+};
+
+// Reads the histogram lines of an interval log (HdrHistogram's formats 1.2 and
+// 1.3, tagged lines among them) one at a time, reporting each line it cannot
+// read as "caplat-stat: FILE:LINE: what is wrong" and skipping it.
+class HlogReader {
+ public:
+  // True if line, the first of a file, opens an interval log.
+  static bool is_log(std::string_view line);
+
+  // Reads file, called name in messages; only lines tagged tag if it is not
+  // null, else every line whatever its tag.
+  HlogReader(FILE* file, std::string name, const std::string* tag);
+
+  // Moves to the next histogram line; false at the end of the file or on a
+  // read error.
+  bool next();
+
+  // The start of the current line's interval, in ns since the epoch.
+  int64_t start_ns() const { return start_ns_; }
+
+  // The length of the current line's interval, in ns.
+  int64_t length_ns() const { return length_ns_; }
+
+  // The counts of negative and over-range latencies that came with the line.
+  int64_t negatives() const { return negatives_; }
+  int64_t over_range() const { return over_range_; }
+
+  // The current line's histogram, as encoded text.
+  std::string_view histogram() const { return histogram_; }
+
+  // Reports what is wrong with the current line, which counts as skipped.
+  void report(const char* what);
+
+  // The number of lines skipped so far.
+  int64_t skipped() const { return skipped_; }
+
+  // True if the file ended with a read error.
+  bool failed() const { return failed_; }
+
+ private:
+  bool read_line();
+  bool parse_comment();
+  const char* parse_histogram_line();
+
+  FILE* file_;
+  std::string name_;
+  const std::string* tag_;
+  std::string line_;
+  int64_t line_number_ = 0;
+  int64_t skipped_ = 0;
+  bool failed_ = false;
+  int64_t log_start_ns_ = -1;
+  int64_t base_ns_ = -1;
+  int64_t start_ns_ = 0;
+  int64_t length_ns_ = 0;
+  int64_t negatives_ = 0;
+  int64_t over_range_ = 0;
+  int64_t next_negatives_ = 0;
+  int64_t next_over_range_ = 0;
+  std::string_view histogram_;
+};
+
+// Merges the intervals of several logs in order of their start times, holding
+// one line of each, so that logs of many hosts or days merge as they stream.
+class HlogMerge {
+ public:
+  // Reads from readers, which must outlive the merge.
+  explicit HlogMerge(std::vector<HlogReader*> readers);
+
+  // Adds the next interval's histogram to into and sets its start, length and
+  // excluded counts; false once every log has ended.
+  bool next(Histogram* into, int64_t* start_ns, int64_t* length_ns, int64_t* negatives,
+            int64_t* over_range);
+
+ private:
+  std::vector<HlogReader*> live_;
+  HistogramCodec codec_;
+};
