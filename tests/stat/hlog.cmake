@@ -1,0 +1,4 @@
+# Tests of the interval log codec, reader and merge.
+add_executable(hlog_tests ${CMAKE_CURRENT_LIST_DIR}/hlog_test.cpp)
+target_link_libraries(hlog_tests PRIVATE caplat_stat_lib GTest::gtest_main)
+gtest_discover_tests(hlog_tests)
