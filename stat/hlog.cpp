@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <utility>
 
 #include "histogram.h"
@@ -149,7 +150,7 @@ bool HlogWriter::write(int64_t start_ns, int64_t length_ns, const Histogram& his
 
 bool HlogWriter::finish() {
   if (!started_ && !write_header(0)) return false;
-  return fflush(file_) == 0 && !ferror(file_);
+  return fflush(file_) == 0 && ferror(file_) == 0;
 }
 
 bool HlogReader::is_log(std::string_view line) {
@@ -167,10 +168,8 @@ bool HlogReader::read_line() {
   while (fgets(block, sizeof block, file_)) {
     any = true;
     size_t n = strlen(block);
-    if (line_.size() + n <= max_line_bytes)
-      line_.append(block, n);
-    else
-      too_long = true;
+    too_long = too_long || line_.size() + n > max_line_bytes;
+    if (!too_long) line_.append(block, n);
     if (n > 0 && block[n - 1] == '\n') break;
   }
   if (!any) {
@@ -260,9 +259,9 @@ bool HlogReader::next() {
   return false;
 }
 
-HlogMerge::HlogMerge(std::vector<HlogReader*> readers) {
-  for (HlogReader* reader : readers)
-    if (reader->next()) live_.push_back(reader);
+HlogMerge::HlogMerge(const std::vector<HlogReader*>& readers) {
+  std::copy_if(readers.begin(), readers.end(), std::back_inserter(live_),
+               [](HlogReader* reader) { return reader->next(); });
 }
 
 bool HlogMerge::next(Histogram* into, int64_t* start_ns, int64_t* length_ns, int64_t* negatives,

@@ -105,7 +105,7 @@ class HlogReader {
 class HlogMerge {
  public:
   // Reads from readers, which must outlive the merge.
-  explicit HlogMerge(std::vector<HlogReader*> readers);
+  explicit HlogMerge(const std::vector<HlogReader*>& readers);
 
   // Adds the next interval's histogram to into and sets its start, length and
   // excluded counts; false once every log has ended.

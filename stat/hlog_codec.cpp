@@ -81,8 +81,8 @@ uint64_t get_int(const unsigned char* p, int bytes) {
 }
 
 void put_varint(std::vector<unsigned char>* out, int64_t signed_value) {
-  uint64_t v =
-      (static_cast<uint64_t>(signed_value) << 1) ^ static_cast<uint64_t>(signed_value >> 63);
+  auto bits = static_cast<uint64_t>(signed_value);
+  uint64_t v = (bits << 1) ^ (0 - (bits >> 63));
   for (size_t i = 1; i < max_varint_size && v >= 0x80; ++i) {
     out->push_back(static_cast<unsigned char>(v | 0x80));
     v >>= 7;
@@ -264,10 +264,8 @@ const char* HistogramCodec::inflate_counts(Histogram* into, int64_t* over_range)
           over += count;
         } else {
           size_t slot = into->index_of(value);
-          if (!pending_.empty() && pending_.back().first == slot)
-            pending_.back().second += count;
-          else
-            pending_.emplace_back(slot, count);
+          if (pending_.empty() || pending_.back().first != slot) pending_.emplace_back(slot, 0);
+          pending_.back().second += count;
         }
       }
       index += slots;
