@@ -18,10 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!file) return 0;
   const std::string tag = "A";
   HlogReader reader(file, "fuzz", data[0] % 2 ? &tag : nullptr);
-  HlogMerge merge(std::vector<HlogReader*>{&reader});
-  Histogram total(1, 3600000000000, 3);
-  int64_t start = 0, length = 0, negatives = 0, over = 0;
-  while (merge.next(&total, &start, &length, &negatives, &over)) {
+  HlogMerge merge({&reader});
+  const Histogram layout(1, 3600000000000, 3);
+  LogInterval interval;
+  while (merge.next(layout, &interval)) {
   }
   fclose(file);
   return 0;

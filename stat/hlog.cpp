@@ -264,18 +264,21 @@ HlogMerge::HlogMerge(const std::vector<HlogReader*>& readers) {
                [](HlogReader* reader) { return reader->next(); });
 }
 
-bool HlogMerge::next(Histogram* into, int64_t* start_ns, int64_t* length_ns, int64_t* negatives,
-                     int64_t* over_range) {
+bool HlogMerge::next(const Histogram& layout, LogInterval* interval) {
   while (!live_.empty()) {
     auto first = std::min_element(live_.begin(), live_.end(),
                                   [](auto* a, auto* b) { return a->start_ns() < b->start_ns(); });
     HlogReader* reader = *first;
-    *start_ns = reader->start_ns();
-    *length_ns = reader->length_ns();
-    *negatives = reader->negatives();
-    *over_range = reader->over_range();
-    const char* what = codec_.decode(reader->histogram(), into, over_range);
-    if (what) reader->report(what);
+    const char* what = codec_.decode(reader->histogram(), layout);
+    if (what) {
+      reader->report(what);
+    } else {
+      interval->start_ns = reader->start_ns();
+      interval->length_ns = reader->length_ns();
+      interval->negatives = reader->negatives();
+      interval->over_range = reader->over_range() + codec_.over_range();
+      interval->counts = &codec_.counts();
+    }
     if (!reader->next()) live_.erase(first);
     if (!what) return true;
   }

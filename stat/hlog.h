@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "hlog_codec.h"
@@ -100,6 +101,18 @@ class HlogReader {
   std::string_view histogram_;
 };
 
+// One interval read from a log.
+struct LogInterval {
+  // Start, ns since the epoch, and length in ns.
+  int64_t start_ns = 0;
+  int64_t length_ns = 0;
+  // Latencies below zero, and above the histogram's highest trackable value.
+  int64_t negatives = 0;
+  int64_t over_range = 0;
+  // The histogram's counts as (value, count), in increasing order of value.
+  const std::vector<std::pair<int64_t, int64_t>>* counts = nullptr;
+};
+
 // Merges the intervals of several logs in order of their start times, holding
 // one line of each, so that logs of many hosts or days merge as they stream.
 class HlogMerge {
@@ -107,10 +120,9 @@ class HlogMerge {
   // Reads from readers, which must outlive the merge.
   explicit HlogMerge(const std::vector<HlogReader*>& readers);
 
-  // Adds the next interval's histogram to into and sets its start, length and
-  // excluded counts; false once every log has ended.
-  bool next(Histogram* into, int64_t* start_ns, int64_t* length_ns, int64_t* negatives,
-            int64_t* over_range);
+  // Sets interval to the next interval, its counts in layout's ranges and
+  // valid until the next call; false once every log has ended.
+  bool next(const Histogram& layout, LogInterval* interval);
 
  private:
   std::vector<HlogReader*> live_;

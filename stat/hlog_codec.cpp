@@ -56,6 +56,8 @@ struct Layout {
     return true;
   }
 
+  // The lowest value counted at index, or INT64_MAX for the ranges of the last
+  // buckets that reach past it.
   int64_t value_at(size_t index) const {
     int64_t half_count = int64_t{1} << half_count_magnitude;
     auto i = static_cast<int64_t>(index);
@@ -65,7 +67,9 @@ struct Layout {
       sub_bucket -= half_count;
       bucket = 0;
     }
-    return sub_bucket << (bucket + unit_magnitude);
+    int64_t shift = bucket + unit_magnitude;
+    if (shift + half_count_magnitude + 1 > 62) return INT64_MAX;
+    return sub_bucket << shift;
   }
 };
 
@@ -184,7 +188,9 @@ bool HistogramCodec::encode(const Histogram& histogram, std::string* text) {
   return true;
 }
 
-const char* HistogramCodec::decode(std::string_view text, Histogram* into, int64_t* over_range) {
+const char* HistogramCodec::decode(std::string_view text, const Histogram& layout) {
+  counts_.clear();
+  over_range_ = 0;
   if (!base64_decode(text, &packed_)) return "histogram is not base64";
   if (packed_.size() < 8 || get_int(packed_.data(), 4) != compressed_cookie)
     return "not a compressed histogram of the V2 encoding";
@@ -198,10 +204,15 @@ const char* HistogramCodec::decode(std::string_view text, Histogram* into, int64
   }
   inflater_.next_in = packed_.data() + 8;
   inflater_.avail_in = static_cast<uInt>(packed_.size() - 8);
-  return inflate_counts(into, over_range);
+  const char* what = inflate_counts(layout);
+  if (what) {
+    counts_.clear();
+    over_range_ = 0;
+  }
+  return what;
 }
 
-const char* HistogramCodec::inflate_counts(Histogram* into, int64_t* over_range) {
+const char* HistogramCodec::inflate_counts(const Histogram& layout) {
   // Inflates a chunk at a time, so that a stream that inflates without end
   // costs time in proportion to the payload length its header allows, and no
   // memory at all.
@@ -209,13 +220,11 @@ const char* HistogramCodec::inflate_counts(Histogram* into, int64_t* over_range)
   size_t have = 0;
   int status = Z_OK;
   size_t payload_left = 0;
-  Layout layout{};
+  Layout encoded{};
   size_t index = 0;
   uint64_t varint = 0;
   size_t varint_bytes = 0;
   int64_t total = 0;
-  int64_t over = 0;
-  pending_.clear();
   while (status != Z_STREAM_END) {
     inflater_.next_out = chunk_.data();
     inflater_.avail_out = static_cast<uInt>(chunk_.size());
@@ -237,10 +246,10 @@ const char* HistogramCodec::inflate_counts(Histogram* into, int64_t* over_range)
       auto lowest = static_cast<int64_t>(get_int(header + 16, 8));
       auto highest = static_cast<int64_t>(get_int(header + 24, 8));
       if (offset != 0) return "histogram has a shifted index, which is not supported";
-      if (!layout.set(lowest, highest, digits))
+      if (!encoded.set(lowest, highest, digits))
         return "histogram header has impossible digits, lowest or highest value";
       payload_left = get_int(header + 4, 4);
-      if (payload_left > layout.size * max_varint_size)
+      if (payload_left > encoded.size * max_varint_size)
         return "payload length is impossible for the histogram's layout";
     }
     if (static_cast<size_t>(end - p) > payload_left)
@@ -255,17 +264,17 @@ const char* HistogramCodec::inflate_counts(Histogram* into, int64_t* over_range)
       varint_bytes = 0;
       // A negative count stands for that many empty buckets.
       uint64_t slots = count < 0 ? 0 - static_cast<uint64_t>(count) : 1;
-      if (slots > layout.size - index) return "count run overflows the histogram's layout";
+      if (slots > encoded.size - index) return "count run overflows the histogram's layout";
       if (count > 0) {
         if (count > max_line_count - total) return "histogram counts too many values";
         total += count;
-        int64_t value = layout.value_at(index);
-        if (value > into->highest_trackable()) {
-          over += count;
+        int64_t value = encoded.value_at(index);
+        if (value > layout.highest_trackable()) {
+          over_range_ += count;
         } else {
-          size_t slot = into->index_of(value);
-          if (pending_.empty() || pending_.back().first != slot) pending_.emplace_back(slot, 0);
-          pending_.back().second += count;
+          value = layout.lowest_equivalent(value);
+          if (counts_.empty() || counts_.back().first != value) counts_.emplace_back(value, 0);
+          counts_.back().second += count;
         }
       }
       index += slots;
@@ -274,7 +283,5 @@ const char* HistogramCodec::inflate_counts(Histogram* into, int64_t* over_range)
   if (have < header_size) return "compressed histogram is shorter than its header";
   if (payload_left != 0 || inflater_.avail_in != 0 || varint_bytes != 0)
     return "payload is shorter than its header says";
-  for (const auto& [slot, count] : pending_) into->record(into->value_at_index(slot), count);
-  *over_range += over;
   return nullptr;
 }

@@ -26,19 +26,27 @@ class HistogramCodec {
   // Appends the encoding of histogram to text; false if zlib fails.
   bool encode(const Histogram& histogram, std::string* text);
 
-  // Adds the histogram encoded in text to into, whatever layout it was encoded
-  // with, and adds to over_range the count of its values above into's highest
-  // trackable value. Returns nullptr, or what is wrong with text, adding nothing.
-  const char* decode(std::string_view text, Histogram* into, int64_t* over_range);
+  // Decodes text, whatever layout it was encoded with, into counts() of
+  // values of layout's ranges and over_range(); returns nullptr, or what is
+  // wrong with text, leaving both empty.
+  const char* decode(std::string_view text, const Histogram& layout);
+
+  // The decoded counts as (value, count), each value the lowest of its range
+  // in layout, in increasing order of value.
+  const std::vector<std::pair<int64_t, int64_t>>& counts() const { return counts_; }
+
+  // The count of decoded values above layout's highest trackable value.
+  int64_t over_range() const { return over_range_; }
 
  private:
-  const char* inflate_counts(Histogram* into, int64_t* over_range);
+  const char* inflate_counts(const Histogram& layout);
 
   std::vector<unsigned char> raw_;
   std::vector<unsigned char> packed_;
-  // Decoded counts by index of the destination, merged while they arrive in
-  // index order, and applied only once the whole text has proved sound.
-  std::vector<std::pair<size_t, int64_t>> pending_;
+  // Counts of the encoded layout that fall in one range of the destination's
+  // are merged as they arrive, so that their number stays within its layout.
+  std::vector<std::pair<int64_t, int64_t>> counts_;
+  int64_t over_range_ = 0;
   std::array<unsigned char, 16384> chunk_{};
   z_stream inflater_{};
   bool inflater_ready_ = false;

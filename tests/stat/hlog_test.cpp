@@ -89,12 +89,9 @@ TEST(HistogramCodec, RoundTripsEveryCount) {
     for (auto [value, count] : c.values) in.record(value, count);
     std::string text;
     ASSERT_TRUE(codec.encode(in, &text));
-    Histogram out(1, hour_ns, c.digits);
-    int64_t over = 0;
-    EXPECT_EQ(codec.decode(text, &out, &over), nullptr) << text;
-    EXPECT_EQ(counts_of(out), counts_of(in)) << text;
-    EXPECT_EQ(out.total_count(), in.total_count());
-    EXPECT_EQ(over, 0);
+    EXPECT_EQ(codec.decode(text, in), nullptr) << text;
+    EXPECT_EQ(codec.counts(), counts_of(in)) << text;
+    EXPECT_EQ(codec.over_range(), 0);
   }
 }
 
@@ -116,19 +113,20 @@ TEST(HistogramCodec, ReadsTheJavaLibrarysEncoding) {
       {"HISTFAAAACF42pNpmSzMwMDAyAABzFAayGd2M9ixgMH+A1QEAFKmBEw=", {}, 0},
   };
   HistogramCodec codec;
+  const Histogram layout(1, hour_ns, 3);
   for (const auto& c : cases) {
-    Histogram out(1, hour_ns, 3);
-    int64_t over = 0;
-    EXPECT_EQ(codec.decode(c.text, &out, &over), nullptr) << c.text;
+    EXPECT_EQ(codec.decode(c.text, layout), nullptr) << c.text;
     Values expected;
-    for (auto [value, count] : c.values) expected.emplace_back(out.lowest_equivalent(value), count);
-    EXPECT_EQ(counts_of(out), expected) << c.text;
-    EXPECT_EQ(over, c.over) << c.text;
+    for (auto [value, count] : c.values)
+      expected.emplace_back(layout.lowest_equivalent(value), count);
+    EXPECT_EQ(codec.counts(), expected) << c.text;
+    EXPECT_EQ(codec.over_range(), c.over) << c.text;
   }
 }
 
 TEST(HistogramCodec, RejectsCorruptTextAddingNothing) {
   const std::vector<unsigned char> one_count = {0x02};
+  const Histogram layout(1, hour_ns, 3);
   const struct {
     std::string text;
     const char* what;
@@ -164,11 +162,8 @@ TEST(HistogramCodec, RejectsCorruptTextAddingNothing) {
   };
   HistogramCodec codec;
   for (const auto& c : cases) {
-    Histogram out(1, hour_ns, 3);
-    int64_t over = 0;
-    const char* what = codec.decode(c.text, &out, &over);
-    EXPECT_STREQ(what, c.what) << c.text;
-    EXPECT_EQ(out.total_count(), 0) << c.text;
+    EXPECT_STREQ(codec.decode(c.text, layout), c.what) << c.text;
+    EXPECT_TRUE(codec.counts().empty()) << c.text;
   }
 }
 
@@ -183,16 +178,14 @@ struct Line {
 std::vector<Line> read_log(const std::string& text, const std::string* tag, int64_t* skipped) {
   FILE* file = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
   HlogReader reader(file, "log", tag);
-  std::vector<HlogReader*> readers = {&reader};
-  HlogMerge merge(readers);
+  HlogMerge merge({&reader});
   std::vector<Line> lines;
-  Line line{};
-  int64_t over = 0;
-  Histogram h(1, hour_ns, 3);
-  while (merge.next(&h, &line.start_ns, &line.length_ns, &line.negatives, &over)) {
-    line.count = h.total_count();
-    h.reset();
-    lines.push_back(line);
+  LogInterval interval;
+  const Histogram layout(1, hour_ns, 3);
+  while (merge.next(layout, &interval)) {
+    int64_t count = 0;
+    for (auto [value, n] : *interval.counts) count += n;
+    lines.push_back({interval.start_ns, interval.length_ns, interval.negatives, count});
   }
   *skipped = reader.skipped();
   fclose(file);
@@ -276,12 +269,11 @@ TEST(HlogMerge, InterleavesLogsByStartTime) {
     readers.push_back(owned.back().get());
   }
   HlogMerge merge(readers);
-  Histogram h(1, hour_ns, 3);
-  int64_t start = 0, length = 0, negatives = 0, over = 0;
+  const Histogram layout(1, hour_ns, 3);
+  LogInterval interval;
   std::vector<int64_t> starts;
-  while (merge.next(&h, &start, &length, &negatives, &over)) starts.push_back(start / 1000000000);
+  while (merge.next(layout, &interval)) starts.push_back(interval.start_ns / 1000000000);
   EXPECT_EQ(starts, (std::vector<int64_t>{10, 11, 12, 16}));
-  EXPECT_EQ(h.total_count(), 12);
   for (FILE* file : files) fclose(file);
 }
 
