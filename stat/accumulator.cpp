@@ -1,0 +1,52 @@
+#include "accumulator.h"
+
+#include <algorithm>
+
+Accumulator::Accumulator(int digits, int64_t interval)
+    : interval_(interval), total_(1, hour_ns, digits) {
+  if (interval != 0) current_ = std::make_unique<Histogram>(1, hour_ns, digits);
+}
+
+void Accumulator::roll(int64_t receive) {
+  // Intervals start at whole multiples of their length since the epoch, so
+  // that one-second rows start on whole seconds.
+  int64_t start = receive - receive % interval_;
+  if (end_ < start_) {
+    start_ = start;
+    end_ = start + interval_;
+    return;
+  }
+  close();
+  // Every interval between the last one and this receive time is empty, and
+  // gets its row, so that a gap in the feed shows.
+  for (start_ = end_; start_ < start; start_ += interval_) {
+    end_ = start_ + interval_;
+    close();
+  }
+  end_ = start_ + interval_;
+}
+
+void Accumulator::close() {
+  Interval closed{start_,           interval_,     window_.count, *current_,
+                  window_.negative, window_.stale, window_.max};
+  for (IntervalConsumer* consumer : consumers_) consumer->interval(closed);
+  total_.add(*current_);
+  current_->reset();
+  fold();
+}
+
+void Accumulator::fold() {
+  totals_.count += window_.count;
+  totals_.negative += window_.negative;
+  totals_.stale += window_.stale;
+  totals_.over_hour += window_.over_hour;
+  window_ = Window();
+}
+
+void Accumulator::finish() {
+  if (current_ && end_ >= start_) {
+    close();
+  } else {
+    fold();
+  }
+}

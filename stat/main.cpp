@@ -1,0 +1,51 @@
+// caplat-stat: latency distribution, intervals and pictures from caplat's
+// output.
+//
+// Latencies flow one way. An input reader (LatencyReader, for caplat's three
+// output forms) hands each latency, with its receive time when it has one, to
+// the Accumulator, which keeps the exact totals and the histogram of the whole
+// input and, with intervals, hands every closed interval (start, length,
+// histogram, negative and >= 10 s counts, max) to each IntervalConsumer in turn
+// (CsvWriter, SvgWriter). A new input kind is another reader feeding the same
+// Accumulator; a new per-interval output is another IntervalConsumer added to
+// it in run(); outputs of the whole input read the Accumulator after finish().
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "options.h"
+#include "output.h"
+#include "run.h"
+
+namespace {
+
+// Reports that memory ran out, keeps what was produced, and exits.
+void out_of_memory() {
+  Output::flush_all();
+  static const char message[] = "caplat-stat: out of memory\n";
+  if (write(STDERR_FILENO, message, sizeof message - 1) < 0) _exit(1);
+  _exit(1);
+}
+
+// Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, so that no
+// file the program opens takes their place.
+void open_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
+      _exit(2);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  open_standard_descriptors();
+  std::set_new_handler(out_of_memory);
+  Options options;
+  int status = parse_options(argc, argv, &options);
+  if (status >= 0) return status;
+  return run(options);
+}
