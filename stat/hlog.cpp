@@ -31,17 +31,12 @@ constexpr std::string_view excluded_middle = ", over=";
 
 // Appends value / unit with three decimals, rounded half up, as the Java
 // writer prints seconds and milliseconds.
-void append_thousandths(int64_t value, int64_t unit, std::string* out) {
-  if (value < 0) out->push_back('-');
-  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  uint64_t thousandths = (magnitude / static_cast<uint64_t>(unit / 10000) + 5) / 10;
-  char text[32];
-  snprintf(text, sizeof text, "%" PRIu64 ".%03" PRIu64, thousandths / 1000, thousandths % 1000);
-  out->append(text);
-}
-
-void append_seconds(int64_t ns, std::string* out) {
-  append_thousandths(ns, ns_per_s, out);
+void put_thousandths(int64_t value, int64_t unit, Output* out) {
+  int64_t step = unit / 1000;
+  int64_t magnitude = value < 0 ? -(value / step) : value / step;
+  int64_t rest = value < 0 ? -(value % step) : value % step;
+  if (rest * 2 >= step) ++magnitude;
+  out->put_fixed(value < 0 ? -magnitude : magnitude, 3);
 }
 
 // Reads decimal seconds (digits, then maybe a point and digits) as ns exactly;
@@ -88,15 +83,11 @@ bool next_field(std::string_view* rest, std::string_view* field) {
   return true;
 }
 
-bool write_all(FILE* file, const std::string& text) {
-  return fwrite(text.data(), 1, text.size(), file) == text.size();
-}
-
 }  // namespace
 
-HlogWriter::HlogWriter(FILE* file, std::string tag) : file_(file), tag_(std::move(tag)) {}
+HlogWriter::HlogWriter(Output* out, std::string tag) : out_(out), tag_(std::move(tag)) {}
 
-bool HlogWriter::write_header(int64_t start_ns) {
+void HlogWriter::write_header(int64_t start_ns) {
   started_ = true;
   // Whole milliseconds, as the Java writer's, keep the base time exact in text.
   base_ns_ = start_ns - (start_ns % ns_per_ms + ns_per_ms) % ns_per_ms;
@@ -104,53 +95,52 @@ bool HlogWriter::write_header(int64_t start_ns) {
   std::tm utc{};
   char date[64] = "";
   if (gmtime_r(&seconds, &utc)) strftime(date, sizeof date, "%a %b %d %H:%M:%S UTC %Y", &utc);
-  line_.assign(version_line);
-  line_ += "\n";
-  line_ += start_time_prefix;
-  append_seconds(base_ns_, &line_);
-  line_ += " (seconds since epoch), ";
-  line_ += date;
-  line_ += "]\n";
-  line_ += base_time_prefix;
-  append_seconds(base_ns_, &line_);
-  line_ += " (seconds since epoch)]\n";
-  line_ += legend_prefix;
-  line_ += ",\"Interval_Length\",\"Interval_Max\",\"Interval_Compressed_Histogram\"\n";
-  return write_all(file_, line_);
+  out_->put(version_line);
+  out_->put('\n');
+  out_->put(start_time_prefix);
+  put_thousandths(base_ns_, ns_per_s, out_);
+  out_->put(" (seconds since epoch), ");
+  out_->put(date);
+  out_->put("]\n");
+  out_->put(base_time_prefix);
+  put_thousandths(base_ns_, ns_per_s, out_);
+  out_->put(" (seconds since epoch)]\n");
+  out_->put(legend_prefix);
+  out_->put(",\"Interval_Length\",\"Interval_Max\",\"Interval_Compressed_Histogram\"\n");
 }
 
-bool HlogWriter::write(int64_t start_ns, int64_t length_ns, const Histogram& histogram,
-                       int64_t negatives, int64_t over_range) {
-  if (!started_ && !write_header(start_ns)) return false;
-  line_.clear();
-  if (negatives != 0 || over_range != 0) {
-    line_ += excluded_prefix;
-    line_ += std::to_string(negatives);
-    line_ += excluded_middle;
-    line_ += std::to_string(over_range);
-    line_ += "]\n";
+void HlogWriter::interval(const Interval& closed) {
+  if (!started_) write_header(closed.start);
+  const Histogram& histogram = closed.histogram;
+  int64_t over_range = closed.count - histogram.total_count() - closed.negative;
+  if (closed.negative != 0 || over_range != 0) {
+    out_->put(excluded_prefix);
+    out_->put_int(closed.negative);
+    out_->put(excluded_middle);
+    out_->put_int(over_range);
+    out_->put("]\n");
   }
   if (!tag_.empty()) {
-    line_ += tag_prefix;
-    line_ += tag_;
-    line_ += ',';
+    out_->put(tag_prefix);
+    out_->put(tag_);
+    out_->put(',');
   }
-  append_seconds(start_ns - base_ns_, &line_);
-  line_ += ',';
-  append_seconds(length_ns, &line_);
-  line_ += ',';
+  put_thousandths(closed.start - base_ns_, ns_per_s, out_);
+  out_->put(',');
+  put_thousandths(closed.length, ns_per_s, out_);
+  out_->put(',');
   // The Java writer's maximum: the highest value counted with the largest one, in ms.
   int64_t max = histogram.total_count() ? histogram.highest_equivalent(histogram.max()) : 0;
-  append_thousandths(max, ns_per_ms, &line_);
-  line_ += ',';
-  if (!codec_.encode(histogram, &line_)) return false;
-  line_ += '\n';
-  return write_all(file_, line_);
+  put_thousandths(max, ns_per_ms, out_);
+  out_->put(',');
+  text_.clear();
+  codec_.encode(histogram, &text_);
+  out_->put(text_);
+  out_->put('\n');
 }
 
-bool HlogWriter::finish() {
-  if (!started_ && !write_header(0)) return false;
-  return fflush(file_) == 0 && ferror(file_) == 0;
+void HlogWriter::finish() {
+  if (!started_) write_header(0);
 }
 
 bool HlogReader::is_log(std::string_view line) {

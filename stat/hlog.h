@@ -7,34 +7,34 @@
 #include <utility>
 #include <vector>
 
+#include "accumulator.h"
 #include "hlog_codec.h"
+#include "output.h"
 
 class Histogram;
 
-// Writes an interval log in HdrHistogram's log format 1.3: header lines, then
-// one line per interval with its start, length, maximum and compressed
-// histogram, which HdrHistogram's own log readers take as they are.
-class HlogWriter {
+// Writes an interval log in HdrHistogram's log format 1.3, one line per
+// closed interval with its start, length, maximum and compressed histogram,
+// which HdrHistogram's own log readers take as they are.
+class HlogWriter : public IntervalConsumer {
  public:
-  // Writes to file, marking every histogram line with tag unless it is empty.
-  HlogWriter(FILE* file, std::string tag);
+  // Writes to out, marking every histogram line with tag unless it is empty.
+  HlogWriter(Output* out, std::string tag);
 
-  // Writes the interval of length_ns that starts at start_ns (since the epoch),
-  // after the header if it is the first; negatives and over_range, the counts
-  // of latencies the histogram cannot hold, go on a comment line before it when
-  // not zero. False on a write error.
-  bool write(int64_t start_ns, int64_t length_ns, const Histogram& histogram, int64_t negatives,
-             int64_t over_range);
+  // Writes the header lines before the first interval, then the interval,
+  // after a comment line with the counts of latencies its histogram cannot
+  // hold when there are any.
+  void interval(const Interval& closed) override;
 
-  // Writes the header if no interval came and flushes; false on a write error.
-  bool finish();
+  // Writes the header lines if no interval came.
+  void finish();
 
  private:
-  bool write_header(int64_t start_ns);
+  void write_header(int64_t start_ns);
 
-  FILE* file_;
+  Output* out_;
   std::string tag_;
-  std::string line_;
+  std::string text_;
   HistogramCodec codec_;
   int64_t base_ns_ = 0;
   bool started_ = false;

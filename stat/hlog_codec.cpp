@@ -139,15 +139,33 @@ bool base64_decode(std::string_view text, std::vector<unsigned char>* bytes) {
   return true;
 }
 
-}  // namespace
-
-HistogramCodec::HistogramCodec() = default;
-
-HistogramCodec::~HistogramCodec() {
-  if (inflater_ready_) inflateEnd(&inflater_);
+// zlib allocates through operator new, so that running out of memory in it
+// ends the program as anywhere else.
+voidpf allocate(voidpf, uInt items, uInt size) {
+  return ::operator new (size_t{items} * size);
+}
+void release(voidpf, voidpf address) {
+  ::operator delete(address);
 }
 
-bool HistogramCodec::encode(const Histogram& histogram, std::string* text) {
+}  // namespace
+
+HistogramCodec::HistogramCodec() {
+  for (z_stream* stream : {&deflater_, &inflater_}) {
+    stream->zalloc = allocate;
+    stream->zfree = release;
+  }
+  // The Java log writer's level: logs are written once and kept.
+  deflateInit(&deflater_, Z_BEST_COMPRESSION);
+  inflateInit(&inflater_);
+}
+
+HistogramCodec::~HistogramCodec() {
+  deflateEnd(&deflater_);
+  inflateEnd(&inflater_);
+}
+
+void HistogramCodec::encode(const Histogram& histogram, std::string* text) {
   // The Java library encodes the counts up to the last one that is not zero.
   size_t end = histogram.counts_size();
   while (end > 0 && histogram.count_at_index(end - 1) == 0) --end;
@@ -174,18 +192,21 @@ bool HistogramCodec::encode(const Histogram& histogram, std::string* text) {
   uint64_t payload = raw_.size() - header_size;
   for (int i = 0; i < 4; ++i) raw_[4 + i] = static_cast<unsigned char>(payload >> (24 - 8 * i));
 
-  uLongf packed_size = compressBound(raw_.size());
-  packed_.resize(8 + packed_size);
-  if (compress2(packed_.data() + 8, &packed_size, raw_.data(), raw_.size(), Z_BEST_COMPRESSION) !=
-      Z_OK)
-    return false;
+  deflateReset(&deflater_);
+  packed_.resize(8 + deflateBound(&deflater_, raw_.size()));
+  deflater_.next_in = raw_.data();
+  deflater_.avail_in = static_cast<uInt>(raw_.size());
+  deflater_.next_out = packed_.data() + 8;
+  deflater_.avail_out = static_cast<uInt>(packed_.size() - 8);
+  // With room for the bound of its output, one call deflates all of it.
+  deflate(&deflater_, Z_FINISH);
+  size_t packed_size = deflater_.total_out;
   packed_.resize(8 + packed_size);
   for (int i = 0; i < 4; ++i) {
     packed_[i] = static_cast<unsigned char>(compressed_cookie >> (24 - 8 * i));
     packed_[4 + i] = static_cast<unsigned char>(packed_size >> (24 - 8 * i));
   }
   base64_encode(packed_, text);
-  return true;
 }
 
 const char* HistogramCodec::decode(std::string_view text, const Histogram& layout) {
@@ -196,12 +217,7 @@ const char* HistogramCodec::decode(std::string_view text, const Histogram& layou
     return "not a compressed histogram of the V2 encoding";
   if (get_int(packed_.data() + 4, 4) != packed_.size() - 8)
     return "compressed length does not match the histogram's size";
-  if (!inflater_ready_) {
-    if (inflateInit(&inflater_) != Z_OK) return "out of memory";
-    inflater_ready_ = true;
-  } else {
-    inflateReset(&inflater_);
-  }
+  inflateReset(&inflater_);
   inflater_.next_in = packed_.data() + 8;
   inflater_.avail_in = static_cast<uInt>(packed_.size() - 8);
   const char* what = inflate_counts(layout);

@@ -23,8 +23,8 @@ class HistogramCodec {
   HistogramCodec(const HistogramCodec&) = delete;
   HistogramCodec& operator=(const HistogramCodec&) = delete;
 
-  // Appends the encoding of histogram to text; false if zlib fails.
-  bool encode(const Histogram& histogram, std::string* text);
+  // Appends the encoding of histogram to text.
+  void encode(const Histogram& histogram, std::string* text);
 
   // Decodes text, whatever layout it was encoded with, into counts() of
   // values of layout's ranges and over_range(); returns nullptr, or what is
@@ -48,6 +48,6 @@ class HistogramCodec {
   std::vector<std::pair<int64_t, int64_t>> counts_;
   int64_t over_range_ = 0;
   std::array<unsigned char, 16384> chunk_{};
+  z_stream deflater_{};
   z_stream inflater_{};
-  bool inflater_ready_ = false;
 };
