@@ -1,10 +1,14 @@
 #include "hlog.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <memory>
 #include <utility>
 
 #include "histogram.h"
@@ -26,8 +30,10 @@ constexpr std::string_view legend_prefix = "\"StartTimestamp\"";
 constexpr std::string_view tag_prefix = "Tag=";
 // The comment line that carries the latencies a histogram cannot hold; readers
 // of other programs skip it, as they skip every comment.
-constexpr std::string_view excluded_prefix = "#[Excluded: negative=";
-constexpr std::string_view excluded_middle = ", over=";
+constexpr std::string_view excluded_prefix = "#[Excluded: ";
+// Its fields, in order: the count of negative latencies and the most negative,
+// the count of those over the histogram's range and the largest.
+constexpr std::string_view excluded_fields[] = {"negative=", ", min=", ", over=", ", max="};
 
 // Appends value / unit with three decimals, rounded half up, as the Java
 // writer prints seconds and milliseconds.
@@ -63,14 +69,16 @@ bool parse_seconds(std::string_view text, int64_t* ns) {
   return true;
 }
 
-bool parse_count(std::string_view text, int64_t* count) {
+bool parse_int(std::string_view text, int64_t* result) {
+  bool negative = text.starts_with('-');
+  if (negative) text.remove_prefix(1);
   if (text.empty() || text.size() > 18) return false;
   int64_t value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
     value = value * 10 + (c - '0');
   }
-  *count = value;
+  *result = negative ? -value : value;
   return true;
 }
 
@@ -112,12 +120,14 @@ void HlogWriter::write_header(int64_t start_ns) {
 void HlogWriter::interval(const Interval& closed) {
   if (!started_) write_header(closed.start);
   const Histogram& histogram = closed.histogram;
-  int64_t over_range = closed.count - histogram.total_count() - closed.negative;
-  if (closed.negative != 0 || over_range != 0) {
+  int64_t over = closed.count - histogram.total_count() - closed.negative;
+  if (closed.negative != 0 || over != 0) {
+    const int64_t values[] = {closed.negative, closed.most_negative, over, over ? closed.max : 0};
     out_->put(excluded_prefix);
-    out_->put_int(closed.negative);
-    out_->put(excluded_middle);
-    out_->put_int(over_range);
+    for (size_t i = 0; i < std::size(values); ++i) {
+      out_->put(excluded_fields[i]);
+      out_->put_int(values[i]);
+    }
     out_->put("]\n");
   }
   if (!tag_.empty()) {
@@ -150,6 +160,42 @@ bool HlogReader::is_log(std::string_view line) {
 HlogReader::HlogReader(FILE* file, std::string name, const std::string* tag)
     : file_(file), name_(std::move(name)), tag_(tag) {}
 
+bool is_log_file(int fd) {
+  char start[64];
+  ssize_t size = pread(fd, start, sizeof start, 0);
+  return size > 0 && HlogReader::is_log(std::string_view(start, static_cast<size_t>(size)));
+}
+
+bool read_logs(const std::vector<std::pair<int, const char*>>& logs, const char* tag,
+               Accumulator* accumulator, int64_t* skipped) {
+  std::string selected = tag != nullptr ? tag : "";
+  std::vector<std::unique_ptr<HlogReader>> readers;
+  std::vector<FILE*> files;
+  for (auto [fd, name] : logs) {
+    files.push_back(fdopen(fd, "r"));
+    if (files.back() == nullptr) {
+      fprintf(stderr, "caplat-stat: %s: %s\n", name, strerror(errno));
+      close(fd);
+      files.pop_back();
+      continue;
+    }
+    readers.push_back(
+        std::make_unique<HlogReader>(files.back(), name, tag != nullptr ? &selected : nullptr));
+  }
+  std::vector<HlogReader*> merged;
+  for (const auto& reader : readers) merged.push_back(reader.get());
+  HlogMerge merge(merged);
+  LogInterval logged;
+  while (merge.next(accumulator->histogram(), &logged)) accumulator->add(logged);
+  bool ok = files.size() == logs.size();
+  for (const auto& reader : readers) {
+    *skipped += reader->skipped();
+    ok = ok && !reader->failed();
+  }
+  for (FILE* file : files) fclose(file);
+  return ok;
+}
+
 bool HlogReader::read_line() {
   line_.clear();
   bool too_long = false;
@@ -164,6 +210,7 @@ bool HlogReader::read_line() {
   }
   if (!any) {
     failed_ = ferror(file_) != 0;
+    if (failed_) fprintf(stderr, "caplat-stat: %s: %s\n", name_.c_str(), strerror(errno));
     return false;
   }
   ++line_number_;
@@ -188,14 +235,20 @@ bool HlogReader::parse_comment() {
     line.remove_prefix(start ? start_time_prefix.size() : base_time_prefix.size());
     if (!parse_seconds(line.substr(0, line.find_first_of(" ]")), &ns)) return false;
     (start ? log_start_ns_ : base_ns_) = ns;
-  } else if (line.starts_with(excluded_prefix)) {
+  } else if (line.starts_with(excluded_prefix) && line.ends_with("]")) {
     line.remove_prefix(excluded_prefix.size());
-    size_t middle = line.find(excluded_middle);
-    if (middle == std::string_view::npos || !line.ends_with("]")) return false;
-    std::string_view over = line.substr(middle + excluded_middle.size());
-    over.remove_suffix(1);
-    if (!parse_count(line.substr(0, middle), &next_negatives_) ||
-        !parse_count(over, &next_over_range_))
+    line.remove_suffix(1);
+    int64_t* values[] = {&next_excluded_.negative, &next_excluded_.most_negative,
+                         &next_excluded_.over_hour, &next_excluded_.max_over_hour};
+    for (size_t i = 0; i < std::size(values); ++i) {
+      if (!line.starts_with(excluded_fields[i])) return false;
+      line.remove_prefix(excluded_fields[i].size());
+      size_t end = i + 1 < std::size(values) ? line.find(',') : line.size();
+      if (!parse_int(line.substr(0, end), values[i])) return false;
+      line.remove_prefix(std::min(end, line.size()));
+    }
+    if (next_excluded_.negative < 0 || next_excluded_.most_negative > 0 ||
+        next_excluded_.over_hour < 0 || next_excluded_.max_over_hour < 0)
       return false;
   }
   return true;
@@ -223,12 +276,14 @@ bool HlogReader::next() {
   while (read_line()) {
     if (line_.empty()) continue;
     if (line_[0] == '#') {
-      if (!parse_comment()) report("bad comment line");
+      if (!parse_comment()) {
+        report("bad comment line");
+        next_excluded_ = LogInterval();
+      }
       continue;
     }
     if (line_.starts_with(legend_prefix)) continue;
-    negatives_ = std::exchange(next_negatives_, 0);
-    over_range_ = std::exchange(next_over_range_, 0);
+    excluded_ = std::exchange(next_excluded_, LogInterval());
     size_t tag_end = 0;
     if (line_.starts_with(tag_prefix)) {
       tag_end = line_.find(',');
@@ -254,7 +309,7 @@ HlogMerge::HlogMerge(const std::vector<HlogReader*>& readers) {
                [](HlogReader* reader) { return reader->next(); });
 }
 
-bool HlogMerge::next(const Histogram& layout, LogInterval* interval) {
+bool HlogMerge::next(const Histogram& layout, LogInterval* logged) {
   while (!live_.empty()) {
     auto first = std::min_element(live_.begin(), live_.end(),
                                   [](auto* a, auto* b) { return a->start_ns() < b->start_ns(); });
@@ -263,11 +318,10 @@ bool HlogMerge::next(const Histogram& layout, LogInterval* interval) {
     if (what) {
       reader->report(what);
     } else {
-      interval->start_ns = reader->start_ns();
-      interval->length_ns = reader->length_ns();
-      interval->negatives = reader->negatives();
-      interval->over_range = reader->over_range() + codec_.over_range();
-      interval->counts = &codec_.counts();
+      *logged = reader->excluded();
+      logged->start = reader->start_ns();
+      logged->length = reader->length_ns();
+      logged->counts = &codec_.counts();
     }
     if (!reader->next()) live_.erase(first);
     if (!what) return true;

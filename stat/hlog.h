@@ -62,9 +62,9 @@ class HlogReader {
   // The length of the current line's interval, in ns.
   int64_t length_ns() const { return length_ns_; }
 
-  // The counts of negative and over-range latencies that came with the line.
-  int64_t negatives() const { return negatives_; }
-  int64_t over_range() const { return over_range_; }
+  // The latencies that came with the line on a comment, which its histogram
+  // cannot hold, as LogInterval has them.
+  const LogInterval& excluded() const { return excluded_; }
 
   // The current line's histogram, as encoded text.
   std::string_view histogram() const { return histogram_; }
@@ -94,23 +94,9 @@ class HlogReader {
   int64_t base_ns_ = -1;
   int64_t start_ns_ = 0;
   int64_t length_ns_ = 0;
-  int64_t negatives_ = 0;
-  int64_t over_range_ = 0;
-  int64_t next_negatives_ = 0;
-  int64_t next_over_range_ = 0;
+  LogInterval excluded_;
+  LogInterval next_excluded_;
   std::string_view histogram_;
-};
-
-// One interval read from a log.
-struct LogInterval {
-  // Start, ns since the epoch, and length in ns.
-  int64_t start_ns = 0;
-  int64_t length_ns = 0;
-  // Latencies below zero, and above the histogram's highest trackable value.
-  int64_t negatives = 0;
-  int64_t over_range = 0;
-  // The histogram's counts as (value, count), in increasing order of value.
-  const std::vector<std::pair<int64_t, int64_t>>* counts = nullptr;
 };
 
 // Merges the intervals of several logs in order of their start times, holding
@@ -120,11 +106,22 @@ class HlogMerge {
   // Reads from readers, which must outlive the merge.
   explicit HlogMerge(const std::vector<HlogReader*>& readers);
 
-  // Sets interval to the next interval, its counts in layout's ranges and
-  // valid until the next call; false once every log has ended.
-  bool next(const Histogram& layout, LogInterval* interval);
+  // Sets logged to the next interval, its counts in layout's ranges and valid
+  // until the next call; false once every log has ended.
+  bool next(const Histogram& layout, LogInterval* logged);
 
  private:
   std::vector<HlogReader*> live_;
   HistogramCodec codec_;
 };
+
+// True if the file open on fd is an interval log, as its first line shows;
+// false for any other file, and for a pipe, which cannot be read ahead.
+bool is_log_file(int fd);
+
+// Reads the interval logs open on the descriptors of logs, named as paired,
+// merged by start time into accumulator, only the lines tagged tag unless it
+// is null; closes the descriptors. Adds the number of lines skipped to
+// skipped; false after reporting a read error.
+bool read_logs(const std::vector<std::pair<int, const char*>>& logs, const char* tag,
+               Accumulator* accumulator, int64_t* skipped);

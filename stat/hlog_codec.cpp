@@ -211,7 +211,6 @@ void HistogramCodec::encode(const Histogram& histogram, std::string* text) {
 
 const char* HistogramCodec::decode(std::string_view text, const Histogram& layout) {
   counts_.clear();
-  over_range_ = 0;
   if (!base64_decode(text, &packed_)) return "histogram is not base64";
   if (packed_.size() < 8 || get_int(packed_.data(), 4) != compressed_cookie)
     return "not a compressed histogram of the V2 encoding";
@@ -221,10 +220,7 @@ const char* HistogramCodec::decode(std::string_view text, const Histogram& layou
   inflater_.next_in = packed_.data() + 8;
   inflater_.avail_in = static_cast<uInt>(packed_.size() - 8);
   const char* what = inflate_counts(layout);
-  if (what) {
-    counts_.clear();
-    over_range_ = 0;
-  }
+  if (what) counts_.clear();
   return what;
 }
 
@@ -284,14 +280,13 @@ const char* HistogramCodec::inflate_counts(const Histogram& layout) {
       if (count > 0) {
         if (count > max_line_count - total) return "histogram counts too many values";
         total += count;
+        int64_t highest = layout.highest_trackable();
         int64_t value = encoded.value_at(index);
-        if (value > layout.highest_trackable()) {
-          over_range_ += count;
-        } else {
-          value = layout.lowest_equivalent(value);
-          if (counts_.empty() || counts_.back().first != value) counts_.emplace_back(value, 0);
-          counts_.back().second += count;
-        }
+        if (value <= highest) value = layout.lowest_equivalent(value);
+        bool merged = !counts_.empty() && (counts_.back().first == value ||
+                                           (value > highest && counts_.back().first > highest));
+        if (!merged) counts_.emplace_back(value, 0);
+        counts_.back() = {value, counts_.back().second + count};
       }
       index += slots;
     }

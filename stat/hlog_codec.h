@@ -26,17 +26,14 @@ class HistogramCodec {
   // Appends the encoding of histogram to text.
   void encode(const Histogram& histogram, std::string* text);
 
-  // Decodes text, whatever layout it was encoded with, into counts() of
-  // values of layout's ranges and over_range(); returns nullptr, or what is
-  // wrong with text, leaving both empty.
+  // Decodes text, whatever layout it was encoded with, into counts(); returns
+  // nullptr, or what is wrong with text, leaving counts() empty.
   const char* decode(std::string_view text, const Histogram& layout);
 
-  // The decoded counts as (value, count), each value the lowest of its range
-  // in layout, in increasing order of value.
+  // The decoded counts as (value, count), in increasing order of value: each
+  // value the lowest of its range in layout, but for one last count of all the
+  // values above layout's highest trackable value, under the largest of them.
   const std::vector<std::pair<int64_t, int64_t>>& counts() const { return counts_; }
-
-  // The count of decoded values above layout's highest trackable value.
-  int64_t over_range() const { return over_range_; }
 
  private:
   const char* inflate_counts(const Histogram& layout);
@@ -46,7 +43,6 @@ class HistogramCodec {
   // Counts of the encoded layout that fall in one range of the destination's
   // are merged as they arrive, so that their number stays within its layout.
   std::vector<std::pair<int64_t, int64_t>> counts_;
-  int64_t over_range_ = 0;
   std::array<unsigned char, 16384> chunk_{};
   z_stream deflater_{};
   z_stream inflater_{};

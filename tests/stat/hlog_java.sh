@@ -16,8 +16,9 @@ fi
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 failed=0
+# Compares two files, which must not be empty.
 same() {
-  if ! diff -u "$2" "$3" > "$dir/diff"; then
+  if ! diff -u "$2" "$3" > "$dir/diff" || [ ! -s "$3" ]; then
     echo "FAIL: $1"
     head -30 "$dir/diff"
     failed=1
@@ -32,9 +33,12 @@ for seed in 1 2; do
   "$stat" -i 1s --hlog "$dir/out.hlog" --hgrm "$dir/out.hgrm" "$dir/in.txt" > /dev/null
   processor -i "$dir/out.hlog" -o "$dir/java"
   # The processor's distribution follows two lines of its own.
-  same "seed $seed: the processor's distribution" <(tail -n +3 "$dir/java.hgrm") "$dir/out.hgrm"
+  tail -n +3 "$dir/java.hgrm" > "$dir/java.rows"
+  same "seed $seed: the processor's distribution" "$dir/java.rows" "$dir/out.hgrm"
   processor -csv -i "$dir/out.hlog" -o "$dir/javacsv"
-  same "seed $seed: the processor's distribution as CSV" <(rows "$dir/javacsv.hgrm") <(rows "$dir/out.hgrm")
+  rows "$dir/javacsv.hgrm" > "$dir/java.rows"
+  rows "$dir/out.hgrm" > "$dir/out.rows"
+  same "seed $seed: the processor's distribution as CSV" "$dir/java.rows" "$dir/out.rows"
 done
 
 if ! command -v jshell > /dev/null; then
