@@ -8,7 +8,6 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
-#include <memory>
 #include <utility>
 
 #include "histogram.h"
@@ -169,7 +168,8 @@ bool is_log_file(int fd) {
 bool read_logs(const std::vector<std::pair<int, const char*>>& logs, const char* tag,
                Accumulator* accumulator, int64_t* skipped) {
   std::string selected = tag != nullptr ? tag : "";
-  std::vector<std::unique_ptr<HlogReader>> readers;
+  std::vector<HlogReader> readers;
+  readers.reserve(logs.size());
   std::vector<FILE*> files;
   for (auto [fd, name] : logs) {
     files.push_back(fdopen(fd, "r"));
@@ -179,18 +179,17 @@ bool read_logs(const std::vector<std::pair<int, const char*>>& logs, const char*
       files.pop_back();
       continue;
     }
-    readers.push_back(
-        std::make_unique<HlogReader>(files.back(), name, tag != nullptr ? &selected : nullptr));
+    readers.emplace_back(files.back(), name, tag != nullptr ? &selected : nullptr);
   }
-  std::vector<HlogReader*> merged;
-  for (const auto& reader : readers) merged.push_back(reader.get());
+  std::vector<HlogReader*> merged(readers.size());
+  std::transform(readers.begin(), readers.end(), merged.begin(), [](auto& r) { return &r; });
   HlogMerge merge(merged);
   LogInterval logged;
   while (merge.next(accumulator->histogram(), &logged)) accumulator->add(logged);
   bool ok = files.size() == logs.size();
   for (const auto& reader : readers) {
-    *skipped += reader->skipped();
-    ok = ok && !reader->failed();
+    *skipped += reader.skipped();
+    ok = ok && !reader.failed();
   }
   for (FILE* file : files) fclose(file);
   return ok;
