@@ -2,28 +2,30 @@
 
 #include <algorithm>
 
-Accumulator::Accumulator(int digits, int64_t interval)
-    : interval_(interval), total_(1, hour_ns, digits) {
+Accumulator::Accumulator(int digits, int64_t interval, int64_t most)
+    : interval_(interval), most_(most), total_(1, hour_ns, digits) {
   if (interval != 0) current_ = std::make_unique<Histogram>(1, hour_ns, digits);
 }
 
 void Accumulator::roll(int64_t receive) {
-  // Intervals start at whole multiples of their length since the epoch, so
-  // that one-second rows start on whole seconds.
-  int64_t start = receive - receive % interval_;
   if (end_ < start_) {
-    start_ = start;
-    end_ = start + interval_;
+    // Intervals start at whole multiples of their length since the epoch, so
+    // that one-second rows start on whole seconds.
+    origin_ = receive - receive % interval_;
+    start_ = origin_;
+    end_ = origin_ + interval_;
     return;
   }
   close();
   // Every interval between the last one and this receive time is empty, and
   // gets its row, so that a gap in the feed shows.
-  for (start_ = end_; start_ < start; start_ += interval_) {
+  for (;;) {
+    start_ = end_;
+    while (most_ != 0 && start_ - origin_ >= most_ * interval_) interval_ *= 2;
     end_ = start_ + interval_;
+    if (receive < end_) return;
     close();
   }
-  end_ = start_ + interval_;
 }
 
 void Accumulator::close() {

@@ -59,8 +59,9 @@ struct Totals {
 class Accumulator {
  public:
   // Keeps histograms to digits significant digits; interval is the length of
-  // an interval in ns, or 0 for none.
-  Accumulator(int digits, int64_t interval);
+  // an interval in ns, or 0 for none. With a nonzero most, the length doubles
+  // whenever more than most intervals would cover the time since the first.
+  Accumulator(int digits, int64_t interval, int64_t most = 0);
 
   // Adds consumer, which must outlive the accumulator's last call.
   void add_consumer(IntervalConsumer* consumer) { consumers_.push_back(consumer); }
@@ -90,9 +91,6 @@ class Accumulator {
 
   // The histogram of the latencies from 0 to 1 hour; complete after finish().
   const Histogram& histogram() const { return total_; }
-
-  // The length of an interval in ns, 0 for none.
-  int64_t interval() const { return interval_; }
 
  private:
   // With intervals, latencies go to the interval's histogram, which is added to
@@ -131,6 +129,9 @@ class Accumulator {
   };
 
   int64_t interval_;
+  int64_t most_;
+  // Start of the first interval.
+  int64_t origin_ = 0;
   Totals totals_;
   Window window_;
   Histogram total_;

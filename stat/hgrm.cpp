@@ -6,9 +6,7 @@
 
 namespace {
 
-// Steps per halving distance to 100 %, and ns per ms: the arguments of the
-// Java call that the .hgrm file reproduces.
-constexpr int hgrm_ticks = 5;
+// ns per ms: the scale of the Java call that the .hgrm file reproduces.
 constexpr double hgrm_scale = 1e6;
 
 // Java's conversion of a double to long: NaN is 0, out-of-range values are the

@@ -7,6 +7,9 @@
 #include "histogram.h"
 #include "output.h"
 
+// Steps per halving distance to 100 % in the .hgrm rows.
+inline constexpr int hgrm_ticks = 5;
+
 // One row of the Java library's percentile iteration: the value reached (the
 // highest equivalent of its index), the percentile level iterated to, and the
 // count up to and including the value.

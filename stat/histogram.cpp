@@ -105,7 +105,8 @@ int64_t Histogram::value_at_percentile(double percentile) const {
   auto rank = static_cast<int64_t>(std::ceil(requested * static_cast<double>(total_) / 100.0));
   rank = std::max<int64_t>(rank, 1);
   int64_t running = 0;
-  for (size_t i = 0; i < size_; ++i) {
+  // Indexes below the smallest value's are empty.
+  for (size_t i = total_ != 0 ? index_of(min_) : size_; i < size_; ++i) {
     running += counts_[i];
     if (running >= rank) {
       int64_t value = value_at_index(i);
