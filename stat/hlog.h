@@ -11,8 +11,6 @@
 #include "hlog_codec.h"
 #include "output.h"
 
-class Histogram;
-
 // Writes an interval log in HdrHistogram's log format 1.3, one line per
 // closed interval with its start, length, maximum and compressed histogram,
 // which HdrHistogram's own log readers take as they are.
