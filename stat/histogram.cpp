@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace {
 
@@ -46,6 +45,7 @@ Histogram::Histogram(int64_t lowest, int64_t highest, int digits)
   }
   size_ = static_cast<size_t>(bucket_count_ + 1) * static_cast<size_t>(half_count_);
   counts_ = std::make_unique<int64_t[]>(size_);
+  occupied_ = std::make_unique<uint64_t[]>((size_ + 63) / 64);
 }
 
 bool Histogram::add(const Histogram& other) {
@@ -53,8 +53,14 @@ bool Histogram::add(const Histogram& other) {
       other.half_count_magnitude_ != half_count_magnitude_ || other.size_ != size_)
     return false;
   if (other.total_ == 0) return true;
-  for (size_t i = other.index_of(other.min_); i <= other.index_of(other.max_); ++i)
-    counts_[i] += other.counts_[i];
+  for (size_t w = other.index_of(other.min_) / 64; w <= other.index_of(other.max_) / 64; ++w) {
+    uint64_t bits = other.occupied_[w];
+    occupied_[w] |= bits;
+    for (; bits != 0; bits &= bits - 1) {
+      size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+      counts_[i] += other.counts_[i];
+    }
+  }
   total_ += other.total_;
   max_ = std::max(max_, other.max_);
   min_ = std::min(min_, other.min_);
@@ -62,11 +68,14 @@ bool Histogram::add(const Histogram& other) {
 }
 
 void Histogram::reset() {
-  // Only the indexes between those of the smallest and largest value can hold
-  // counts, and an interval's values usually span a small part of the array.
+  // Only the occupied indexes between those of the smallest and largest value
+  // hold counts.
   if (total_ != 0) {
-    size_t first = index_of(min_);
-    std::memset(&counts_[first], 0, (index_of(max_) - first + 1) * sizeof(int64_t));
+    for (size_t w = index_of(min_) / 64; w <= index_of(max_) / 64; ++w) {
+      for (uint64_t bits = occupied_[w]; bits != 0; bits &= bits - 1)
+        counts_[w * 64 + static_cast<size_t>(__builtin_ctzll(bits))] = 0;
+      occupied_[w] = 0;
+    }
   }
   total_ = 0;
   max_ = 0;
@@ -105,12 +114,15 @@ int64_t Histogram::value_at_percentile(double percentile) const {
   auto rank = static_cast<int64_t>(std::ceil(requested * static_cast<double>(total_) / 100.0));
   rank = std::max<int64_t>(rank, 1);
   int64_t running = 0;
-  // Indexes below the smallest value's are empty.
-  for (size_t i = total_ != 0 ? index_of(min_) : size_; i < size_; ++i) {
-    running += counts_[i];
-    if (running >= rank) {
-      int64_t value = value_at_index(i);
-      return percentile == 0.0 ? lowest_equivalent(value) : highest_equivalent(value);
+  if (total_ == 0) return 0;
+  for (size_t w = index_of(min_) / 64; w <= index_of(max_) / 64; ++w) {
+    for (uint64_t bits = occupied_[w]; bits != 0; bits &= bits - 1) {
+      size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+      running += counts_[i];
+      if (running >= rank) {
+        int64_t value = value_at_index(i);
+        return percentile == 0.0 ? lowest_equivalent(value) : highest_equivalent(value);
+      }
     }
   }
   return 0;

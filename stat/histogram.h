@@ -28,6 +28,7 @@ class Histogram {
     size_t index = index_of(value);
     if (index >= size_) return false;
     counts_[index] += n;
+    occupied_[index / 64] |= uint64_t{1} << (index % 64);
     total_ += n;
     if (value > max_) max_ = value;
     if (value < min_) min_ = value;
@@ -122,6 +123,10 @@ class Histogram {
   int bucket_count_;
   size_t size_;
   std::unique_ptr<int64_t[]> counts_;
+  // One bit per index whose count may be nonzero, so that a sparse histogram,
+  // such as an interval's, is added, reset and searched a word of indexes at a
+  // time rather than an index at a time.
+  std::unique_ptr<uint64_t[]> occupied_;
   int64_t total_ = 0;
   int64_t max_ = 0;
   int64_t min_ = INT64_MAX;
