@@ -8,8 +8,8 @@
 # The logs are written by caplat-stat itself from generated caplat output
 # (RATE latencies a second, default 200) and read once so that they are
 # page-cached. Every round runs each command once, in turn; the table shows the
-# median seconds, the median ratio to `wc -l` in the same round, and the peak
-# resident memory.
+# median seconds of wall and of processor time (user and system), the median
+# ratio to `wc -l` in the same round, and the peak resident memory.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 logs=10
@@ -46,7 +46,7 @@ intervals=$(grep -hc '^[0-9]' "${files[@]}" | awk '{n += $1} END {print n}')
 measure() {
   local start end
   start=$(date +%s%N)
-  /usr/bin/time -f '%M' -o "$tmp/rss" bash -c "$1" > /dev/null 2>&1
+  /usr/bin/time -f '%M %U %S' -o "$tmp/rss" bash -c "exec $1" > /dev/null 2>&1
   end=$(date +%s%N)
   echo "$(( (end - start) / 1000 )) $(cat "$tmp/rss")" >> "$2"
 }
@@ -54,7 +54,7 @@ measure() {
 median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
 echo "$logs logs, $intervals intervals, $((bytes / 1000)) kB"
-printf '%-34s %9s %8s %8s\n' command seconds "x wc -l" "RSS MB"
+printf '%-34s %9s %9s %8s %8s\n' command seconds "cpu s" "x wc -l" "RSS MB"
 names=("wc -l" "cat" "caplat-stat (summary)" "caplat-stat --hlog merged.hlog")
 commands=("wc -l ${files[*]}" "cat ${files[*]}" "$stat ${files[*]}"
           "$stat --hlog $tmp/merged.hlog ${files[*]}")
@@ -63,8 +63,10 @@ for ((r = 0; r < rounds; r++)); do
 done
 for i in "${!commands[@]}"; do
   secs=$(awk '{print $1 / 1e6}' "$tmp/t.$i" | median)
-  ratio=$(paste -d' ' "$tmp/t.$i" "$tmp/t.0" | awk '{print $1 / $3}' | median)
+  cpu=$(awk '{print $3 + $4}' "$tmp/t.$i" | median)
+  # Each file has "wall rss user system" per round: the ratio takes the walls.
+  ratio=$(paste -d' ' "$tmp/t.$i" "$tmp/t.0" | awk '{print $1 / $5}' | median)
   rss=$(awk '{print $2}' "$tmp/t.$i" | sort -n | tail -1)
-  printf '%-34s %9.3f %8.2f %8.1f\n' "${names[$i]}" "$secs" "$ratio" \
+  printf '%-34s %9.3f %9.2f %8.2f %8.1f\n' "${names[$i]}" "$secs" "$cpu" "$ratio" \
     "$(awk -v k="$rss" 'BEGIN {print k / 1024}')"
 done
