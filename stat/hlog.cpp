@@ -258,10 +258,12 @@ const char* HlogReader::parse_histogram_line() {
   std::string_view start, length, max;
   if (!next_field(&rest, &start) || !next_field(&rest, &length) || !next_field(&rest, &max))
     return "not a histogram line";
-  int64_t ignored = 0;
   if (!parse_seconds(start, &start_ns_)) return "bad interval start time";
   if (!parse_seconds(length, &length_ns_)) return "bad interval length";
-  if (!parse_seconds(max, &ignored)) return "bad interval maximum";
+  // The maximum is the histogram's own, which may reach far beyond an hour;
+  // only its form is checked.
+  if (max.empty() || max.find_first_not_of("0123456789.") != std::string_view::npos)
+    return "bad interval maximum";
   if (base_ns_ < 0)
     base_ns_ = log_start_ns_ >= 0 && start_ns_ < log_start_ns_ - year_ns ? log_start_ns_ : 0;
   if (start_ns_ > INT64_MAX - base_ns_) return "bad interval start time";
