@@ -260,6 +260,9 @@ const char* HlogReader::parse_histogram_line() {
     return "not a histogram line";
   if (!parse_seconds(start, &start_ns_)) return "bad interval start time";
   if (!parse_seconds(length, &length_ns_)) return "bad interval length";
+  // One old writer put the interval's end where its length belongs; with
+  // absolute times the two cannot be taken for each other.
+  if (start_ns_ >= year_ns && length_ns_ >= start_ns_) length_ns_ -= start_ns_;
   // The maximum is the histogram's own, which may reach far beyond an hour;
   // only its form is checked.
   if (max.empty() || max.find_first_not_of("0123456789.") != std::string_view::npos)

@@ -216,6 +216,11 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
        nullptr,
        {{t0 + 3000000000, 1000000000, 0, 3}},
        0},
+      // Absolute times with the end, not the length, in the second column.
+      {start + "1700000003.000,1700000003.500,0.002," + three,
+       nullptr,
+       {{t0 + 3000000000, 500000000, 0, 3}},
+       0},
       // Tags: all merge by default, one is selected by name, untagged lines by none.
       {base + "Tag=A,1.000,1.000,0.002," + three +
            "\n#[Excluded: negative=4, min=-7, over=0, max=0]\n1.000,1.000,0.002," + three + "\n",
