@@ -146,6 +146,9 @@ void HlogWriter::interval(const Interval& closed) {
   codec_.encode(histogram, &text_);
   out_->put(text_);
   out_->put('\n');
+  // Each interval reaches the file as it closes, as the rows do, so that a
+  // log stays whole however the run ends and can be followed while it grows.
+  out_->flush();
 }
 
 void HlogWriter::finish() {
