@@ -13,19 +13,24 @@ void Accumulator::roll(int64_t receive) {
     // that one-second rows start on whole seconds.
     origin_ = receive - receive % interval_;
     start_ = origin_;
-    end_ = origin_ + interval_;
+    end_ = end_of(start_);
     return;
   }
   close();
   // Every interval between the last one and this receive time is empty, and
-  // gets its row, so that a gap in the feed shows.
+  // gets its row, so that a gap in the feed shows. The last interval of time
+  // in 64 bits takes all receive times from its start on.
   for (;;) {
     start_ = end_;
-    while (most_ != 0 && start_ - origin_ >= most_ * interval_) interval_ *= 2;
-    end_ = start_ + interval_;
-    if (receive < end_) return;
+    while (most_ != 0 && (start_ - origin_) / interval_ >= most_) interval_ *= 2;
+    end_ = end_of(start_);
+    if (receive < end_ || end_ == INT64_MAX) return;
     close();
   }
+}
+
+int64_t Accumulator::end_of(int64_t start) const {
+  return start > INT64_MAX - interval_ ? INT64_MAX : start + interval_;
 }
 
 void Accumulator::close() {

@@ -79,7 +79,7 @@ class Accumulator {
     }
     if (receive < totals_.first_receive) totals_.first_receive = receive;
     if (receive > totals_.last_receive) totals_.last_receive = receive;
-    if (interval_ != 0 && receive >= end_) roll(receive);
+    if (interval_ != 0 && receive >= end_ && end_ != INT64_MAX) roll(receive);
     count(latency, latency_histogram());
   }
 
@@ -116,6 +116,7 @@ class Accumulator {
   }
 
   void roll(int64_t receive);
+  int64_t end_of(int64_t start) const;
   void close();
   void fold();
 

@@ -149,7 +149,9 @@ LatencyReader::LatencyReader(Accumulator* accumulator, bool needs_times)
 
 namespace {
 
-// Reads one line of form into accumulator, as LatencyReader::read_line tells.
+// Reads the line of form at p, ended by a newline, into accumulator; returns
+// the byte after the newline, or null, reading nothing, if the line is not of
+// that form. Up to padding bytes after the newline may be loaded.
 template <LatencyReader::Form form>
 inline __attribute__((always_inline)) const char* parse_line(const char* p,
                                                              Accumulator* accumulator) {
@@ -190,20 +192,6 @@ const char* parse_lines(const char* p, const char* end, Accumulator* accumulator
 }
 
 }  // namespace
-
-const char* LatencyReader::read_line(Form form, const char* p) {
-  switch (form) {
-    case Latency:
-      return parse_line<Latency>(p, accumulator_);
-    case Times:
-      return parse_line<Times>(p, accumulator_);
-    case TimesAndLatency:
-      return parse_line<TimesAndLatency>(p, accumulator_);
-    case Undetected:
-      break;
-  }
-  return nullptr;
-}
 
 LatencyReader::Form LatencyReader::detect(const char* line, const char* end) {
   int fields = 0;

@@ -31,16 +31,10 @@ class LatencyReader {
   // Reports the count of skipped lines that were not reported one by one.
   void report_unreported() const;
 
-  // Reads the line of form that starts at p, and is ended by a newline, into
-  // the accumulator; returns the byte after the newline, or null, reading
-  // nothing, if the line is not of that form. Up to 8 bytes after the newline
-  // must be readable.
-  const char* read_line(Form form, const char* p);
-
+ private:
   // The form that a line's count of fields shows, Undetected if none.
   static Form detect(const char* line, const char* end);
 
- private:
   Status read_lines(const char* p, const char* end);
   void skip(const char* what);
 

@@ -1,14 +1,16 @@
 // caplat-stat: latency distribution, intervals and pictures from caplat's
 // output.
 //
-// Latencies flow one way. An input reader (LatencyReader, for caplat's three
-// output forms) hands each latency, with its receive time when it has one, to
-// the Accumulator, which keeps the exact totals and the histogram of the whole
-// input and, with intervals, hands every closed interval (start, length,
-// histogram, negative and >= 10 s counts, max) to each IntervalConsumer in turn
-// (CsvWriter, SvgWriter). A new input kind is another reader feeding the same
-// Accumulator; a new per-interval output is another IntervalConsumer added to
-// it in run(); outputs of the whole input read the Accumulator after finish().
+// Latencies flow one way, through one Accumulator. An input reader
+// (LatencyReader, for caplat's three output forms) hands it each latency, with
+// its receive time when there is one; the Accumulator keeps the exact totals
+// and the histogram of the whole input and, with intervals, hands each closed
+// interval (start, length, histogram, counts of negative and >= 10 s
+// latencies, max) to every IntervalConsumer in turn (CsvWriter, SvgWriter).
+// Another input kind, such as a log of interval histograms, is another reader
+// feeding the same Accumulator; another per-interval output is another
+// IntervalConsumer, added to it in run(); outputs of the whole input (summary,
+// JSON, .hgrm, the picture) read the Accumulator after finish().
 #include <fcntl.h>
 #include <unistd.h>
 

@@ -8,12 +8,17 @@
 
 // What the command line asks for.
 struct Options {
+  // -p: the percentiles of the summary.
   std::vector<Percentile> percentiles = default_percentiles();
+  // -d: significant digits of the histograms.
   int digits = 3;
+  // -u: the unit of latencies in the summary and the rows.
   const Unit* unit = &default_unit();
-  // Interval length in ns, 0 if -i is not given.
+  // -i: interval length in ns, 0 if not given.
   int64_t interval = 0;
+  // --json: the summary as JSON.
   bool json = false;
+  // --csv, --hgrm and --svg: the files named, or null.
   const char* csv = nullptr;
   const char* hgrm = nullptr;
   const char* svg = nullptr;

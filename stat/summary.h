@@ -9,7 +9,9 @@
 
 // A percentile asked for, as given ("99.9") and as a number.
 struct Percentile {
+  // As given, for labels and keys.
   std::string text;
+  // As a number, from 0 to 100.
   double value;
 };
 
@@ -22,9 +24,12 @@ std::vector<Percentile> default_percentiles();
 
 // What the summary tells, drawn from the accumulator after its finish().
 struct Summary {
+  // The exact totals and the histogram of the latencies from 0 to 1 hour.
   const Totals& totals;
   const Histogram& histogram;
+  // The percentiles asked for.
   const std::vector<Percentile>& percentiles;
+  // Lines that could not be read.
   int64_t skipped;
 };
 

@@ -117,7 +117,7 @@ void SvgWriter::interval(const Interval& closed) {
   bool any = h.total_count() != 0;
   Row row{closed.start, closed.count, any ? clamped_percentile(h, 50.0) : -1,
           any ? clamped_percentile(h, 99.0) : -1, closed.count != 0 ? closed.max : -1};
-  if (!rows_.empty() && closed.start < rows_.back().start + row_length_) {
+  if (!rows_.empty() && closed.start - rows_.back().start < row_length_) {
     Row& last = rows_.back();
     last.count += row.count;
     last.p50 = std::max(last.p50, row.p50);
@@ -268,7 +268,8 @@ void SvgWriter::draw_over_time(Canvas* canvas, double panel_top) const {
   LogAxis axis(values, panel_top + panel_height);
   axis.draw(canvas, unit_);
   const Unit seconds_unit{"s", 1000000000, 9};
-  double span = static_cast<double>(rows_.back().start + row_length_ - rows_.front().start);
+  double span = static_cast<double>(rows_.back().start - rows_.front().start) +
+                static_cast<double>(row_length_);
   auto tx = [&](double ns) { return left + plot_width * ns / span; };
   double step = nice_step(span);
   for (int i = 0; i * step <= span + step / 1000; ++i) {

@@ -131,9 +131,16 @@ t "a missing file" "" "--json missing" "" "$(j 0 null null 0 null null null null
   'caplat-stat: missing: No such file or directory\n' 2 ""
 t "files in turn, - is standard input" "echo '0 1' > a; echo 2.000000 > b" "--json a - b" '0 3\n' \
   "$(j 3 2 1500000000.0 3 1 666668.000 942808.099 2000000 3 2000000 2000000 2000000 2000000 0 null 0 0 null 0)" "" 0 ""
+t "a read error ends the run, what was read is summed up" "mkdir d; echo 1.000000 > f" "--json f d f" "" \
+  "$(j 1 null null 1 1000000 1000000.000 0.000 1000000 1000000 1000000 1000000 1000000 1000000 0 null 0 0 null 0)" \
+  'caplat-stat: d: Is a directory\n' 2 ""
 t "a full disk fails" "" "> /dev/full" '1.000000\n' "" 'caplat-stat: standard output: No space left on device\n' 2 ""
 t "an output that cannot be opened" "" "--hgrm no/such/h" '1.000000\n' "" 'caplat-stat: no/such/h: No such file or directory\n' 2 ""
 t "closed standard output" "" ">&-" '1.000000\n' "" "" 0 ""
+# The sanitizers reserve more address space than any limit that would bite.
+if ! grep -qa __asan_init "$stat"; then
+  t "out of memory" "ulimit -v 40000" "-d 5 --svg o.svg" '1.000000\n' "" 'caplat-stat: out of memory\n' 1 ""
+fi
 
 echo "cli: $((rows - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]
