@@ -22,6 +22,9 @@ constexpr size_t max_line_bytes = size_t{4} << 20;
 // Java's reader takes a log's first time stamp as relative to its start time
 // when it is more than a year before it, and as absolute otherwise.
 constexpr int64_t year_ns = int64_t{365} * 24 * 3600 * ns_per_s;
+// The most latencies all logs together may hold: the sum of the squares of as
+// many latencies of an hour still fits the summary's 128-bit sums.
+constexpr int64_t max_total_count = int64_t{1} << 43;
 constexpr std::string_view version_line = "#[Histogram log format version 1.3]";
 constexpr std::string_view start_time_prefix = "#[StartTime: ";
 constexpr std::string_view base_time_prefix = "#[BaseTime: ";
@@ -274,6 +277,7 @@ const char* HlogReader::parse_histogram_line() {
     base_ns_ = log_start_ns_ >= 0 && start_ns_ < log_start_ns_ - year_ns ? log_start_ns_ : 0;
   if (start_ns_ > INT64_MAX - base_ns_) return "bad interval start time";
   start_ns_ += base_ns_;
+  if (length_ns_ > INT64_MAX - start_ns_) return "bad interval length";
   while (!rest.empty() && rest.back() == ' ') rest.remove_suffix(1);
   histogram_ = rest;
   return nullptr;
@@ -322,10 +326,16 @@ bool HlogMerge::next(const Histogram& layout, LogInterval* logged) {
                                   [](auto* a, auto* b) { return a->start_ns() < b->start_ns(); });
     HlogReader* reader = *first;
     const char* what = codec_.decode(reader->histogram(), layout);
+    const LogInterval& excluded = reader->excluded();
+    int64_t count = excluded.negative + excluded.over_hour;
+    for (auto [value, n] : codec_.counts()) count += n;
+    if (!what && count > max_total_count - total_)
+      what = "the logs hold more latencies than the totals can sum";
     if (what) {
       reader->report(what);
     } else {
-      *logged = reader->excluded();
+      total_ += count;
+      *logged = excluded;
       logged->start = reader->start_ns();
       logged->length = reader->length_ns();
       logged->counts = &codec_.counts();

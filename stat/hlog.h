@@ -111,6 +111,8 @@ class HlogMerge {
  private:
   std::vector<HlogReader*> live_;
   HistogramCodec codec_;
+  // The latencies handed out so far.
+  int64_t total_ = 0;
 };
 
 // True if the file open on fd is an interval log, as its first line shows;

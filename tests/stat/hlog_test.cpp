@@ -195,6 +195,13 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
       "\"StartTimestamp\",\"Interval_Length\",\"Interval_Max\",\"Interval_Compressed_Histogram\"\n";
   const std::string a = "A";
   const int64_t t0 = 1700000000 * int64_t{1000000000};
+  // Nine intervals of 2^40 latencies: the ninth would pass what the totals can sum.
+  std::string huge = base;
+  std::vector<Line> eight;
+  for (int i = 0; i < 9; ++i) {
+    huge += "1.000,1.000,0.002," + wrap({0x80, 0x80, 0x80, 0x80, 0x80, 0x40}) + "\n";
+    if (i < 8) eight.push_back({t0 + 1000000000, 1000000000, 0, int64_t{1} << 40});
+  }
   const struct {
     std::string log;
     const std::string* tag;
@@ -242,6 +249,7 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
        nullptr,
        {{t0 + 5000000000, 1000000000, 0, 3}},
        1},
+      {huge, nullptr, eight, 1},
   };
   for (const auto& c : cases) {
     int64_t skipped = 0;
