@@ -35,7 +35,7 @@ int64_t Accumulator::end_of(int64_t start) const {
 
 void Accumulator::close() {
   Interval closed{start_,           interval_,     window_.count, *current_,
-                  window_.negative, window_.stale, window_.max};
+                  window_.negative, window_.stale, window_.max,   window_.most_negative};
   for (IntervalConsumer* consumer : consumers_) consumer->interval(closed);
   total_.add(*current_);
   current_->reset();
@@ -47,6 +47,7 @@ void Accumulator::fold() {
   totals_.negative += window_.negative;
   totals_.stale += window_.stale;
   totals_.over_hour += window_.over_hour;
+  totals_.most_negative = std::min(totals_.most_negative, window_.most_negative);
   window_ = Window();
 }
 
@@ -55,5 +56,38 @@ void Accumulator::finish() {
     close();
   } else {
     fold();
+  }
+}
+
+void Accumulator::add(const LogInterval& logged) {
+  received(logged.start, logged.start + logged.length);
+  Histogram& into = latency_histogram();
+  int64_t over_hour = logged.over_hour;
+  int64_t max_over_hour = logged.max_over_hour;
+  for (auto [value, n] : *logged.counts) {
+    if (value > hour_ns) {
+      over_hour += n;
+      max_over_hour = std::max(max_over_hour, value);
+      continue;
+    }
+    into.record(value, n);
+    // The mean of a log's latencies takes each at the middle of its range, as
+    // HdrHistogram's own mean does.
+    int128 middle = into.median_equivalent(value);
+    totals_.sum += middle * n;
+    totals_.sum_squares += middle * middle * n;
+    window_.count += n;
+    if (value >= stale_ns) window_.stale += n;
+    window_.max = std::max(window_.max, value);
+  }
+  window_.count += logged.negative + over_hour;
+  window_.negative += logged.negative;
+  if (logged.negative != 0)
+    window_.most_negative = std::min(window_.most_negative, logged.most_negative);
+  window_.stale += over_hour;
+  window_.over_hour += over_hour;
+  if (over_hour != 0) {
+    totals_.max_over_hour = std::max(totals_.max_over_hour, max_over_hour);
+    window_.max = std::max(window_.max, max_over_hour);
   }
 }

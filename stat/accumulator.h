@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "histogram.h"
@@ -21,6 +22,24 @@ struct Interval {
   int64_t stale;
   // The largest latency, over 1 hour included; meaningless when count is 0.
   int64_t max;
+  // The most negative latency; 0 when negative is 0.
+  int64_t most_negative;
+};
+
+// An interval as a histogram log holds it: the counts of its histogram and of
+// the latencies the histogram could not hold.
+struct LogInterval {
+  // Start, ns since the epoch, and length in ns.
+  int64_t start = 0;
+  int64_t length = 0;
+  // The histogram's counts as (value, count), values from 0 to 1 hour in
+  // increasing order.
+  const std::vector<std::pair<int64_t, int64_t>>* counts = nullptr;
+  // Latencies below zero and the most negative one; over 1 hour and the largest.
+  int64_t negative = 0;
+  int64_t most_negative = 0;
+  int64_t over_hour = 0;
+  int64_t max_over_hour = 0;
 };
 
 // Takes each interval as it closes, in order, empty ones included.
@@ -72,16 +91,13 @@ class Accumulator {
 
   // Adds a latency in ns received at receive, ns since the epoch.
   void add(int64_t receive, int64_t latency) {
-    if (!totals_.have_receive) {
-      totals_.have_receive = true;
-      totals_.first_receive = receive;
-      totals_.last_receive = receive;
-    }
-    if (receive < totals_.first_receive) totals_.first_receive = receive;
-    if (receive > totals_.last_receive) totals_.last_receive = receive;
-    if (interval_ != 0 && receive >= end_ && end_ != INT64_MAX) roll(receive);
+    received(receive, receive);
     count(latency, latency_histogram());
   }
+
+  // Adds the latencies of an interval of a log, as received at its start and
+  // up to its end.
+  void add(const LogInterval& logged);
 
   // Closes the last interval; call once, after the last latency.
   void finish();
@@ -97,6 +113,18 @@ class Accumulator {
   // the total as it closes: one record per latency either way.
   Histogram& latency_histogram() { return current_ ? *current_ : total_; }
 
+  // Notes receive times from first to last and opens the interval of first.
+  void received(int64_t first, int64_t last) {
+    if (!totals_.have_receive) {
+      totals_.have_receive = true;
+      totals_.first_receive = first;
+      totals_.last_receive = last;
+    }
+    if (first < totals_.first_receive) totals_.first_receive = first;
+    if (last > totals_.last_receive) totals_.last_receive = last;
+    if (interval_ != 0 && first >= end_ && end_ != INT64_MAX) roll(first);
+  }
+
   void count(int64_t latency, Histogram& histogram) {
     ++window_.count;
     if (latency > window_.max) window_.max = latency;
@@ -107,7 +135,7 @@ class Accumulator {
       if (latency >= stale_ns) ++window_.stale;
     } else if (latency < 0) {
       ++window_.negative;
-      if (latency < totals_.most_negative) totals_.most_negative = latency;
+      if (latency < window_.most_negative) window_.most_negative = latency;
     } else {
       ++window_.stale;
       ++window_.over_hour;
@@ -127,6 +155,7 @@ class Accumulator {
     int64_t stale = 0;
     int64_t over_hour = 0;
     int64_t max = INT64_MIN;
+    int64_t most_negative = 0;
   };
 
   int64_t interval_;

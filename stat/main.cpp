@@ -3,14 +3,15 @@
 //
 // Latencies flow one way, through one Accumulator. An input reader
 // (LatencyReader, for caplat's three output forms) hands it each latency, with
-// its receive time when there is one; the Accumulator keeps the exact totals
-// and the histogram of the whole input and, with intervals, hands each closed
-// interval (start, length, histogram, counts of negative and >= 10 s
-// latencies, max) to every IntervalConsumer in turn (CsvWriter, SvgWriter).
-// Another input kind, such as a log of interval histograms, is another reader
-// feeding the same Accumulator; another per-interval output is another
-// IntervalConsumer, added to it in run(); outputs of the whole input (summary,
-// JSON, .hgrm, the picture) read the Accumulator after finish().
+// its receive time when there is one, and the merge of interval logs
+// (HlogMerge) whole histograms, one per logged interval; the Accumulator keeps
+// the exact totals and the histogram of the whole input and, with intervals,
+// hands each closed interval (start, length, histogram, counts of negative and
+// >= 10 s latencies, max) to every IntervalConsumer in turn (CsvWriter,
+// SvgWriter, HlogWriter). Another input kind is another reader feeding the
+// same Accumulator; another per-interval output is another IntervalConsumer,
+// added to it in run(); outputs of the whole input (summary, JSON, .hgrm, the
+// picture) read the Accumulator after finish().
 #include <fcntl.h>
 #include <unistd.h>
 

@@ -15,11 +15,13 @@ namespace {
 
 const char usage_text[] =
     "usage: caplat-stat [-p LIST] [-d DIGITS] [-u UNIT] [-i DURATION] [--csv FILE]\n"
-    "                   [--json] [--hgrm FILE] [--svg FILE] [FILE ...]\n";
+    "                   [--json] [--hgrm FILE] [--svg FILE] [--hlog FILE] [--tag NAME]\n"
+    "                   [FILE ...]\n";
 
 const char help_text[] =
     "Latency distribution, intervals and pictures from caplat's output (any of its\n"
-    "three forms), read from the FILEs in turn or from standard input (\"-\").\n"
+    "three forms), read from the FILEs in turn or from standard input (\"-\"). FILEs\n"
+    "that are HdrHistogram interval logs are read as histograms, merged by time.\n"
     "\n"
     "  -p, --percentiles LIST  percentiles of the summary (default 50,90,99,99.9,99.99)\n"
     "  -d, --digits N          significant digits of the histogram, 1 to 5 (default 3)\n"
@@ -30,10 +32,14 @@ const char help_text[] =
     "      --json              print the summary as one JSON object, values in ns\n"
     "      --hgrm FILE         write the percentile distribution in .hgrm form\n"
     "      --svg FILE          draw the percentile curve and latency over time\n"
+    "      --hlog FILE         write one histogram per interval (-i, default 1s) as an\n"
+    "                          HdrHistogram interval log\n"
+    "      --tag NAME          read only the interval log lines tagged NAME, and tag\n"
+    "                          the lines written\n"
     "  -h, --help              print this help\n"
     "      --version           print the version\n";
 
-enum LongOnly { Csv = 256, Json, Hgrm, Svg, Version };
+enum LongOnly { Csv = 256, Json, Hgrm, Svg, Hlog, Tag, Version };
 
 const option long_options[] = {{"percentiles", required_argument, nullptr, 'p'},
                                {"digits", required_argument, nullptr, 'd'},
@@ -43,6 +49,8 @@ const option long_options[] = {{"percentiles", required_argument, nullptr, 'p'},
                                {"json", no_argument, nullptr, Json},
                                {"hgrm", required_argument, nullptr, Hgrm},
                                {"svg", required_argument, nullptr, Svg},
+                               {"hlog", required_argument, nullptr, Hlog},
+                               {"tag", required_argument, nullptr, Tag},
                                {"help", no_argument, nullptr, 'h'},
                                {"version", no_argument, nullptr, Version},
                                {nullptr, 0, nullptr, 0}};
@@ -104,6 +112,15 @@ int parse_options(int argc, char** argv, Options* options) {
       case Svg:
         options->svg = optarg;
         break;
+      case Hlog:
+        options->hlog = optarg;
+        break;
+      case Tag:
+        // The log format separates fields with commas and readers split at spaces.
+        if (*optarg == '\0' || strpbrk(optarg, ", \t\r\n") != nullptr)
+          return usage_error("a tag must be a word without commas", optarg);
+        options->tag = optarg;
+        break;
       case 'h':
         return print(std::string(usage_text) + help_text);
       case Version:
@@ -121,6 +138,8 @@ int parse_options(int argc, char** argv, Options* options) {
     return usage_error("--csv needs -i", nullptr);
   if (options->json && options->interval != 0 && options->csv == nullptr)
     return usage_error("--json and the interval rows cannot share standard output", nullptr);
+  if (options->hlog != nullptr && strcmp(options->hlog, "-") == 0)
+    return usage_error("the interval log cannot share standard output with the summary", nullptr);
   for (int i = optind; i < argc; ++i) options->paths.push_back(argv[i]);
   return -1;
 }

@@ -22,6 +22,9 @@ struct Options {
   const char* csv = nullptr;
   const char* hgrm = nullptr;
   const char* svg = nullptr;
+  const char* hlog = nullptr;
+  // The tag of the interval log lines read and written; null for all, and none.
+  const char* tag = nullptr;
   // The input paths; none means standard input.
   std::vector<const char*> paths;
 };

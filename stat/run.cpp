@@ -11,6 +11,7 @@
 #include "accumulator.h"
 #include "csv.h"
 #include "hgrm.h"
+#include "hlog.h"
 #include "latency_reader.h"
 #include "output.h"
 #include "svg.h"
@@ -22,23 +23,32 @@ namespace {
 constexpr int64_t picture_interval_ns = 100000000;
 constexpr int64_t picture_rows = 1000;
 
+// Interval of an interval log when -i is not given, as HdrHistogram's tools write.
+constexpr int64_t log_interval_ns = 1000000000;
+
 // Opens the output files named; false after reporting one that cannot be opened.
 bool open_outputs(const Options& o, std::unique_ptr<Output>* csv, std::unique_ptr<Output>* hgrm,
-                  std::unique_ptr<Output>* svg) {
+                  std::unique_ptr<Output>* svg, std::unique_ptr<Output>* hlog) {
   if (o.csv != nullptr) csv->reset(Output::open(o.csv));
   if (o.hgrm != nullptr) hgrm->reset(Output::open(o.hgrm));
   if (o.svg != nullptr) svg->reset(Output::open(o.svg));
-  return (o.csv == nullptr || *csv) && (o.hgrm == nullptr || *hgrm) && (o.svg == nullptr || *svg);
+  if (o.hlog != nullptr) hlog->reset(Output::open(o.hlog));
+  return (o.csv == nullptr || *csv) && (o.hgrm == nullptr || *hgrm) && (o.svg == nullptr || *svg) &&
+         (o.hlog == nullptr || *hlog);
 }
 
 }  // namespace
 
 int run(const Options& o) {
-  std::unique_ptr<Output> csv_file, hgrm_file, svg_file;
-  if (!open_outputs(o, &csv_file, &hgrm_file, &svg_file)) return 2;
+  std::unique_ptr<Output> csv_file, hgrm_file, svg_file, hlog_file;
+  if (!open_outputs(o, &csv_file, &hgrm_file, &svg_file, &hlog_file)) return 2;
   Output standard_output(STDOUT_FILENO, "standard output");
-  int64_t interval = o.interval != 0 ? o.interval : (o.svg != nullptr ? picture_interval_ns : 0);
-  Accumulator accumulator(o.digits, interval, o.interval != 0 ? 0 : picture_rows);
+  // Only the picture's own interval grows: the rows of a log keep their length.
+  int64_t interval = o.interval;
+  if (interval == 0) interval = o.hlog != nullptr ? log_interval_ns : 0;
+  int64_t rows = interval == 0 && o.svg != nullptr ? picture_rows : 0;
+  if (interval == 0) interval = o.svg != nullptr ? picture_interval_ns : 0;
+  Accumulator accumulator(o.digits, interval, rows);
   std::unique_ptr<CsvWriter> csv;
   if (o.interval != 0) {
     csv = std::make_unique<CsvWriter>(*o.unit, csv_file ? csv_file.get() : &standard_output);
@@ -50,7 +60,15 @@ int run(const Options& o) {
     accumulator.add_consumer(svg.get());
   }
 
+  std::unique_ptr<HlogWriter> hlog;
+  if (hlog_file) {
+    hlog = std::make_unique<HlogWriter>(hlog_file.get(), o.tag != nullptr ? o.tag : "");
+    accumulator.add_consumer(hlog.get());
+  }
+
   LatencyReader reader(&accumulator, o.interval != 0);
+  // Interval logs are read after caplat's output, all at once, merged by time.
+  std::vector<std::pair<int, const char*>> logs;
   int status = 0;
   std::vector<const char*> paths = o.paths;
   if (paths.empty()) paths.push_back("-");
@@ -63,6 +81,10 @@ int run(const Options& o) {
       continue;
     }
     const char* name = standard_input ? "(standard input)" : path;
+    if (is_log_file(fd)) {
+      logs.emplace_back(fd, name);
+      continue;
+    }
     LatencyReader::Status read = reader.read(fd, name);
     if (!standard_input) close(fd);
     if (read == LatencyReader::NoReceiveTimes) {
@@ -76,10 +98,14 @@ int run(const Options& o) {
       break;
     }
   }
+  int64_t skipped = 0;
+  if (!read_logs(logs, o.tag, &accumulator, &skipped)) status = 2;
   accumulator.finish();
+  if (hlog) hlog->finish();
   reader.report_unreported();
+  skipped += reader.skipped();
 
-  Summary summary{accumulator.totals(), accumulator.histogram(), o.percentiles, reader.skipped()};
+  Summary summary{accumulator.totals(), accumulator.histogram(), o.percentiles, skipped};
   if (o.json) {
     write_json(summary, &standard_output);
   } else if (o.interval == 0 || csv_file) {
@@ -89,7 +115,8 @@ int run(const Options& o) {
   if (svg) svg->write(accumulator.histogram(), accumulator.totals(), svg_file.get());
 
   bool written = true;
-  for (Output* out : {&standard_output, csv_file.get(), hgrm_file.get(), svg_file.get()}) {
+  for (Output* out :
+       {&standard_output, csv_file.get(), hgrm_file.get(), svg_file.get(), hlog_file.get()}) {
     if (out != nullptr) {
       out->flush();
       written = out->report() && written;
@@ -97,5 +124,5 @@ int run(const Options& o) {
   }
   if (!written) return 2;
   if (status != 0) return status;
-  return reader.skipped() != 0 ? 1 : 0;
+  return skipped != 0 ? 1 : 0;
 }

@@ -51,7 +51,7 @@ t() {
 j() {
   printf '{"count":%s,"span_ns":%s,"messages_per_s":%s,"in_range":%s,"min_ns":%s,"mean_ns":%s,"stddev_ns":%s,"max_ns":%s,"percentiles":{"50":%s,"90":%s,"99":%s,"99.9":%s,"99.99":%s},"negative":%s,"most_negative_ns":%s,"stale":%s,"over_hour":%s,"max_over_hour_ns":%s,"skipped_lines":%s,"digits":3}\\n' "$@"
 }
-usage='usage: caplat-stat [-p LIST] [-d DIGITS] [-u UNIT] [-i DURATION] [--csv FILE]\n                   [--json] [--hgrm FILE] [--svg FILE] [FILE ...]\n'
+usage='usage: caplat-stat [-p LIST] [-d DIGITS] [-u UNIT] [-i DURATION] [--csv FILE]\n                   [--json] [--hgrm FILE] [--svg FILE] [--hlog FILE] [--tag NAME]\n                   [FILE ...]\n'
 stdin='(standard input)'
 e3='expected application and receive time in ns and a latency in ms'
 e2='expected application and receive time in ns'
@@ -122,8 +122,9 @@ t "-p and -u" "" "-p 0,25,100 -u ns" '0 5\n0 7\n0 9\n0 11\n' \
 t "-h" "" "-h" "" "*" "" 0 "head -1 .stdout | grep -q '^usage: caplat-stat'"
 t "--version" "" "--version" "" 'caplat-stat 1.0.0\n' "" 0 ""
 for bad in "-x" "--bogus" "-d 0" "-d 6" "-d 3x" "-u min" "-p 101" "-p 50,,99" "-p -1" "-i 0s" "-i 1x" \
-  "-i 0.0000000001s" "--csv rows" "-i 1s --json" "-i"; do
-  t "usage error: $bad" "" "$bad" "" "" "*" 2 "tail -2 .stderr | cmp -s - <(printf '$usage') && [ \$(wc -l < .stderr) = 3 ]"
+  "-i 0.0000000001s" "--csv rows" "-i 1s --json" "-i" "--tag a,b" "--tag ''" \
+  "--hlog -"; do
+  t "usage error: $bad" "" "$bad" "" "" "*" 2 "tail -3 .stderr | cmp -s - <(printf '$usage') && [ \$(wc -l < .stderr) = 4 ]"
 done
 
 # Files.
@@ -143,6 +144,75 @@ t "closed standard error: no message lands in a file" "" "--hgrm h bad 2>&-" '1.
 if ! grep -qa __asan_init "$stat"; then
   t "out of memory" "ulimit -v 40000" "-d 5 --svg o.svg" '1.000000\n' "" 'caplat-stat: out of memory\n' 1 ""
 fi
+
+# Interval logs. Their rows run beside a.txt and b.txt, caplat -2 output of
+# two hosts, and their logs a.hlog and b.hlog.
+logs=$work/logs
+mkdir "$logs"
+gen() { awk -v seed="$1" -v n=3000 -v span=20 -v start="$2" -f "$(dirname "$0")/hlog_gen.awk"; }
+gen 1 1700000000 > "$logs/a.txt"
+gen 2 1700000003 > "$logs/b.txt"
+"$stat" -i 1s --hlog "$logs/a.hlog" "$logs/a.txt" > /dev/null
+"$stat" -i 1s --hlog "$logs/b.hlog" "$logs/b.txt" > /dev/null
+tl() { t "$1" "cp \"\$logs\"/* .; $2" "${@:3}"; }
+# The interval starts of out.hlog, one line.
+starts() { grep -v '^#' out.hlog | tail -n +2 | cut -d, -f1 | paste -sd' '; }
+# The summary's counts and the percentiles below the maximum, which a log keeps
+# exactly (the maximum itself only to the histogram's precision).
+kept() { grep -E '^(count|0 to 1 h|p50|p90|p99 |p99.9 |negative|10 s|over 1 h)' "$1"; }
+
+header='#[Histogram log format version 1.3]
+#[StartTime: 1700000000.000 (seconds since epoch), Tue Nov 14 22:13:20 UTC 2023]
+#[BaseTime: 1700000000.000 (seconds since epoch)]
+"StartTimestamp","Interval_Length","Interval_Max","Interval_Compressed_Histogram"'
+ms='1700000000%09d 1700000000%09d %s\n'
+gap=$(printf "$ms" 0 1000000 1.000000)'
+1700000001000000000 1700000001500000000 500.000000
+1700000004250000000 1700000004250000007 0.000007'
+
+# Writing: the header, one line per interval with gaps, at -i or 1 s.
+tl "the 1.3 header" "" "--hlog out.hlog" "$gap\n" "*" "" 0 \
+  '[ "$(head -4 out.hlog)" = "$header" ]'
+for i in "-i 1s:0.000 1.000 2.000 3.000 4.000" ":0.000 1.000 2.000 3.000 4.000" \
+  "-i 2s:0.000 2.000 4.000" "-i 1m:0.000" "-i 250ms:0.000 0.250 0.500 0.750 1.000 1.250 1.500 1.750 2.000 2.250 2.500 2.750 3.000 3.250 3.500 3.750 4.000 4.250"; do
+  tl "interval starts with ${i%%:*}" "" "${i%%:*} --hlog out.hlog -" "$gap\n" "*" "" 0 \
+    "[ \"\$(starts)\" = '${i#*:}' ]"
+done
+tl "no input: the header alone" "" "--hlog out.hlog" "" "*" "" 0 '[ "$(wc -l < out.hlog)" = 4 ]'
+tl "negative and over an hour on a comment" "" "--hlog out.hlog" \
+  "$(printf "$ms" 200000000 100000000 -100.000000)\n1699996300000000000 1700000000000000000 3700000.000000\n" \
+  "*" "" 0 'grep -qx "#\[Excluded: negative=1, min=-100000000, over=1, max=3700000000000\]" out.hlog'
+tl "--tag marks every line" "" "--tag hostA --hlog out.hlog" "$gap\n" "*" "" 0 \
+  '[ "$(grep -c "^Tag=hostA,[0-9]" out.hlog)" = 5 ]'
+tl "--hlog to a full disk" "" "--hlog /dev/full a.txt" "" "*" \
+  "caplat-stat: /dev/full: No space left on device\n" 2 ""
+
+# Reading: logs merge into what one run over both hosts' output gives.
+tl "two logs give the summary of both" "" "a.hlog b.hlog" "" "*" "" 0 \
+  '"$stat" a.txt b.txt > text && [ "$(kept .stdout)" = "$(kept text)" ]'
+tl "two logs give the .hgrm of both" "" "--hgrm m.hgrm b.hlog a.hlog" "" "*" "" 0 \
+  '"$stat" --hgrm t.hgrm a.txt b.txt > /dev/null && cmp m.hgrm t.hgrm'
+tl "a merged log is the union" "" "--hlog m.hlog a.hlog b.hlog" "" "*" "" 0 \
+  '"$stat" m.hlog > merged && "$stat" a.txt b.txt > text && [ "$(kept merged)" = "$(kept text)" ]'
+tl "a log on standard input from a file" "" "--hgrm m.hgrm - < a.hlog" "" "*" "" 0 \
+  '"$stat" --hgrm t.hgrm a.txt > /dev/null && cmp m.hgrm t.hgrm'
+tl "caplat output and a log together" "" "--hgrm m.hgrm a.txt b.hlog" "" "*" "" 0 \
+  '"$stat" --hgrm t.hgrm a.txt b.txt > /dev/null && cmp m.hgrm t.hgrm'
+tl "--tag selects" "sed 's/^[0-9]/Tag=B,&/' b.hlog > tagged.hlog" "--tag B --hgrm m.hgrm a.hlog tagged.hlog" \
+  "" "*" "" 0 '"$stat" --hgrm t.hgrm b.txt > /dev/null && cmp m.hgrm t.hgrm'
+
+# Bad lines are reported with their file and line, and skipped.
+good=$(grep -m1 '^[0-9]' "$logs/a.hlog")
+for bad in "0.000,1.000,1.0,HIST!AAA:histogram is not base64" \
+  "0.000,1.000,1.0,HISTFAAAAAN4AAA=:compressed histogram does not inflate" \
+  "0.000,1.000,1.0,HISTFAAAACF42pNpmSzMwMDAyAABzFAayGd2M9ixgMH+A1QEAFLmBEw=:compressed histogram does not inflate" \
+  "0.000,1.000,1.0,HISTFAAAACN42pNpmSzMwMDAzAABMJoRyHQz2LGAwf4DRGC7OBsAXd8F:compressed length does not match the histogram's size" \
+  "x,1.000,1.0,${good##*,}:bad interval start time" \
+  "0.000,1.000:not a histogram line" \
+  "#[Excluded: negative=-1, min=0, over=0, max=0]:bad comment line"; do
+  tl "bad line: ${bad##*:}" "{ echo '#[BaseTime: 0.000]'; echo '$good'; echo '${bad%:*}'; } > bad.hlog" \
+    "--hlog out.hlog bad.hlog" "" "*" "caplat-stat: bad.hlog:3: ${bad##*:}\n" 1 '[ "$(grep -c "^[0-9]" out.hlog)" = 1 ]'
+done
 
 echo "cli: $((rows - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]
