@@ -77,9 +77,9 @@ inline bool common_receive_time(uint64_t* ns, const unsigned char* line) {
       !is_digit(line[11]) || !eight_are_digits(line + 12))
     return false;
   // Two words of eight digits, and three digits on their own.
-  uint64_t seconds = ((line[0] - '0') * 10 + (line[1] - '0')) * uint64_t{100000000};
+  uint64_t whole = ((line[0] - '0') * 10 + (line[1] - '0')) * uint64_t{100000000};
   uint64_t fraction = (line[11] - '0') * uint64_t{100000000};
-  *ns = (seconds + eight_digits(line + 2)) * 1000000000 + fraction + eight_digits(line + 12);
+  *ns = (whole + eight_digits(line + 2)) * 1000000000 + fraction + eight_digits(line + 12);
   return true;
 }
 
