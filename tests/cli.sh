@@ -133,7 +133,7 @@ if ! ldd "$caplat" | grep -q libasan; then
 fi
 # Live: each record read from a slow pipe is written out before the next arrives,
 # and a kill while caplat waits loses nothing.
-t "live through a slow pipe" "" "< /dev/null; for i in 1 2 3; do printf '$rec'
+t "live through a slow pipe" ": > out" "< /dev/null; for i in 1 2 3; do printf '$rec'
      for w in \$(seq 100); do [ \"\$(wc -l < out)\" -ge \$i ] && break; sleep 0.02; done
      [ \"\$(wc -l < out)\" -ge \$i ] || echo \"record \$i held back\" >&2; sleep 0.2; done |
      \"\$caplat\" -1 > out; cat out" "" '27.000000\n27.000000\n27.000000\n' "" 0 ""
