@@ -60,7 +60,8 @@ t "-0" "" "-0" "$rec" "$pair" "" 0 ""
 t "-1" "" "-1" "$rec" '27.000000\n' "" 0 ""
 t "-2" "" "-2" "$rec" '1700000000123000000 1700000000150000000 27.000000\n' "" 0 ""
 # Latencies above 10 s, and negative ones, are warned about.
-t "exactly 10 s is silent" "" "-1" "1700000010.123\\n$head19$dump19" '10000.000000\n' "" 0 ""
+t "no latency and exactly 10 s are silent" "" "-1" "1700000000.123\\n$head19${dump19}1700000010.123\\n$head19$dump19" \
+  '0.000000\n10000.000000\n' "" 0 ""
 t "1 ns above 10 s warns" "" "-1" "1700000010.123000001\\n$head19$dump19" '10000.000001\n' \
   "$(warn 10000000001 1700000010123000001)" 0 ""
 t "negative latency" "" "-2" "$late" "$late2" "$(warn -3000000 1700000000120000000)" 0 ""
