@@ -58,8 +58,8 @@ uint64_t header_count(const unsigned char* count) {
   return strtoul(reinterpret_cast<const char*>(count), nullptr, 10);
 }
 
-// Reads the value of an application time written in mode; bytes before limit,
-// if not null, may be read ahead.
+// Reads the value of an application time written in mode; bytes before limit
+// may be read ahead.
 bool parse_value(uint64_t* ts, const unsigned char* value, const unsigned char* limit,
                  Input::Mode mode) {
   switch (mode) {
@@ -138,12 +138,12 @@ bool Input::parse_payload(const unsigned char* line) {
 // Both paths make the same transitions through the same helpers; parse_lines
 // takes in place only the lines whose rules stop at their newline, and leaves
 // every other line to parse, which reads a NUL-terminated copy:
-//   state           line                  transition                 in place
-//   NeedTimestamp   receive-time line     accept_timestamp           yes
-//   HaveTimestamp   header, count > 0     start_payload              if the count starts with a
-//   digit HaveTimestamp   receive-time line     accept_timestamp           yes InPayload       dump
-//   line             append; complete_payload   in the common shape only InPayload       any other
-//   line        malformed, NeedTimestamp   never
+//   state          line               transition                taken in place
+//   NeedTimestamp  receive time       accept_timestamp          always
+//   HaveTimestamp  header, count > 0  start_payload             if the count starts with a digit
+//   HaveTimestamp  receive time       accept_timestamp          always
+//   InPayload      dump line          append, complete_payload  in the canonical shape
+//   InPayload      any other          malformed, NeedTimestamp  never
 // Any other line between payloads means nothing.
 bool Input::parse(uint64_t* pair, const unsigned char* line) {
   if (state != InPayload) {
@@ -222,6 +222,8 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
   return complete;
 }
 
+// Between payloads, a header's count other than 0 starts a payload; otherwise a
+// receive-time line starts a record.
 void Input::record_line(uint64_t* pair, const unsigned char* line, uint64_t count) {
   uint64_t ts;
   if (count != 0) {
