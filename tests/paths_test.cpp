@@ -169,16 +169,22 @@ TEST(Paths, DumpLineAtEveryLevel) {
   }
 }
 
-// Numbers of every length with every byte replaced by each boundary byte in
-// turn: read from a receive-time line digit by digit, and from the end of a
-// payload a word at a time, they must agree.
+// Numbers of every length, worth their digits (up to ten whole, nine
+// decimals); and with every byte replaced by each boundary byte in turn, read
+// from a receive-time line digit by digit and from the end of a payload a word
+// at a time, they must agree.
 TEST(Paths, DigitsByWordAsByDigit) {
   const std::string whole = "98765432109876", fraction = ".123456789012";
   for (size_t w = 1; w <= whole.size(); ++w) {
     for (size_t f = 0; f <= fraction.size(); ++f) {
+      std::string number = whole.substr(0, w) + fraction.substr(0, f);
+      std::string decimals = (fraction.substr(1, f > 0 ? f - 1 : 0) + "000000000").substr(0, 9);
+      uint64_t ns = 1, worth = std::stoull(whole.substr(0, w)) * 1000000000 + std::stoull(decimals);
+      EXPECT_EQ(Input::parse_hex_header(&ns, exact(number + "\n").data()), w <= 10) << number;
+      EXPECT_EQ(ns, w <= 10 ? worth : 1) << number;
       for (size_t pos = 0; pos <= w + f; ++pos) {
         for (char probe : std::string("\0\t\n\r +-./059:a", 14)) {
-          std::string text = whole.substr(0, w) + fraction.substr(0, f) + "\n";
+          std::string text = number + "\n";
           text[pos] = probe;
           uint64_t by_digit = 1, by_word = 1;
           Input in;
