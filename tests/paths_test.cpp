@@ -150,7 +150,9 @@ TEST(Paths, DumpLineAtEveryLevel) {
         lines.back().first[pos] = probe;
       }
     }
-    for (const auto& [text, canonical] : lines) {
+    for (const auto& line_and_shape : lines) {
+      const std::string& text = line_and_shape.first;
+      const bool canonical = line_and_shape.second;
       Input plain;
       plain.remaining = pairs;
       // The canonical shape is one of those the plain rules take.
