@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Times caplat against `wc -l` and `cat` on generated logs, one case at a time.
 #
-#   bench/run.sh [--size BYTES] [--rounds N] [--cases "e iso ..."] [--build DIR]
+#   bench/run.sh [--size BYTES] [--rounds N] [--cases "e iso ..."] [--build DIR] [--level NAME]
 #
+# --level runs caplat's dump line decoders at one instruction level (scalar,
+# ssse3, avx2, avx512) rather than the best this processor has.
 # Each case's log is generated into a temporary folder and read once so that
 # it is page-cached. Every round runs each command once, in turn, so that a
 # noisy neighbour weighs on all of them alike; the table shows the median
@@ -14,20 +16,26 @@ size=1000000000
 rounds=5
 cases="e data ts iso mixed small ascii frames"
 build=$here/../build
+level=
 while [ $# -gt 0 ]; do
   case $1 in
     --size) size=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
     --cases) cases=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
-    *) echo "usage: $0 [--size BYTES] [--rounds N] [--cases LIST] [--build DIR]" >&2; exit 2 ;;
+    --level) level=$2; shift 2 ;;
+    *) echo "usage: $0 [--size BYTES] [--rounds N] [--cases LIST] [--build DIR] [--level NAME]" >&2; exit 2 ;;
   esac
 done
-if [ ! -x "$build/caplat" ] || [ ! -x "$build/loggen" ]; then
+if [ ! -x "$build/caplat" ] || [ ! -x "$build/loggen" ] || [ ! -x "$build/caplat_level" ]; then
   cmake -S "$here/.." -B "$build" -DCMAKE_BUILD_TYPE=Release > /dev/null
-  cmake --build "$build" -j --target caplat loggen > /dev/null
+  cmake --build "$build" -j --target caplat loggen caplat_level > /dev/null
 fi
 caplat=$build/caplat
+if [ -n "$level" ]; then
+  "$build/caplat_level" "$level" < /dev/null || exit 2
+  caplat="$build/caplat_level $level"
+fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 

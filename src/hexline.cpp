@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "newline.h"
+#include "prefetch.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -51,6 +52,7 @@ template <bool (*decode_line)(unsigned char*, const unsigned char*)>
   const unsigned char* end = data + size;
   size_t lines = 0;
   for (; lines < max_lines; ++lines) {
+    prefetch_ahead(p);
     auto left = static_cast<size_t>(end - p);
     if (left <= canonical_size || !decode_line(out + 16 * lines, p)) break;
     // The canonical bytes hold no newline, so the search starts past them.
@@ -76,21 +78,49 @@ size_t lines_scalar(unsigned char* out, size_t max_lines, const unsigned char* d
 constexpr char shape[] = "hhhh  hh hh hh hh hh hh hh hh hh hh hh hh hh hh hh hh";
 static_assert(sizeof shape - 1 == canonical_size);
 
-// Lane masks and shuffles for the four 16-byte loads at these offsets; the last
-// load overlaps the third so that no byte past the line is read.
+// The SSSE3 and AVX2 decoders class each byte by two table lookups, one on its
+// upper four bits and one on its lower four, and keep the classes both allow:
+// a position of the line passes if that leaves the class its shape expects.
+// Bytes from 0x80 up find no class by their upper bits.
+constexpr unsigned char digit_class = 1;
+constexpr unsigned char letter_class = 2;
+constexpr unsigned char space_class = 4;
+
+struct NibbleTables {
+  alignas(16) unsigned char upper[16];
+  alignas(16) unsigned char lower[16];
+  // Added to a hex digit's lower four bits to make its value.
+  alignas(16) unsigned char add[16];
+  constexpr NibbleTables() : upper(), lower(), add() {
+    upper[2] = space_class;
+    upper[3] = digit_class;
+    upper[6] = letter_class;
+    for (int n = 0; n < 16; ++n) {
+      lower[n] = static_cast<unsigned char>((n <= 9 ? digit_class : 0) |
+                                            (n >= 1 && n <= 6 ? letter_class : 0) |
+                                            (n == 0 ? space_class : 0));
+    }
+    add[6] = 9;
+  }
+};
+constexpr NibbleTables nibbles;
+
+constexpr signed char expected_class(char c) {
+  return static_cast<signed char>(c == 'h' ? digit_class | letter_class : space_class);
+}
+
+// Expected classes and shuffles for the four 16-byte loads at these offsets; the
+// last load overlaps the third so that no byte past the line is read.
 constexpr int load_at[4] = {0, 16, 32, 37};
 
 struct Tables {
-  alignas(16) signed char hex_lane[4][16];
-  alignas(16) signed char space_lane[4][16];
+  alignas(16) signed char expect[4][16];
   alignas(16) signed char high[4][16];
   alignas(16) signed char low[4][16];
-  constexpr Tables() : hex_lane(), space_lane(), high(), low() {
+  constexpr Tables() : expect(), high(), low() {
     for (int v = 0; v < 4; ++v) {
       for (int lane = 0; lane < 16; ++lane) {
-        char c = shape[load_at[v] + lane];
-        hex_lane[v][lane] = c == 'h' ? -1 : 0;
-        space_lane[v][lane] = c == ' ' ? -1 : 0;
+        expect[v][lane] = expected_class(shape[load_at[v] + lane]);
         high[v][lane] = low[v][lane] = -1;
       }
     }
@@ -107,31 +137,26 @@ struct Tables {
 };
 constexpr Tables tables;
 
-__attribute__((target("ssse3"))) bool decode_ssse3(unsigned char* out, const unsigned char* line) {
-  const __m128i zero_char = _mm_set1_epi8('0');
-  const __m128i a_char = _mm_set1_epi8('a');
-  const __m128i a_less_ten = _mm_set1_epi8('a' - 10);
-  const __m128i five = _mm_set1_epi8(5);
-  const __m128i nine = _mm_set1_epi8(9);
-  const __m128i space = _mm_set1_epi8(' ');
+__attribute__((target("ssse3"))) inline bool decode_ssse3(unsigned char* out,
+                                                          const unsigned char* line) {
+  const __m128i low_bits = _mm_set1_epi8(0x0f);
+  const __m128i upper_classes = _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.upper));
+  const __m128i lower_classes = _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.lower));
+  const __m128i add = _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.add));
   __m128i high = _mm_setzero_si128();
   __m128i low = _mm_setzero_si128();
-  int ok = 0xffff;
+  // A position that lacks the class its shape expects leaves a zero here.
+  __m128i least = _mm_set1_epi8(-1);
   for (int v = 0; v < 4; ++v) {
     __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + load_at[v]));
-    // A digit has c - '0' in 0..9 and a letter c - 'a' in 0..5, as unsigned bytes.
-    __m128i digit = _mm_sub_epi8(c, zero_char);
-    __m128i letter = _mm_sub_epi8(c, a_char);
-    __m128i is_hex = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(digit, nine), digit),
-                                  _mm_cmpeq_epi8(_mm_min_epu8(letter, five), letter));
-    // For a digit, c - ('a' - 10) wraps above 200; for a letter, c - '0' is above 48.
-    __m128i value = _mm_min_epu8(digit, _mm_sub_epi8(c, a_less_ten));
-    __m128i is_space = _mm_cmpeq_epi8(c, space);
-    __m128i good = _mm_or_si128(
-        _mm_and_si128(is_hex, _mm_load_si128(reinterpret_cast<const __m128i*>(tables.hex_lane[v]))),
-        _mm_and_si128(is_space,
-                      _mm_load_si128(reinterpret_cast<const __m128i*>(tables.space_lane[v]))));
-    ok &= _mm_movemask_epi8(good);
+    __m128i upper = _mm_and_si128(_mm_srli_epi16(c, 4), low_bits);
+    __m128i lower = _mm_and_si128(c, low_bits);
+    __m128i classes = _mm_and_si128(_mm_shuffle_epi8(upper_classes, upper),
+                                    _mm_shuffle_epi8(lower_classes, lower));
+    least = _mm_min_epu8(
+        least,
+        _mm_and_si128(classes, _mm_load_si128(reinterpret_cast<const __m128i*>(tables.expect[v]))));
+    __m128i value = _mm_add_epi8(lower, _mm_shuffle_epi8(add, upper));
     high = _mm_or_si128(
         high,
         _mm_shuffle_epi8(value, _mm_load_si128(reinterpret_cast<const __m128i*>(tables.high[v]))));
@@ -141,7 +166,78 @@ __attribute__((target("ssse3"))) bool decode_ssse3(unsigned char* out, const uns
   }
   // Values are below 16, so shifting 16-bit lanes moves no bit across bytes.
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(_mm_slli_epi16(high, 4), low));
-  return ok == 0xffff;
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(least, _mm_setzero_si128())) == 0;
+}
+
+// Two 32-byte loads, one at the start of the line and one ending at its last
+// pair, cover it without touching a byte past it. A byte shuffle works within
+// each 16-byte half of a register, so each half gathers the digits it holds
+// into its own copy of the 16 places, and the two copies are joined at the end.
+constexpr size_t avx2_load_at[2] = {0, canonical_size - 32};
+
+struct Avx2Tables {
+  alignas(32) signed char expect[2][32];
+  alignas(32) signed char high[2][32];
+  alignas(32) signed char low[2][32];
+  constexpr Avx2Tables() : expect(), high(), low() {
+    for (size_t v = 0; v < 2; ++v) {
+      for (size_t lane = 0; lane < 32; ++lane) {
+        expect[v][lane] = expected_class(shape[avx2_load_at[v] + lane]);
+        high[v][lane] = low[v][lane] = -1;
+      }
+    }
+    // Byte i comes from positions 6 + 3i and 7 + 3i, each taken from the
+    // first half of the two loads that holds it.
+    for (size_t i = 0; i < 16; ++i) {
+      for (size_t half = 0; half < 2; ++half) {
+        size_t pos = 6 + 3 * i + half;
+        size_t v = pos < 32 ? 0 : 1;
+        size_t offset = pos - avx2_load_at[v];
+        size_t upper = offset < 16 ? 0 : 16;
+        (half ? low : high)[v][upper + i] = static_cast<signed char>(offset - upper);
+      }
+    }
+  }
+};
+constexpr Avx2Tables avx2_tables;
+
+__attribute__((target("avx2"))) inline __m256i broadcast(const unsigned char* table) {
+  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table)));
+}
+
+__attribute__((target("avx2"))) inline bool decode_avx2(unsigned char* out,
+                                                        const unsigned char* line) {
+  const __m256i low_bits = _mm256_set1_epi8(0x0f);
+  const __m256i upper_classes = broadcast(nibbles.upper);
+  const __m256i lower_classes = broadcast(nibbles.lower);
+  const __m256i add = broadcast(nibbles.add);
+  __m256i high = _mm256_setzero_si256();
+  __m256i low = _mm256_setzero_si256();
+  // A position that lacks the class its shape expects leaves a zero here.
+  __m256i least = _mm256_set1_epi8(-1);
+  for (size_t v = 0; v < 2; ++v) {
+    __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(line + avx2_load_at[v]));
+    __m256i upper = _mm256_and_si256(_mm256_srli_epi16(c, 4), low_bits);
+    __m256i lower = _mm256_and_si256(c, low_bits);
+    __m256i classes = _mm256_and_si256(_mm256_shuffle_epi8(upper_classes, upper),
+                                       _mm256_shuffle_epi8(lower_classes, lower));
+    least = _mm256_min_epu8(
+        least,
+        _mm256_and_si256(
+            classes, _mm256_load_si256(reinterpret_cast<const __m256i*>(avx2_tables.expect[v]))));
+    __m256i value = _mm256_add_epi8(lower, _mm256_shuffle_epi8(add, upper));
+    high = _mm256_or_si256(
+        high, _mm256_shuffle_epi8(
+                  value, _mm256_load_si256(reinterpret_cast<const __m256i*>(avx2_tables.high[v]))));
+    low = _mm256_or_si256(
+        low, _mm256_shuffle_epi8(
+                 value, _mm256_load_si256(reinterpret_cast<const __m256i*>(avx2_tables.low[v]))));
+  }
+  // Values are below 16, so shifting 16-bit lanes moves no bit across bytes.
+  __m256i digits = _mm256_or_si256(_mm256_slli_epi16(high, 4), low);
+  __m128i bytes = _mm_or_si128(_mm256_castsi256_si128(digits), _mm256_extracti128_si256(digits, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+  return _mm256_movemask_epi8(_mm256_cmpeq_epi8(least, _mm256_setzero_si256())) == 0;
 }
 
 // One masked load takes the whole line, so nothing past it is touched; one
@@ -202,6 +298,12 @@ __attribute__((target("ssse3"))) size_t lines_ssse3(unsigned char* out, size_t m
   return run<decode_ssse3>(out, max_lines, data, size, used);
 }
 
+__attribute__((target("avx2"))) size_t lines_avx2(unsigned char* out, size_t max_lines,
+                                                  const unsigned char* data, size_t size,
+                                                  size_t* used) {
+  return run<decode_avx2>(out, max_lines, data, size, used);
+}
+
 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) size_t lines_avx512(
     unsigned char* out, size_t max_lines, const unsigned char* data, size_t size, size_t* used) {
   return run<decode_avx512>(out, max_lines, data, size, used);
@@ -218,6 +320,7 @@ struct Decoders {
 Decoders decoders_for(Level level) {
 #if defined(__x86_64__)
   if (level == Level::Avx512) return {decode_avx512, decode_short_avx512, lines_avx512};
+  if (level == Level::Avx2) return {decode_avx2, decode_pairs, lines_avx2};
   if (level == Level::Ssse3) return {decode_ssse3, decode_pairs, lines_ssse3};
 #endif
   (void)level;
@@ -249,6 +352,7 @@ Level best_level() {
   if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
       __builtin_cpu_supports("avx512vbmi"))
     return Level::Avx512;
+  if (__builtin_cpu_supports("avx2")) return Level::Avx2;
   if (__builtin_cpu_supports("ssse3")) return Level::Ssse3;
 #endif
   return Level::Scalar;

@@ -11,7 +11,7 @@ namespace hexline {
 inline constexpr size_t canonical_size = 53;
 
 // Instruction sets the decoder can use, slowest first.
-enum class Level { Scalar, Ssse3, Avx512 };
+enum class Level { Scalar, Ssse3, Avx2, Avx512 };
 
 // Writes the 16 bytes of line to out if its first canonical_size bytes have the
 // canonical shape; otherwise returns false, leaving out in an unspecified state.

@@ -10,6 +10,7 @@
 #include "isotime.h"
 #include "keysearch.h"
 #include "newline.h"
+#include "prefetch.h"
 
 namespace {
 
@@ -171,6 +172,7 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
   const unsigned char* end = data + size;
   bool complete = false;
   while (!complete) {
+    prefetch_ahead(p);
     if (state == InPayload) {
       p += decode_run(p, end - p);
       if (remaining > 16) break;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "descriptors.h"
 #include "parser.h"
 
 namespace {
@@ -68,19 +69,6 @@ FILE* open_destination(const char* path, FILE* source) {
     return nullptr;
   }
   return open_file(path, "wt");
-}
-
-// A descriptor among 0, 1 and 2 left closed would be taken by the next file
-// opened, and warnings meant for standard error would land among the results.
-// /dev/null holds the place, opened the wrong way round for 0 and 1, so that
-// reading a closed standard input or writing a closed standard output still
-// fails as it did.
-void open_standard_descriptors() {
-  static const int modes[] = {O_WRONLY, O_RDONLY, O_WRONLY};
-  for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
-    // The lower ones are open by now, so /dev/null takes this one.
-    if (fcntl(fd, F_GETFD) < 0) open("/dev/null", modes[fd]);
-  }
 }
 
 // Flushed when memory runs out, so that no result or warning is lost.

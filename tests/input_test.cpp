@@ -101,10 +101,12 @@ TEST(Rules, ApplicationTime) {
       {M::DataTimeSeconds, "{\"E\":1,\"data\":{\"time\":1700000000}}", 1700000000000000000,
        M::DataTimeSeconds},
       {M::TsMilliseconds, "{\"E\":1700000000123}", none, M::TsMilliseconds}};
+  uint64_t ns = none;
+  EXPECT_FALSE(Input::parse_app_ts(&ns, bytes("{\"E\":1}"), M::Undetected));
   for (const Case& c : cases) {
     Input in;
     in.mode = c.before;
-    uint64_t ns = none;
+    ns = none;
     EXPECT_EQ(in.parse_app_ts(&ns, bytes(c.payload)), c.ns != none) << c.payload;
     EXPECT_EQ(ns, c.ns) << c.payload;
     EXPECT_EQ(in.mode, c.after) << c.payload;

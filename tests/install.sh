@@ -8,10 +8,14 @@ cmake --install "$build" --prefix "$prefix/usr" > /dev/null
 printf '1700000000.15\nDecompressed payload (19 bytes)\n0000  7b 22 45 22 3a 31 37 30 30 30 30 30 30 30 30 31\n0010  32 33 7d\n' |
   "$prefix/usr/bin/caplat" -1 | grep -qx '27.000000'
 [ -f "$prefix/usr/share/man/man1/caplat.1" ]
+printf '1.500000\n' | "$prefix/usr/bin/caplat-stat" --json | grep -q '"max_ns":1500000,'
+[ -f "$prefix/usr/share/man/man1/caplat-stat.1" ]
 cpack --config "$build/CPackConfig.cmake" -B "$prefix/deb" > /dev/null
 contents=$(dpkg-deb -c "$prefix"/deb/caplat_*.deb)
 grep -q ' ./usr/bin/caplat$' <<< "$contents"
 grep -q ' ./usr/share/man/man1/caplat.1.gz$' <<< "$contents"
 grep -q ' ./usr/share/doc/caplat/copyright$' <<< "$contents"
 grep -q ' ./usr/share/doc/caplat/changelog.gz$' <<< "$contents"
+grep -q ' ./usr/bin/caplat-stat$' <<< "$contents"
+grep -q ' ./usr/share/man/man1/caplat-stat.1.gz$' <<< "$contents"
 echo "install and package: ok"

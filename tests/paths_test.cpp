@@ -116,11 +116,16 @@ TEST(Paths, GeneratedLogsEveryWay) {
   // Counts that strtoul would look for past the end of the header line.
   for (const char* gap : {"", " ", "\t \n"})
     logs.push_back("1\nDecompressed payload (" + std::string(gap) + "\n" + base);
-  // Dump lines on both sides of the end of a piece.
+  // Dump lines on both sides of the end of a piece; and a dump line that ends
+  // the log unfinished, which fgets follows with an empty text only if it
+  // filled its buffer.
   std::string line = runlog::dump(std::string(16, 'x'));
-  for (size_t pad = piece_limit - 60; pad < piece_limit + 2; ++pad)
+  for (size_t pad = piece_limit - 60; pad < piece_limit + 2; ++pad) {
     logs.push_back("1\nDecompressed payload (64 bytes)\n" + line + std::string(pad, '.') + "\n" +
                    line + line + line);
+    logs.push_back("1\nDecompressed payload (32 bytes)\n" + line.substr(0, 53) +
+                   std::string(pad - 53, ' '));
+  }
   // Noise made of a log's own bytes, seeded so that a failure can be replayed.
   for (int i = 0; i < 20; ++i) {
     std::string noise = base;

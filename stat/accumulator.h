@@ -1,0 +1,146 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "histogram.h"
+#include "units.h"
+
+// What one closed interval of receive time held.
+struct Interval {
+  // Start of the interval, ns since the epoch, and its length in ns.
+  int64_t start;
+  int64_t length;
+  // Every latency received in the interval.
+  int64_t count;
+  // The latencies from 0 to 1 hour; its min and max are exact.
+  const Histogram& histogram;
+  // Latencies below zero, and of 10 s or more (over 1 hour included).
+  int64_t negative;
+  int64_t stale;
+  // The largest latency, over 1 hour included; meaningless when count is 0.
+  int64_t max;
+};
+
+// Takes each interval as it closes, in order, empty ones included.
+class IntervalConsumer {
+ public:
+  virtual ~IntervalConsumer() = default;
+
+  // Handles one closed interval; the histogram is valid during the call only.
+  virtual void interval(const Interval& closed) = 0;
+};
+
+// Exact totals over the whole input.
+struct Totals {
+  // Every latency read.
+  int64_t count = 0;
+  // Sum and sum of squares of the latencies from 0 to 1 hour, exact in 128 bits
+  // (overflow needs some 10^13 latencies of an hour).
+  int128 sum = 0;
+  int128 sum_squares = 0;
+  // Latencies below zero and the most negative one.
+  int64_t negative = 0;
+  int64_t most_negative = 0;
+  // Latencies of 10 s or more, and those of them over 1 hour, with the largest.
+  int64_t stale = 0;
+  int64_t over_hour = 0;
+  int64_t max_over_hour = 0;
+  // Earliest and latest receive time, when any line had one.
+  bool have_receive = false;
+  int64_t first_receive = 0;
+  int64_t last_receive = 0;
+};
+
+// The one place latencies flow into: it keeps the exact totals and the
+// histogram of the whole input and, when intervals are asked for, cuts the
+// input by receive time and hands each closed interval to every consumer.
+class Accumulator {
+ public:
+  // Keeps histograms to digits significant digits; interval is the length of
+  // an interval in ns, or 0 for none. With a nonzero most, the length doubles
+  // whenever more than most intervals would cover the time since the first.
+  Accumulator(int digits, int64_t interval, int64_t most = 0);
+
+  // Adds consumer, which must outlive the accumulator's last call.
+  void add_consumer(IntervalConsumer* consumer) { consumers_.push_back(consumer); }
+
+  // Adds a latency in ns that came without a receive time: it belongs to no
+  // interval.
+  void add(int64_t latency) { count(latency, total_); }
+
+  // Adds a latency in ns received at receive, ns since the epoch.
+  void add(int64_t receive, int64_t latency) {
+    if (!totals_.have_receive) {
+      totals_.have_receive = true;
+      totals_.first_receive = receive;
+      totals_.last_receive = receive;
+    }
+    if (receive < totals_.first_receive) totals_.first_receive = receive;
+    if (receive > totals_.last_receive) totals_.last_receive = receive;
+    if (interval_ != 0 && receive >= end_ && end_ != INT64_MAX) roll(receive);
+    count(latency, latency_histogram());
+  }
+
+  // Closes the last interval; call once, after the last latency.
+  void finish();
+
+  // The exact totals.
+  const Totals& totals() const { return totals_; }
+
+  // The histogram of the latencies from 0 to 1 hour; complete after finish().
+  const Histogram& histogram() const { return total_; }
+
+ private:
+  // With intervals, latencies go to the interval's histogram, which is added to
+  // the total as it closes: one record per latency either way.
+  Histogram& latency_histogram() { return current_ ? *current_ : total_; }
+
+  void count(int64_t latency, Histogram& histogram) {
+    ++window_.count;
+    if (latency > window_.max) window_.max = latency;
+    if (static_cast<uint64_t>(latency) <= static_cast<uint64_t>(hour_ns)) {
+      histogram.record(latency);
+      totals_.sum += latency;
+      totals_.sum_squares += static_cast<int128>(latency) * latency;
+      if (latency >= stale_ns) ++window_.stale;
+    } else if (latency < 0) {
+      ++window_.negative;
+      if (latency < totals_.most_negative) totals_.most_negative = latency;
+    } else {
+      ++window_.stale;
+      ++window_.over_hour;
+      if (latency > totals_.max_over_hour) totals_.max_over_hour = latency;
+    }
+  }
+
+  void roll(int64_t receive);
+  int64_t end_of(int64_t start) const;
+  void close();
+  void fold();
+
+  // Counts of the open interval (or of all input, without intervals).
+  struct Window {
+    int64_t count = 0;
+    int64_t negative = 0;
+    int64_t stale = 0;
+    int64_t over_hour = 0;
+    int64_t max = INT64_MIN;
+  };
+
+  int64_t interval_;
+  int64_t most_;
+  // Start of the first interval.
+  int64_t origin_ = 0;
+  Totals totals_;
+  Window window_;
+  Histogram total_;
+  // The open interval's histogram; null without intervals.
+  std::unique_ptr<Histogram> current_;
+  // The open interval is [start_, end_); no interval is open while end_ is
+  // below start_.
+  int64_t start_ = 0;
+  int64_t end_ = -1;
+  std::vector<IntervalConsumer*> consumers_;
+};

@@ -1,0 +1,129 @@
+#include "histogram.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The smallest number of significant digits kept, and the largest.
+constexpr int min_digits = 1;
+constexpr int max_digits = 5;
+
+int floor_log2(uint64_t v) {
+  return 63 - __builtin_clzll(v);
+}
+
+}  // namespace
+
+bool Histogram::valid(int64_t lowest, int64_t highest, int digits) {
+  return lowest >= 1 && highest / 2 >= lowest && digits >= min_digits && digits <= max_digits;
+}
+
+Histogram::Histogram(int64_t lowest, int64_t highest, int digits)
+    : lowest_(lowest), highest_(highest), digits_(digits) {
+  // The first bucket must hold 2 * 10^digits values at unit resolution, so that
+  // every value keeps its digits; its sub-bucket count is the next power of two.
+  int64_t single_unit_range = 2;
+  for (int i = 0; i < digits; ++i) single_unit_range *= 10;
+  int count_magnitude = floor_log2(static_cast<uint64_t>(single_unit_range)) + 1;
+  unit_magnitude_ = floor_log2(static_cast<uint64_t>(lowest));
+  half_count_magnitude_ = std::max(count_magnitude, 1) - 1;
+  half_count_ = int64_t{1} << half_count_magnitude_;
+  int64_t first_bucket_size = half_count_ * 2;
+  sub_bucket_mask_ = static_cast<uint64_t>(first_bucket_size - 1) << unit_magnitude_;
+  leading_zero_base_ = 64 - unit_magnitude_ - half_count_magnitude_ - 1;
+
+  int64_t untrackable = first_bucket_size << unit_magnitude_;
+  bucket_count_ = 1;
+  while (untrackable <= highest) {
+    if (untrackable > INT64_MAX / 2) {
+      ++bucket_count_;
+      break;
+    }
+    untrackable <<= 1;
+    ++bucket_count_;
+  }
+  size_ = static_cast<size_t>(bucket_count_ + 1) * static_cast<size_t>(half_count_);
+  counts_ = std::make_unique<int64_t[]>(size_);
+  occupied_ = std::make_unique<uint64_t[]>((size_ + 63) / 64);
+}
+
+bool Histogram::add(const Histogram& other) {
+  if (other.unit_magnitude_ != unit_magnitude_ ||
+      other.half_count_magnitude_ != half_count_magnitude_ || other.size_ != size_)
+    return false;
+  if (other.total_ == 0) return true;
+  for (size_t w = other.index_of(other.min_) / 64; w <= other.index_of(other.max_) / 64; ++w) {
+    uint64_t bits = other.occupied_[w];
+    occupied_[w] |= bits;
+    for (; bits != 0; bits &= bits - 1) {
+      size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+      counts_[i] += other.counts_[i];
+    }
+  }
+  total_ += other.total_;
+  max_ = std::max(max_, other.max_);
+  min_ = std::min(min_, other.min_);
+  return true;
+}
+
+void Histogram::reset() {
+  // Only the occupied indexes between those of the smallest and largest value
+  // hold counts.
+  if (total_ != 0) {
+    for (size_t w = index_of(min_) / 64; w <= index_of(max_) / 64; ++w) {
+      for (uint64_t bits = occupied_[w]; bits != 0; bits &= bits - 1)
+        counts_[w * 64 + static_cast<size_t>(__builtin_ctzll(bits))] = 0;
+      occupied_[w] = 0;
+    }
+  }
+  total_ = 0;
+  max_ = 0;
+  min_ = INT64_MAX;
+}
+
+int64_t Histogram::value_at_index(size_t index) const {
+  auto i = static_cast<int64_t>(index);
+  int64_t bucket = (i >> half_count_magnitude_) - 1;
+  int64_t sub_bucket = (i & (half_count_ - 1)) + half_count_;
+  if (bucket < 0) {
+    sub_bucket -= half_count_;
+    bucket = 0;
+  }
+  return sub_bucket << (bucket + unit_magnitude_);
+}
+
+int64_t Histogram::size_of_equivalent_range(int64_t value) const {
+  auto v = static_cast<uint64_t>(value);
+  int bucket = leading_zero_base_ - __builtin_clzll(v | sub_bucket_mask_);
+  auto sub_bucket = static_cast<int64_t>(v >> (bucket + unit_magnitude_));
+  int adjusted = sub_bucket >= half_count_ * 2 ? bucket + 1 : bucket;
+  return int64_t{1} << (unit_magnitude_ + adjusted);
+}
+
+int64_t Histogram::lowest_equivalent(int64_t value) const {
+  auto v = static_cast<uint64_t>(value);
+  int bucket = leading_zero_base_ - __builtin_clzll(v | sub_bucket_mask_);
+  auto sub_bucket = static_cast<int64_t>(v >> (bucket + unit_magnitude_));
+  return sub_bucket << (bucket + unit_magnitude_);
+}
+
+int64_t Histogram::value_at_percentile(double percentile) const {
+  // The same steps in double as the Java library, so that ranks agree.
+  double requested = std::min(std::max(std::nextafter(percentile, -INFINITY), 0.0), 100.0);
+  auto rank = static_cast<int64_t>(std::ceil(requested * static_cast<double>(total_) / 100.0));
+  rank = std::max<int64_t>(rank, 1);
+  int64_t running = 0;
+  if (total_ == 0) return 0;
+  for (size_t w = index_of(min_) / 64; w <= index_of(max_) / 64; ++w) {
+    for (uint64_t bits = occupied_[w]; bits != 0; bits &= bits - 1) {
+      size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+      running += counts_[i];
+      if (running >= rank) {
+        int64_t value = value_at_index(i);
+        return percentile == 0.0 ? lowest_equivalent(value) : highest_equivalent(value);
+      }
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,133 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+// Counts of int64 values kept to a fixed number of significant decimal digits,
+// in HdrHistogram's layout: a first bucket of sub-buckets one unit wide, then
+// buckets of half as many sub-buckets, each bucket twice as wide as the last.
+// The counts array is in the same order as the Java library's, so its V2
+// encoding maps one-to-one onto it.
+class Histogram {
+ public:
+  // Tracks values from lowest (at least 1) to highest (at least 2 * lowest) to
+  // digits (1..5) significant decimal digits; the arguments must be in range.
+  Histogram(int64_t lowest, int64_t highest, int digits);
+
+  Histogram(const Histogram&) = delete;
+  Histogram& operator=(const Histogram&) = delete;
+
+  // True if lowest, highest and digits are in the ranges the constructor takes.
+  static bool valid(int64_t lowest, int64_t highest, int digits);
+
+  // Counts value n times; false, counting nothing, if value is negative or
+  // beyond the counts array.
+  bool record(int64_t value, int64_t n = 1) {
+    if (value < 0) return false;
+    size_t index = index_of(value);
+    if (index >= size_) return false;
+    counts_[index] += n;
+    occupied_[index / 64] |= uint64_t{1} << (index % 64);
+    total_ += n;
+    if (value > max_) max_ = value;
+    if (value < min_) min_ = value;
+    return true;
+  }
+
+  // Adds the counts of other, which must have the same layout; false, adding
+  // nothing, if the layouts differ.
+  bool add(const Histogram& other);
+
+  // Sets every count to zero.
+  void reset();
+
+  // The number of values counted.
+  int64_t total_count() const { return total_; }
+
+  // The largest value recorded (as recorded, or the lowest equivalent value of
+  // its index after add); 0 if none.
+  int64_t max() const { return total_ ? max_ : 0; }
+
+  // The smallest value recorded, as for max; 0 if none.
+  int64_t min() const { return total_ ? min_ : 0; }
+
+  // The number of counts, one per index.
+  size_t counts_size() const { return size_; }
+
+  // The count at index, which must be below counts_size().
+  int64_t count_at_index(size_t index) const { return counts_[index]; }
+
+  // The lowest value counted at index.
+  int64_t value_at_index(size_t index) const;
+
+  // The index that counts value (maybe beyond the array for a large value).
+  size_t index_of(int64_t value) const {
+    auto v = static_cast<uint64_t>(value);
+    int bucket = leading_zero_base_ - __builtin_clzll(v | sub_bucket_mask_);
+    auto sub_bucket = static_cast<int64_t>(v >> (bucket + unit_magnitude_));
+    return static_cast<size_t>(((bucket + 1) << half_count_magnitude_) + sub_bucket - half_count_);
+  }
+
+  // The width of the range of values counted together with value.
+  int64_t size_of_equivalent_range(int64_t value) const;
+
+  // The lowest value counted together with value.
+  int64_t lowest_equivalent(int64_t value) const;
+
+  // The highest value counted together with value.
+  int64_t highest_equivalent(int64_t value) const { return next_non_equivalent(value) - 1; }
+
+  // The middle of the range of values counted together with value.
+  int64_t median_equivalent(int64_t value) const {
+    return lowest_equivalent(value) + (size_of_equivalent_range(value) >> 1);
+  }
+
+  // The lowest value above those counted together with value.
+  int64_t next_non_equivalent(int64_t value) const {
+    return lowest_equivalent(value) + size_of_equivalent_range(value);
+  }
+
+  // The value at percentile (0..100) as the Java library's getValueAtPercentile
+  // finds it: the highest equivalent value of the index where the count reaches
+  // the rank (the lowest equivalent one for percentile 0); 0 if empty.
+  int64_t value_at_percentile(double percentile) const;
+
+  // The number of significant decimal digits kept.
+  int digits() const { return digits_; }
+
+  // The lowest discernible value.
+  int64_t lowest_trackable() const { return lowest_; }
+
+  // The highest trackable value.
+  int64_t highest_trackable() const { return highest_; }
+
+  // The shift of the counts array against the index of value 0; always 0 here.
+  int normalizing_index_offset() const { return 0; }
+
+  // The number of buckets.
+  int bucket_count() const { return bucket_count_; }
+
+  // The number of sub-buckets in the first bucket.
+  int sub_bucket_count() const { return 1 << (half_count_magnitude_ + 1); }
+
+ private:
+  int64_t lowest_;
+  int64_t highest_;
+  int digits_;
+  int unit_magnitude_;
+  int half_count_magnitude_;
+  int64_t half_count_;
+  uint64_t sub_bucket_mask_;
+  int leading_zero_base_;
+  int bucket_count_;
+  size_t size_;
+  std::unique_ptr<int64_t[]> counts_;
+  // One bit per index whose count may be nonzero, so that a sparse histogram,
+  // such as an interval's, is added, reset and searched a word of indexes at a
+  // time rather than an index at a time.
+  std::unique_ptr<uint64_t[]> occupied_;
+  int64_t total_ = 0;
+  int64_t max_ = 0;
+  int64_t min_ = INT64_MAX;
+};

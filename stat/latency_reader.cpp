@@ -1,0 +1,300 @@
+#include "latency_reader.h"
+
+#include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Bytes read at a time; also the longest line.
+constexpr size_t block = 1 << 20;
+// Readable bytes past the data, for the word loads of a digit run.
+constexpr size_t padding = 16;
+// Lines reported one by one; beyond them only the count is given at the end.
+constexpr int64_t max_reported = 10;
+// Digits of a time in ns that always fit in 64 bits.
+constexpr int max_time_digits = 19;
+// Digits of a latency in ms whose nanoseconds fit in 64 bits, and decimals
+// down to the nanosecond.
+constexpr int max_ms_digits = 13;
+constexpr int max_ms_decimals = 6;
+
+constexpr uint64_t powers_of_ten[] = {1,      10,      100,      1000,     10000,
+                                      100000, 1000000, 10000000, 100000000};
+
+uint64_t load8(const char* p) {
+  uint64_t w;
+  memcpy(&w, p, sizeof w);
+  return w;
+}
+
+// How many of the 8 bytes of w, in memory order, are ASCII digits before the
+// first that is not. A byte below '0' borrows from the next and one above '9'
+// may carry into it, but only after the first byte that is flagged.
+int digit_run(uint64_t w) {
+  uint64_t flagged = ((w - 0x3030303030303030) | (w + 0x4646464646464646)) & 0x8080808080808080;
+  return flagged != 0 ? __builtin_ctzll(flagged) >> 3 : 8;
+}
+
+// The value of the first n (1..8) digits of w: the digits are moved to the top,
+// behind zeros, and their pairs, quads and octets combined by multiplication.
+uint64_t digits_value(uint64_t w, int n) {
+  uint64_t v = (w ^ 0x3030303030303030) << (8 * (8 - n));
+  v = (v * 10) + (v >> 8);
+  v = (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
+       (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >>
+      32;
+  return v & 0xFFFFFFFF;
+}
+
+// Reads the run of digits at p, at most max_digits (up to 24) long, into
+// value; returns the byte after it, or null if there is no digit or too many.
+// Unrolled by words of eight, since most runs are of a time's 19 digits.
+inline __attribute__((always_inline)) const char* read_number(const char* p, int max_digits,
+                                                              uint64_t* value) {
+  uint64_t w = load8(p);
+  int n = digit_run(w);
+  if (n < 8) {
+    if (n == 0 || n > max_digits) return nullptr;
+    *value = digits_value(w, n);
+    return p + n;
+  }
+  uint64_t v = digits_value(w, 8);
+  for (int total = 8; total < 24; total += 8) {
+    w = load8(p + total);
+    n = digit_run(w);
+    if (total + n > max_digits) return nullptr;
+    if (n != 0) v = v * powers_of_ten[n] + digits_value(w, n);
+    if (n < 8) {
+      *value = v;
+      return p + total + n;
+    }
+  }
+  return nullptr;
+}
+
+// Reads a time in ns that fits in int64.
+inline __attribute__((always_inline)) const char* read_time(const char* p, int64_t* ns) {
+  uint64_t v;
+  p = read_number(p, max_time_digits, &v);
+  if (p == nullptr || v > static_cast<uint64_t>(INT64_MAX)) return nullptr;
+  *ns = static_cast<int64_t>(v);
+  return p;
+}
+
+// Reads a latency in ms, as caplat prints it with "%f", into exact ns: the
+// whole milliseconds and the decimals are read as integers.
+inline __attribute__((always_inline)) const char* read_ms(const char* p, int64_t* ns) {
+  bool negative = *p == '-';
+  if (negative) ++p;
+  uint64_t whole, fraction = 0;
+  p = read_number(p, max_ms_digits, &whole);
+  if (p == nullptr) return nullptr;
+  int decimals = 0;
+  if (*p == '.') {
+    const char* start = p + 1;
+    p = read_number(start, max_ms_decimals, &fraction);
+    if (p == nullptr) return nullptr;
+    decimals = static_cast<int>(p - start);
+  }
+  // At most 13 digits of ms: the ns fit in 64 bits unsigned, if not signed.
+  uint64_t v = whole * 1000000 + fraction * powers_of_ten[max_ms_decimals - decimals];
+  if (v > static_cast<uint64_t>(INT64_MAX)) return nullptr;
+  *ns = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+  return p;
+}
+
+// Steps over a latency in ms as caplat prints it, with six decimals, and
+// returns the newline after it, or null if the text is not of that form.
+inline __attribute__((always_inline)) const char* skip_ms(const char* p) {
+#if defined(__SSE2__)
+  // All sixteen bytes at once: where the newline is, which bytes are digits.
+  __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  auto newlines =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(text, _mm_set1_epi8('\n'))));
+  if (newlines != 0) {
+    int size = __builtin_ctz(newlines);
+    int point = size - 1 - max_ms_decimals;
+    int first = *p == '-' ? 1 : 0;
+    if (point <= first || p[point] != '.') return nullptr;
+    __m128i offset = _mm_sub_epi8(text, _mm_set1_epi8('0'));
+    auto digits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset)));
+    unsigned wanted = ((1u << size) - 1) & ~(1u << point) & ~((1u << first) - 1);
+    return (digits & wanted) == wanted ? p + size : nullptr;
+  }
+#endif
+  if (*p == '-') ++p;
+  const char* start = p;
+  while (*p >= '0' && *p <= '9') ++p;
+  if (p == start || *p != '.') return nullptr;
+  for (int i = 0; i < max_ms_decimals; ++i) {
+    if (*++p < '0' || *p > '9') return nullptr;
+  }
+  return *++p == '\n' ? p : nullptr;
+}
+
+}  // namespace
+
+LatencyReader::LatencyReader(Accumulator* accumulator, bool needs_times)
+    : accumulator_(accumulator),
+      needs_times_(needs_times),
+      buffer_(std::make_unique<char[]>(block + padding)) {}
+
+namespace {
+
+// Reads the line of form at p, ended by a newline, into accumulator; returns
+// the byte after the newline, or null, reading nothing, if the line is not of
+// that form. Up to padding bytes after the newline may be loaded.
+template <LatencyReader::Form form>
+inline __attribute__((always_inline)) const char* parse_line(const char* p,
+                                                             Accumulator* accumulator) {
+  if constexpr (form == LatencyReader::Latency) {
+    int64_t latency;
+    p = read_ms(p, &latency);
+    if (p == nullptr || *p != '\n') return nullptr;
+    accumulator->add(latency);
+  } else {
+    int64_t application, receive;
+    p = read_time(p, &application);
+    if (p == nullptr || *p != ' ') return nullptr;
+    p = read_time(p + 1, &receive);
+    if (p == nullptr) return nullptr;
+    // The third field is checked for its form only: the times give the
+    // latency exactly, where caplat's text went through a double.
+    if (form == LatencyReader::TimesAndLatency && (*p != ' ' || (p = skip_ms(p + 1)) == nullptr))
+      return nullptr;
+    if (*p != '\n') return nullptr;
+    accumulator->add(receive, receive - application);
+  }
+  return p + 1;
+}
+
+// Reads the lines of form from p up to end, in one tight loop, counting them
+// in lines; returns where a line of another form starts, or end.
+template <LatencyReader::Form form>
+const char* parse_lines(const char* p, const char* end, Accumulator* accumulator, int64_t* lines) {
+  int64_t n = 0;
+  while (p < end) {
+    const char* next = parse_line<form>(p, accumulator);
+    if (next == nullptr) break;
+    ++n;
+    p = next;
+  }
+  *lines += n;
+  return p;
+}
+
+}  // namespace
+
+LatencyReader::Form LatencyReader::detect(const char* line, const char* end) {
+  int fields = 0;
+  for (const char* p = line; p < end; ++p) {
+    if (*p != ' ' && (p == line || p[-1] == ' ')) ++fields;
+  }
+  switch (fields) {
+    case 1:
+      return Latency;
+    case 2:
+      return Times;
+    case 3:
+      return TimesAndLatency;
+    default:
+      return Undetected;
+  }
+}
+
+void LatencyReader::skip(const char* what) {
+  if (++skipped_ <= max_reported)
+    fprintf(stderr, "caplat-stat: %s:%lld: %s\n", name_, static_cast<long long>(line_), what);
+}
+
+void LatencyReader::report_unreported() const {
+  if (skipped_ > max_reported)
+    fprintf(stderr, "caplat-stat: %lld lines skipped in all\n", static_cast<long long>(skipped_));
+}
+
+LatencyReader::Status LatencyReader::read_lines(const char* p, const char* end) {
+  static const char* const expected[] = {
+      "expected one to three fields", "expected a latency in ms",
+      "expected application and receive time in ns",
+      "expected application and receive time in ns and a latency in ms"};
+  while (p < end) {
+    if (form_ == Undetected) {
+      form_ = detect(p, static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p))));
+      if (form_ == Latency && needs_times_) return NoReceiveTimes;
+    }
+    switch (form_) {
+      case Latency:
+        p = parse_lines<Latency>(p, end, accumulator_, &line_);
+        break;
+      case Times:
+        p = parse_lines<Times>(p, end, accumulator_, &line_);
+        break;
+      case TimesAndLatency:
+        p = parse_lines<TimesAndLatency>(p, end, accumulator_, &line_);
+        break;
+      case Undetected:
+        break;
+    }
+    if (p == end) break;
+    ++line_;
+    skip(expected[form_]);
+    p = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p))) + 1;
+  }
+  return Done;
+}
+
+LatencyReader::Status LatencyReader::read(int fd, const char* name) {
+  name_ = name;
+  line_ = 0;
+  form_ = Undetected;
+  char* buffer = buffer_.get();
+  size_t kept = 0;
+  // True inside a line longer than a block, which is skipped to its end.
+  bool discarding = false;
+  for (;;) {
+    ssize_t n = ::read(fd, buffer + kept, block - kept);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fprintf(stderr, "caplat-stat: %s: %s\n", name, strerror(errno));
+      return ReadError;
+    }
+    if (n == 0) break;
+    size_t have = kept + static_cast<size_t>(n);
+    char* start = buffer;
+    if (discarding) {
+      auto* newline = static_cast<char*>(memchr(start, '\n', have));
+      if (newline == nullptr) {
+        kept = 0;
+        continue;
+      }
+      discarding = false;
+      start = newline + 1;
+    }
+    auto* last =
+        static_cast<char*>(memrchr(start, '\n', have - static_cast<size_t>(start - buffer)));
+    if (last == nullptr && have == block) {
+      ++line_;
+      skip("line longer than a megabyte");
+      discarding = true;
+      kept = 0;
+      continue;
+    }
+    char* rest = last != nullptr ? last + 1 : start;
+    if (read_lines(start, rest) == NoReceiveTimes) return NoReceiveTimes;
+    kept = static_cast<size_t>(buffer + have - rest);
+    memmove(buffer, rest, kept);
+  }
+  if (kept != 0 && !discarding) {
+    ++line_;
+    skip("truncated line (no newline at the end)");
+  }
+  return Done;
+}

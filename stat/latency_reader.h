@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "accumulator.h"
+
+// Reads caplat's output, in whichever of its three forms the first line shows,
+// and hands every latency to an accumulator. A line that cannot be read is
+// reported with its file and number, counted and skipped.
+class LatencyReader {
+ public:
+  // The forms of caplat's output: the latency in ms; application and receive
+  // time in ns; both times and the latency.
+  enum Form { Undetected, Latency, Times, TimesAndLatency };
+
+  // How reading a file ended.
+  enum Status { Done, ReadError, NoReceiveTimes };
+
+  // Feeds accumulator; with needs_times, input without receive times is refused.
+  LatencyReader(Accumulator* accumulator, bool needs_times);
+
+  // Reads descriptor fd, named name in messages, to its end. A read error is
+  // reported; one-field input when times are needed is left to the caller.
+  Status read(int fd, const char* name);
+
+  // The number of lines skipped so far.
+  int64_t skipped() const { return skipped_; }
+
+  // Reports the count of skipped lines that were not reported one by one.
+  void report_unreported() const;
+
+ private:
+  // The form that a line's count of fields shows, Undetected if none.
+  static Form detect(const char* line, const char* end);
+
+  Status read_lines(const char* p, const char* end);
+  void skip(const char* what);
+
+  Accumulator* accumulator_;
+  bool needs_times_;
+  Form form_ = Undetected;
+  const char* name_ = "";
+  int64_t line_ = 0;
+  int64_t skipped_ = 0;
+  std::unique_ptr<char[]> buffer_;
+};

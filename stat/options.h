@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "summary.h"
+#include "units.h"
+
+// What the command line asks for.
+struct Options {
+  // -p: the percentiles of the summary.
+  std::vector<Percentile> percentiles = default_percentiles();
+  // -d: significant digits of the histograms.
+  int digits = 3;
+  // -u: the unit of latencies in the summary and the rows.
+  const Unit* unit = &default_unit();
+  // -i: interval length in ns, 0 if not given.
+  int64_t interval = 0;
+  // --json: the summary as JSON.
+  bool json = false;
+  // --csv, --hgrm and --svg: the files named, or null.
+  const char* csv = nullptr;
+  const char* hgrm = nullptr;
+  const char* svg = nullptr;
+  // The input paths; none means standard input.
+  std::vector<const char*> paths;
+};
+
+// Reads the command line into options. Returns -1 to go on, or the status to
+// exit with at once: 0 after --help or --version, 2 after a usage error (the
+// error and the usage are then on standard error).
+int parse_options(int argc, char** argv, Options* options);

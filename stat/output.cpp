@@ -1,0 +1,110 @@
+#include "output.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The outputs a run can have open at once: standard output, the summary's
+// file, --hgrm, --csv, --svg and one spare.
+constexpr int max_open = 6;
+Output* open_outputs[max_open];
+
+}  // namespace
+
+Output::Output(int fd, std::string path) : fd_(fd), path_(std::move(path)), buffer_{} {
+  Output** end = open_outputs + max_open;
+  Output** slot = std::find(open_outputs, end, nullptr);
+  if (slot != end) *slot = this;
+}
+
+Output::~Output() {
+  flush();
+  std::replace(open_outputs, open_outputs + max_open, this, static_cast<Output*>(nullptr));
+  if (owned_ && close(fd_) != 0 && error_ == 0) error_ = errno;
+}
+
+Output* Output::open(const char* path) {
+  if (strcmp(path, "-") == 0) return new Output(STDOUT_FILENO, "standard output");
+  int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    fprintf(stderr, "caplat-stat: %s: %s\n", path, strerror(errno));
+    return nullptr;
+  }
+  auto* out = new Output(fd, path);
+  out->owned_ = true;
+  return out;
+}
+
+void Output::put(std::string_view text) {
+  while (!text.empty()) {
+    if (used_ == capacity) flush();
+    size_t n = std::min(text.size(), capacity - used_);
+    memcpy(buffer_ + used_, text.data(), n);
+    used_ += n;
+    text.remove_prefix(n);
+  }
+}
+
+void Output::put_int(int64_t v) {
+  char digits[24];
+  char* end = digits + sizeof digits;
+  char* p = end;
+  // Negated as unsigned, so that the most negative value has its digits too.
+  uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+  do {
+    *--p = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u != 0);
+  if (v < 0) *--p = '-';
+  put(std::string_view(p, static_cast<size_t>(end - p)));
+}
+
+void Output::put_fixed(int64_t v, int decimals) {
+  int64_t scale = 1;
+  for (int i = 0; i < decimals; ++i) scale *= 10;
+  uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+  if (v < 0) put('-');
+  put_int(static_cast<int64_t>(u / static_cast<uint64_t>(scale)));
+  if (decimals == 0) return;
+  put('.');
+  char fraction[24];
+  uint64_t rest = u % static_cast<uint64_t>(scale);
+  for (int i = decimals - 1; i >= 0; --i) {
+    fraction[i] = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+  }
+  put(std::string_view(fraction, static_cast<size_t>(decimals)));
+}
+
+bool Output::flush() {
+  const char* p = buffer_;
+  size_t left = used_;
+  used_ = 0;
+  while (left > 0 && error_ == 0) {
+    ssize_t n = write(fd_, p, left);
+    if (n < 0) {
+      if (errno != EINTR) error_ = errno;
+      continue;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return error_ == 0;
+}
+
+void Output::flush_all() {
+  for (Output* out : open_outputs) {
+    if (out != nullptr) out->flush();
+  }
+}
+
+bool Output::report() const {
+  if (error_ != 0) fprintf(stderr, "caplat-stat: %s: %s\n", path_.c_str(), strerror(error_));
+  return error_ == 0;
+}

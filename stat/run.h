@@ -1,0 +1,8 @@
+#pragma once
+
+#include "options.h"
+
+// Reads the inputs that options name and writes what they ask for; returns the
+// exit status: 0, 1 if a line was skipped, 2 if a file could not be opened,
+// read or written.
+int run(const Options& options);

@@ -1,0 +1,223 @@
+#include "summary.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+// Decimals of the shares, in percent.
+constexpr int share_decimals = 4;
+
+// n / d rounded half up, for n >= 0 and d > 0.
+int64_t rounded_quotient(int128 n, int128 d) {
+  return static_cast<int64_t>((2 * n + d) / (2 * d));
+}
+
+// The mean in ns times scale, rounded, from the exact sum.
+int64_t scaled_mean(const Totals& totals, int64_t in_range, int64_t scale) {
+  return rounded_quotient(totals.sum * scale, in_range);
+}
+
+// The standard deviation in ns over the n latencies from 0 to 1 hour. With the
+// sum s = q n + r (0 <= r < n), the sum of squared deviations, sum_squares -
+// s^2 / n, is sum_squares - q s - q r - r^2 / n: exact in 128 bits but for the
+// last term, which is below n.
+long double deviation(const Totals& totals, int64_t n) {
+  int128 q = totals.sum / n;
+  int128 r = totals.sum % n;
+  int128 whole = totals.sum_squares - q * totals.sum - q * r;
+  long double squares = static_cast<long double>(whole) - static_cast<long double>(r) *
+                                                              static_cast<long double>(r) /
+                                                              static_cast<long double>(n);
+  return std::sqrt(std::max(squares, 0.0L) / static_cast<long double>(n));
+}
+
+void put_share(int64_t n, int64_t count, Output* out) {
+  int64_t scale = 100;
+  for (int i = 0; i < share_decimals; ++i) scale *= 10;
+  out->put_fixed(count != 0 ? rounded_quotient(static_cast<int128>(n) * scale, count) : 0,
+                 share_decimals);
+}
+
+void put_value(int64_t ns, const Unit& unit, Output* out) {
+  out->put_fixed(ns, unit.decimals);
+  out->put(' ');
+  out->put(unit.name);
+}
+
+void put_label(const char* label, Output* out) {
+  // Labels are padded to one column, so that the values line up.
+  constexpr size_t column = 15;
+  out->put(label);
+  for (size_t i = strlen(label); i < column; ++i) out->put(' ');
+}
+
+void put_count_line(const char* label, int64_t n, int64_t count, Output* out) {
+  put_label(label, out);
+  out->put_int(n);
+  out->put(" (");
+  put_share(n, count, out);
+  out->put(" %)");
+}
+
+}  // namespace
+
+bool parse_percentiles(const char* text, std::vector<Percentile>* list) {
+  list->clear();
+  const char* p = text;
+  for (;;) {
+    const char* end = strchr(p, ',');
+    std::string item(p, end != nullptr ? static_cast<size_t>(end - p) : strlen(p));
+    // Digits with at most one point, nothing else, and 0 to 100.
+    if (item.empty() || item.find_first_not_of("0123456789.") != std::string::npos ||
+        item.find('.') != item.rfind('.') || item == ".")
+      return false;
+    double value = strtod(item.c_str(), nullptr);
+    if (value > 100.0) return false;
+    list->push_back({item, value});
+    if (end == nullptr) return true;
+    p = end + 1;
+  }
+}
+
+std::vector<Percentile> default_percentiles() {
+  return {{"50", 50.0}, {"90", 90.0}, {"99", 99.0}, {"99.9", 99.9}, {"99.99", 99.99}};
+}
+
+int64_t clamped_percentile(const Histogram& histogram, double percentile) {
+  int64_t v = histogram.value_at_percentile(percentile);
+  return std::min(std::max(v, histogram.min()), histogram.max());
+}
+
+void write_summary(const Summary& s, const Unit& unit, Output* out) {
+  const Totals& t = s.totals;
+  int64_t in_range = s.histogram.total_count();
+  put_label("count", out);
+  out->put_int(t.count);
+  out->put('\n');
+  if (t.have_receive) {
+    int64_t span = t.last_receive - t.first_receive;
+    put_label("span", out);
+    out->put_fixed(span, 9);
+    out->put(" s");
+    if (span > 0) {
+      out->put(", ");
+      out->put_fixed(rounded_quotient(static_cast<int128>(t.count) * 10000000000, span), 1);
+      out->put(" messages/s");
+    }
+    out->put('\n');
+  }
+  put_count_line("0 to 1 h", in_range, t.count, out);
+  out->put('\n');
+  struct Row {
+    std::string label;
+    int64_t ns;
+  };
+  std::vector<Row> rows;
+  if (in_range != 0) {
+    rows.push_back({"min", s.histogram.min()});
+    rows.push_back({"mean", scaled_mean(t, in_range, 1)});
+    rows.push_back({"stddev", static_cast<int64_t>(std::llround(deviation(t, in_range)))});
+    rows.push_back({"max", s.histogram.max()});
+    std::transform(s.percentiles.begin(), s.percentiles.end(), std::back_inserter(rows),
+                   [&s](const Percentile& p) {
+                     return Row{"p" + p.text, clamped_percentile(s.histogram, p.value)};
+                   });
+  }
+  for (const Row& row : rows) {
+    put_label(row.label.c_str(), out);
+    put_value(row.ns, unit, out);
+    out->put('\n');
+  }
+  put_count_line("negative", t.negative, t.count, out);
+  if (t.negative != 0) {
+    out->put(", most negative ");
+    put_value(t.most_negative, unit, out);
+  }
+  out->put('\n');
+  put_count_line("10 s or more", t.stale, t.count, out);
+  out->put('\n');
+  put_count_line("over 1 h", t.over_hour, t.count, out);
+  if (t.over_hour != 0) {
+    out->put(", largest ");
+    put_value(t.max_over_hour, unit, out);
+  }
+  out->put('\n');
+  put_label("skipped lines", out);
+  out->put_int(s.skipped);
+  out->put('\n');
+}
+
+void write_json(const Summary& s, Output* out) {
+  const Totals& t = s.totals;
+  int64_t in_range = s.histogram.total_count();
+  auto key = [out](const char* name) {
+    out->put(",\"");
+    out->put(name);
+    out->put("\":");
+  };
+  auto int_or_null = [out](bool present, int64_t v) {
+    if (present) {
+      out->put_int(v);
+    } else {
+      out->put("null");
+    }
+  };
+  out->put("{\"count\":");
+  out->put_int(t.count);
+  int64_t span = t.last_receive - t.first_receive;
+  key("span_ns");
+  int_or_null(t.have_receive, span);
+  key("messages_per_s");
+  if (t.have_receive && span > 0) {
+    out->put_fixed(rounded_quotient(static_cast<int128>(t.count) * 10000000000, span), 1);
+  } else {
+    out->put("null");
+  }
+  key("in_range");
+  out->put_int(in_range);
+  key("min_ns");
+  int_or_null(in_range != 0, s.histogram.min());
+  key("mean_ns");
+  if (in_range != 0) {
+    out->put_fixed(scaled_mean(t, in_range, 1000), 3);
+  } else {
+    out->put("null");
+  }
+  key("stddev_ns");
+  if (in_range != 0) {
+    out->put_fixed(static_cast<int64_t>(std::llround(deviation(t, in_range) * 1000)), 3);
+  } else {
+    out->put("null");
+  }
+  key("max_ns");
+  int_or_null(in_range != 0, s.histogram.max());
+  key("percentiles");
+  out->put('{');
+  for (size_t i = 0; i < s.percentiles.size(); ++i) {
+    if (i != 0) out->put(',');
+    out->put('"');
+    out->put(s.percentiles[i].text);
+    out->put("\":");
+    int_or_null(in_range != 0, clamped_percentile(s.histogram, s.percentiles[i].value));
+  }
+  out->put('}');
+  key("negative");
+  out->put_int(t.negative);
+  key("most_negative_ns");
+  int_or_null(t.negative != 0, t.most_negative);
+  key("stale");
+  out->put_int(t.stale);
+  key("over_hour");
+  out->put_int(t.over_hour);
+  key("max_over_hour_ns");
+  int_or_null(t.over_hour != 0, t.max_over_hour);
+  key("skipped_lines");
+  out->put_int(s.skipped);
+  key("digits");
+  out->put_int(s.histogram.digits());
+  out->put("}\n");
+}

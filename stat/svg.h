@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "accumulator.h"
+#include "output.h"
+#include "units.h"
+
+class Canvas;
+
+// Draws the picture of a run as a self-contained SVG: the percentile curve
+// (latency against 1/(1-p) on a log axis) and, when the input had receive
+// times, p50, p99 and max per interval over time. It keeps one small row per
+// interval, and merges neighbours in pairs once there are too many.
+class SvgWriter : public IntervalConsumer {
+ public:
+  // Labels latencies in unit.
+  explicit SvgWriter(const Unit& unit) : unit_(unit) {}
+
+  // Keeps the row of closed, merged into the last row if rows were merged.
+  void interval(const Interval& closed) override;
+
+  // Writes the picture of histogram and totals, with the rows kept, to out.
+  void write(const Histogram& histogram, const Totals& totals, Output* out) const;
+
+ private:
+  // One interval or a run of merged ones: p50 and p99 are -1 when the interval
+  // had no latency from 0 to 1 hour; a merged row takes the larger of each.
+  struct Row {
+    int64_t start;
+    int64_t count;
+    int64_t p50;
+    int64_t p99;
+    int64_t max;
+  };
+
+  void merge_pairs();
+  void draw_over_time(Canvas* canvas, double panel_top) const;
+
+  const Unit& unit_;
+  std::vector<Row> rows_;
+  // The length of a row: the interval's, doubled at each merge.
+  int64_t row_length_ = 0;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+
+// Units of time in which latencies are printed and durations given.
+struct Unit {
+  // The unit's name as printed: "ns", "us", "ms" or "s".
+  const char* name;
+  // Nanoseconds in one unit.
+  int64_t ns;
+  // Decimals that show a value in this unit to the nanosecond.
+  int decimals;
+};
+
+// A 128-bit integer for exact sums; the extension keyword keeps -Wpedantic quiet.
+__extension__ typedef __int128 int128;
+
+// Nanoseconds in one hour: the largest latency the histogram holds.
+inline constexpr int64_t hour_ns = 3600000000000;
+
+// Nanoseconds in ten seconds: latencies from here on are stale or replayed data.
+inline constexpr int64_t stale_ns = 10000000000;
+
+// The unit named name, or null.
+const Unit* find_unit(const char* name);
+
+// The millisecond, the default unit.
+const Unit& default_unit();
+
+// Reads a duration such as "100ms", "1.5s" or "1m" (units ns, us, ms, s, m, h)
+// into ns; false unless it is a positive whole number of nanoseconds.
+bool parse_duration(const char* text, int64_t* ns);

@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# End-to-end tests of caplat-stat, one row per case:
+#   t NAME SETUP ARGS STDIN STDOUT STDERR STATUS AFTER
+# SETUP and AFTER are shell commands run in the row's own empty folder, before
+# the run and as a check after it (AFTER must succeed). ARGS is evaluated, so
+# it may hold redirections. STDIN, STDOUT and STDERR are printf formats; a
+# STDOUT or STDERR of * is not compared.
+set -u
+stat=$(realpath "$1")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+rows=0
+failed=0
+
+t() {
+  local name=$1 setup=$2 args=$3 input=$4 want_out=$5 want_err=$6 want_status=$7 after=$8
+  rows=$((rows + 1))
+  local dir=$work/$rows
+  mkdir "$dir"
+  (
+    cd "$dir" || exit 1
+    # shellcheck disable=SC2059
+    printf -- "$input" > .stdin
+    eval "$setup"
+    eval "\"$stat\" $args" < .stdin > .stdout 2> .stderr
+    echo $? > .status
+    printf -- "$want_out" > .want_out
+    printf -- "$want_err" > .want_err
+    ok=1
+    if [ "$want_out" != "*" ] && ! cmp -s .stdout .want_out; then
+      echo "  stdout differs:"; diff .want_out .stdout | head -20; ok=0
+    fi
+    if [ "$want_err" != "*" ] && ! cmp -s .stderr .want_err; then
+      echo "  stderr differs:"; diff .want_err .stderr | head -20; ok=0
+    fi
+    if [ "$(cat .status)" != "$want_status" ]; then
+      echo "  status $(cat .status), want $want_status"; ok=0
+    fi
+    if [ -n "$after" ] && ! eval "$after"; then
+      echo "  after: $after"; ok=0
+    fi
+    [ $ok = 1 ]
+  ) || {
+    failed=$((failed + 1))
+    echo "FAIL: $name"
+  }
+}
+
+# The JSON summary of latencies that are all from 0 to 1 hour, none skipped:
+#   j COUNT SPAN RATE MIN MEAN STDDEV MAX P50 P90 P99 P99.9 P99.99 NEGATIVE MOST STALE OVER MAXOVER SKIPPED
+j() {
+  printf '{"count":%s,"span_ns":%s,"messages_per_s":%s,"in_range":%s,"min_ns":%s,"mean_ns":%s,"stddev_ns":%s,"max_ns":%s,"percentiles":{"50":%s,"90":%s,"99":%s,"99.9":%s,"99.99":%s},"negative":%s,"most_negative_ns":%s,"stale":%s,"over_hour":%s,"max_over_hour_ns":%s,"skipped_lines":%s,"digits":3}\\n' "$@"
+}
+usage='usage: caplat-stat [-p LIST] [-d DIGITS] [-u UNIT] [-i DURATION] [--csv FILE]\n                   [--json] [--hgrm FILE] [--svg FILE] [FILE ...]\n'
+stdin='(standard input)'
+e3='expected application and receive time in ns and a latency in ms'
+e2='expected application and receive time in ns'
+e1='expected a latency in ms'
+
+# The three forms of caplat's output; the ms text is read as exact fixed point.
+t "one field, fixed point" "" "--json" '1.500000\n-0.001500\n0.000001\n' \
+  "$(j 3 null null 2 1 750000.500 749999.500 1500000 1 1500000 1500000 1500000 1500000 1 -1500 0 0 null 0)" "" 0 ""
+t "two fields" "" "--json" '100 200\n300 250\n' \
+  "$(j 2 50 40000000.0 1 100 100.000 0.000 100 100 100 100 100 100 1 -50 0 0 null 0)" "" 0 ""
+t "three fields: the times give the latency" "" "--json" '1700000000123000000 1700000000150000000 27.000001\n' \
+  "$(j 1 0 null 1 27000000 27000000.000 0.000 27000000 27000000 27000000 27000000 27000000 27000000 0 null 0 0 null 0)" "" 0 ""
+t "the largest ms and time that fit, and one past each" "" "--json" \
+  '9223372036854.775807\n9223372036854.775808\n-9223372036854.775807\n' \
+  "$(j 2 null null 0 null null null null null null null null null 1 -9223372036854775807 1 1 9223372036854775807 1)" \
+  "caplat-stat: $stdin:2: $e1\n" 1 ""
+t "times past 64 bits" "" "--json" '0 9223372036854775807\n0 9223372036854775808\n00000000000000000001 2\n' \
+  "$(j 1 0 null 0 null null null null null null null null null 0 null 1 1 9223372036854775807 2)" \
+  "caplat-stat: $stdin:2: $e2\ncaplat-stat: $stdin:3: $e2\n" 1 ""
+
+# Lines that cannot be read: reported, counted, skipped; status 1.
+t "bad lines of each form" "" "--json" '1 2 3.00000\n1 2 x\n1 3 -0.000002\n4 5 1.000000 6\n' \
+  "$(j 1 0 null 1 2 2.000 0.000 2 2 2 2 2 2 0 null 0 0 null 3)" \
+  "caplat-stat: $stdin:1: $e3\ncaplat-stat: $stdin:2: $e3\ncaplat-stat: $stdin:4: $e3\n" 1 ""
+t "the form waits for a line of one to three fields" "" "--json" '\n1 2 3 4\n5 6\n7\n' \
+  "$(j 1 0 null 1 1 1.000 0.000 1 1 1 1 1 1 0 null 0 0 null 3)" \
+  "caplat-stat: $stdin:1: expected one to three fields\ncaplat-stat: $stdin:2: expected one to three fields\ncaplat-stat: $stdin:4: $e2\n" 1 ""
+t "a truncated last line" "" "--json" '1.000000\n2.000000' \
+  "$(j 1 null null 1 1000000 1000000.000 0.000 1000000 1000000 1000000 1000000 1000000 1000000 0 null 0 0 null 1)" \
+  "caplat-stat: $stdin:2: truncated line (no newline at the end)\n" 1 ""
+bad='' reports=''
+for i in {1..12}; do bad+='x\n'; done
+for i in {1..10}; do reports+="caplat-stat: $stdin:$i: $e1\\n"; done
+t "after ten reports, only the count" "" "--json" "${bad}1.000000\n" \
+  "$(j 1 null null 1 1000000 1000000.000 0.000 1000000 1000000 1000000 1000000 1000000 1000000 0 null 0 0 null 12)" \
+  "${reports}caplat-stat: 12 lines skipped in all\n" 1 ""
+t "a line longer than a megabyte" "head -c 1100000 /dev/zero | tr -c 7 7 > long; echo >> long; echo 3.000000 >> long" "--json long" "" \
+  "$(j 1 null null 1 3000000 3000000.000 0.000 3000000 3000000 3000000 3000000 3000000 3000000 0 null 0 0 null 1)" \
+  "caplat-stat: long:1: line longer than a megabyte\n" 1 ""
+
+# Negative, 10 s or more, over 1 hour: counted apart, each with its share; the
+# set of min to percentiles is 0 to 1 hour, both ends included.
+acc='0 0\n1 0\n0 9999999999\n0 10000000000\n0 3600000000000\n0 3600000000001\n3 0\n'
+t "accounting in the summary" "" "" "$acc" \
+  'count          7\nspan           3600.000000001 s, 0.0 messages/s\n0 to 1 h       4 (57.1429 %%)\nmin            0.000000 ms\nmean           905000.000000 ms\nstddev         1555964.331211 ms\nmax            3600000.000000 ms\np50            10007.609343 ms\np90            3600000.000000 ms\np99            3600000.000000 ms\np99.9          3600000.000000 ms\np99.99         3600000.000000 ms\nnegative       2 (28.5714 %%), most negative -0.000003 ms\n10 s or more   3 (42.8571 %%)\nover 1 h       1 (14.2857 %%), largest 3600000.000001 ms\nskipped lines  0\n' \
+  "" 0 ""
+t "accounting in the interval rows and the .hgrm total" "" "-i 1h --csv rows --hgrm h" "$acc" "*" "" 0 \
+  "grep -qx '0.000000000,4,10000.000000,10000.000000,10000.000000,10000.000000,10000.000000,1,1' rows &&
+   grep -qx '3600.000000000,3,3600000.000000,3600000.000000,3600000.000000,3600000.000000,3600000.000001,1,2' rows &&
+   grep -q 'Total count    =            4' h"
+
+# Intervals of receive time: roll-over, empty rows for a gap, the last partial one.
+iv='1000000000 1001000000\n1500000000 1520000000\n4000000000 4000000500\n4100000000 4050000000\n4200000000 14200000000\n'
+t "interval rows" "" "-i 1s" "$iv" \
+  'start_s,count,p50_ms,p90_ms,p99_ms,p99.9_ms,max_ms,negative,10s_or_more\n1.000000000,2,1.000447,20.000000,20.000000,20.000000,20.000000,0,0\n2.000000000,0,,,,,,0,0\n3.000000000,0,,,,,,0,0\n4.000000000,2,0.000500,0.000500,0.000500,0.000500,0.000500,1,0\n5.000000000,0,,,,,,0,0\n6.000000000,0,,,,,,0,0\n7.000000000,0,,,,,,0,0\n8.000000000,0,,,,,,0,0\n9.000000000,0,,,,,,0,0\n10.000000000,0,,,,,,0,0\n11.000000000,0,,,,,,0,0\n12.000000000,0,,,,,,0,0\n13.000000000,0,,,,,,0,0\n14.000000000,1,10000.000000,10000.000000,10000.000000,10000.000000,10000.000000,0,1\n' \
+  "" 0 ""
+t "interval rows in us, a receive time out of order joins the open interval" "" "-i 2.5s -u us" \
+  '3000000000 3000001000\n2000000000 2000000002\n5000000000 5000000003\n' \
+  'start_s,count,p50_us,p90_us,p99_us,p99.9_us,max_us,negative,10s_or_more\n2.500000000,2,0.002,1.000,1.000,1.000,1.000,0,0\n5.000000000,1,0.003,0.003,0.003,0.003,0.003,0,0\n' "" 0 ""
+t "-i needs receive times" "" "-i 1s" '1.000000\n' 'start_s,count,p50_ms,p90_ms,p99_ms,p99.9_ms,max_ms,negative,10s_or_more\n' \
+  "caplat-stat: $stdin: -i needs receive times, and this input has one field\n" 2 ""
+t "--csv leaves standard output to the summary" "" "-i 1s --csv rows" "$iv" "*" "" 0 \
+  "[ \$(wc -l < rows) = 15 ] && grep -q '^count          5$' .stdout"
+
+# Options.
+t "-p and -u" "" "-p 0,25,100 -u ns" '0 5\n0 7\n0 9\n0 11\n' \
+  'count          4\nspan           0.000000006 s, 666666666.7 messages/s\n0 to 1 h       4 (100.0000 %%)\nmin            5 ns\nmean           8 ns\nstddev         2 ns\nmax            11 ns\np0             5 ns\np25            5 ns\np100           11 ns\nnegative       0 (0.0000 %%)\n10 s or more   0 (0.0000 %%)\nover 1 h       0 (0.0000 %%)\nskipped lines  0\n' "" 0 ""
+t "-h" "" "-h" "" "*" "" 0 "head -1 .stdout | grep -q '^usage: caplat-stat'"
+t "--version" "" "--version" "" 'caplat-stat 1.0.0\n' "" 0 ""
+for bad in "-x" "--bogus" "-d 0" "-d 6" "-d 3x" "-u min" "-p 101" "-p 50,,99" "-p -1" "-i 0s" "-i 1x" \
+  "-i 0.0000000001s" "--csv rows" "-i 1s --json" "-i"; do
+  t "usage error: $bad" "" "$bad" "" "" "*" 2 "tail -2 .stderr | cmp -s - <(printf '$usage') && [ \$(wc -l < .stderr) = 3 ]"
+done
+
+# Files.
+t "a missing file" "" "--json missing" "" "$(j 0 null null 0 null null null null null null null null null 0 null 0 0 null 0)" \
+  'caplat-stat: missing: No such file or directory\n' 2 ""
+t "files in turn, - is standard input" "echo '0 1' > a; echo 2.000000 > b" "--json a - b" '0 3\n' \
+  "$(j 3 2 1500000000.0 3 1 666668.000 942808.099 2000000 3 2000000 2000000 2000000 2000000 0 null 0 0 null 0)" "" 0 ""
+t "a read error ends the run, what was read is summed up" "mkdir d; echo 1.000000 > f" "--json f d f" "" \
+  "$(j 1 null null 1 1000000 1000000.000 0.000 1000000 1000000 1000000 1000000 1000000 1000000 0 null 0 0 null 0)" \
+  'caplat-stat: d: Is a directory\n' 2 ""
+t "a full disk fails" "" "> /dev/full" '1.000000\n' "" 'caplat-stat: standard output: No space left on device\n' 2 ""
+t "an output that cannot be opened" "" "--hgrm no/such/h" '1.000000\n' "" 'caplat-stat: no/such/h: No such file or directory\n' 2 ""
+t "closed standard output fails" "" ">&-" '1.000000\n' "" 'caplat-stat: standard output: Bad file descriptor\n' 2 ""
+t "closed standard error: no message lands in a file" "" "--hgrm h bad 2>&-" '1.000000\n' "*" "" 2 \
+  "! grep -q caplat-stat h"
+# The sanitizers reserve more address space than any limit that would bite.
+if ! grep -qa __asan_init "$stat"; then
+  t "out of memory" "ulimit -v 40000" "-d 5 --svg o.svg" '1.000000\n' "" 'caplat-stat: out of memory\n' 1 ""
+fi
+
+echo "cli: $((rows - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]
