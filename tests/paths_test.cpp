@@ -97,7 +97,8 @@ TEST(Paths, GeneratedLogsEveryWay) {
   // one put before it, between records of another receive time; and the log
   // cut short after every byte.
   const std::string json = std::string(jsons[0]) + std::string(8, ' ');
-  const std::string base = record("1700000000.150000000", json), probed = record("1.25", json);
+  const std::string base = record("1700000000.150000000", json);
+  const std::string probed = record("1700000001.250000000", json);
   for (size_t pos = 0; pos < probed.size(); ++pos) {
     logs.push_back(base + probed.substr(0, pos));
     for (char probe : std::string("\0\n\t .5Fg/:", 10)) {
@@ -252,7 +253,8 @@ TEST(Paths, IsoTimeAgainstScanf) {
 TEST(Paths, MappedLogCutShortWhileRead) {
   std::string log, seen;
   for (int i = 0; i < 2000; ++i) log += record("1700000000.150000000", "{\"E\":1}");
-  const size_t cut = 5000;
+  // Cut at a page boundary, where the first page lost is the file's new end.
+  const size_t cut = 4096;
   FILE* file = runlog::memory_file(log);
   {
     Reader reader(file, 1, [] {});
