@@ -1,0 +1,285 @@
+#include "hlog.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "histogram.h"
+#include "hlog_codec.h"
+
+namespace {
+
+constexpr int64_t hour_ns = 3600000000000;
+using Values = std::vector<std::pair<int64_t, int64_t>>;  // value, count
+
+Values counts_of(const Histogram& h) {
+  Values values;
+  for (size_t i = 0; i < h.counts_size(); ++i)
+    if (h.count_at_index(i)) values.emplace_back(h.value_at_index(i), h.count_at_index(i));
+  return values;
+}
+
+std::string base64(const std::vector<unsigned char>& bytes) {
+  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t v = bytes[i] << 16;
+    if (i + 1 < bytes.size()) v |= bytes[i + 1] << 8;
+    if (i + 2 < bytes.size()) v |= bytes[i + 2];
+    for (size_t k = 0; k < 4; ++k)
+      text += i + k <= bytes.size() ? digits[(v >> (18 - 6 * k)) & 63] : '=';
+  }
+  return text;
+}
+
+void put(std::vector<unsigned char>* out, uint64_t v, int bytes) {
+  for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) out->push_back(v >> shift & 0xff);
+}
+
+// A V2 histogram with the given header fields and payload bytes, deflated and
+// wrapped as a log line's histogram; cut drops bytes from the deflated stream.
+std::string wrap(int32_t payload_length, int32_t offset, int32_t digits, int64_t lowest,
+                 int64_t highest, const std::vector<unsigned char>& payload, size_t cut = 0) {
+  std::vector<unsigned char> raw;
+  put(&raw, 0x1c849313, 4);
+  put(&raw, static_cast<uint32_t>(payload_length), 4);
+  put(&raw, static_cast<uint32_t>(offset), 4);
+  put(&raw, static_cast<uint32_t>(digits), 4);
+  put(&raw, lowest, 8);
+  put(&raw, highest, 8);
+  put(&raw, 0x3ff0000000000000, 8);
+  raw.insert(raw.end(), payload.begin(), payload.end());
+  uLongf size = compressBound(raw.size());
+  std::vector<unsigned char> packed(8 + size);
+  compress(packed.data() + 8, &size, raw.data(), raw.size());
+  size -= cut;
+  packed.resize(8 + size);
+  std::vector<unsigned char> head;
+  put(&head, 0x1c849314, 4);
+  put(&head, size, 4);
+  std::copy(head.begin(), head.end(), packed.begin());
+  return base64(packed);
+}
+
+std::string wrap(const std::vector<unsigned char>& payload) {
+  return wrap(static_cast<int32_t>(payload.size()), 0, 3, 1, hour_ns, payload);
+}
+
+TEST(HistogramCodec, RoundTripsEveryCount) {
+  const struct {
+    int digits;
+    Values values;
+  } cases[] = {
+      {3, {}},
+      {3, {{0, 1}}},
+      {3, {{0, 3}, {1, 1}, {2047, 2}, {2048, 1}, {4095, 7}, {4096, 1}}},
+      {3, {{1, 1}, {hour_ns, 1}}},
+      {3, {{5, int64_t{1} << 39}, {6, int64_t{1} << 39}}},
+      {1, {{12, 1}, {999999, 4}}},
+      {5, {{123456, 2}, {123457, 3}, {hour_ns - 1, 1}}},
+  };
+  HistogramCodec codec;
+  for (const auto& c : cases) {
+    Histogram in(1, hour_ns, c.digits);
+    for (auto [value, count] : c.values) in.record(value, count);
+    std::string text;
+    codec.encode(in, &text);
+    EXPECT_EQ(codec.decode(text, in), nullptr) << text;
+    EXPECT_EQ(codec.counts(), counts_of(in)) << text;
+  }
+}
+
+TEST(HistogramCodec, ReadsTheJavaLibrarysEncoding) {
+  const struct {
+    const char* text;
+    Values values;
+  } cases[] = {
+      // Histogram(3600000000000L, 3) of 1, 1000 twice, 2048, 27 ms five times, 1 h - 1 ns.
+      {"HISTFAAAADF42pNpmSzMwMAgwAABzFCaEch0M9ixgMH+A1SE6TQ/y1oBpts3Gbm2T2BiAgC71gkE",
+       {{1, 1}, {1000, 2}, {2048, 1}, {26984448, 5}, {3599182594048, 1}}},
+      // Histogram(1000, 3600000000000L, 2) of 1500, 123456789 three times, 4e12 - 1: another
+      // layout, whose values land on the lowest of their own ranges, the last beyond 1 h.
+      {"HISTFAAAACl42pNpmSzMwMDAwQABTBCK+QUQuxnsWMBg/wEqwnRenO27LBMAkUEHQw==",
+       {{1024, 1}, {123207680, 3}, {3985729650688, 1}}},
+      {"HISTFAAAACF42pNpmSzMwMDAyAABzFAayGd2M9ixgMH+A1QEAFKmBEw=", {}},
+  };
+  HistogramCodec codec;
+  const Histogram layout(1, hour_ns, 3);
+  for (const auto& c : cases) {
+    EXPECT_EQ(codec.decode(c.text, layout), nullptr) << c.text;
+    EXPECT_EQ(codec.counts(), c.values) << c.text;
+  }
+}
+
+TEST(HistogramCodec, RejectsCorruptTextAddingNothing) {
+  const std::vector<unsigned char> one_count = {0x02};
+  const Histogram layout(1, hour_ns, 3);
+  const struct {
+    std::string text;
+    const char* what;
+  } cases[] = {
+      {"HISTFAAAADF4!", "histogram is not base64"},
+      {"HISTFAAAADF", "histogram is not base64"},
+      {"HIST", "not a compressed histogram of the V2 encoding"},
+      {"AAAAAAAAAAAA", "not a compressed histogram of the V2 encoding"},
+      {"HISTFAAAAAB42g==", "compressed length does not match the histogram's size"},
+      {"HISTFAAAAAN4AAA=", "compressed histogram does not inflate"},
+      {wrap(one_count).substr(0, 32), "compressed length does not match the histogram's size"},
+      {wrap(1, 0, 3, 1, hour_ns, one_count, 4), "compressed histogram is cut short"},
+      {wrap(1, 0, 6, 1, hour_ns, one_count),
+       "histogram header has impossible digits, lowest or highest value"},
+      {wrap(1, 0, 3, 0, hour_ns, one_count),
+       "histogram header has impossible digits, lowest or highest value"},
+      {wrap(1, 0, 3, 1000, 1999, one_count),
+       "histogram header has impossible digits, lowest or highest value"},
+      {wrap(1, 0, 3, int64_t{1} << 52, INT64_MAX, one_count),
+       "histogram header has impossible digits, lowest or highest value"},
+      {wrap(1, 5, 3, 1, hour_ns, one_count),
+       "histogram has a shifted index, which is not supported"},
+      {wrap(-1, 0, 3, 1, hour_ns, one_count),
+       "payload length is impossible for the histogram's layout"},
+      {wrap(2, 0, 3, 1, hour_ns, one_count), "payload is shorter than its header says"},
+      {wrap(0, 0, 3, 1, hour_ns, one_count), "payload is longer than its header says"},
+      {wrap({0x02, 0x80}), "payload is shorter than its header says"},
+      // 33,792 slots at 3 digits up to 1 h: a run of 33,791 empty ones, then two counts.
+      {wrap({0xfd, 0x8f, 0x04, 0x02, 0x02}), "count run overflows the histogram's layout"},
+      {wrap({0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}),
+       "count run overflows the histogram's layout"},
+      {wrap({0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}), "histogram counts too many values"},
+  };
+  HistogramCodec codec;
+  for (const auto& c : cases) {
+    EXPECT_STREQ(codec.decode(c.text, layout), c.what) << c.text;
+    EXPECT_TRUE(codec.counts().empty()) << c.text;
+  }
+}
+
+struct Line {
+  int64_t start_ns;
+  int64_t length_ns;
+  int64_t negative;
+  int64_t count;
+  bool operator==(const Line&) const = default;
+};
+
+std::vector<Line> read_log(const std::string& text, const std::string* tag, int64_t* skipped) {
+  FILE* file = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+  HlogReader reader(file, "log", tag);
+  HlogMerge merge({&reader});
+  std::vector<Line> lines;
+  LogInterval interval;
+  const Histogram layout(1, hour_ns, 3);
+  while (merge.next(layout, &interval)) {
+    int64_t count = 0;
+    for (auto [value, n] : *interval.counts) count += n;
+    lines.push_back({interval.start, interval.length, interval.negative, count});
+  }
+  *skipped = reader.skipped();
+  fclose(file);
+  return lines;
+}
+
+// Three values of 1.5 us, as the Java library encodes them.
+constexpr char three[] = "HISTFAAAACN42pNpmSzMwMDAzAABMJoRyHQz2LGAwf4DRGC7OBsAXd8FIg==";
+
+TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
+  const std::string version = "#[Histogram log format version 1.3]\n";
+  const std::string start = "#[StartTime: 1700000000.000 (seconds since epoch), Tue Nov 14]\n";
+  const std::string base = "#[BaseTime: 1700000000.000 (seconds since epoch)]\n";
+  const std::string legend =
+      "\"StartTimestamp\",\"Interval_Length\",\"Interval_Max\",\"Interval_Compressed_Histogram\"\n";
+  const std::string a = "A";
+  const int64_t t0 = 1700000000 * int64_t{1000000000};
+  // Nine intervals of 2^40 latencies: the ninth would pass what the totals can sum.
+  std::string huge = base;
+  std::vector<Line> eight;
+  for (int i = 0; i < 9; ++i) {
+    huge += "1.000,1.000,0.002," + wrap({0x80, 0x80, 0x80, 0x80, 0x80, 0x40}) + "\n";
+    if (i < 8) eight.push_back({t0 + 1000000000, 1000000000, 0, int64_t{1} << 40});
+  }
+  const struct {
+    std::string log;
+    const std::string* tag;
+    std::vector<Line> lines;
+    int64_t skipped;
+  } cases[] = {
+      {version + start + base + legend + "0.150,1.000,0.002," + three + "\n",
+       nullptr,
+       {{t0 + 150000000, 1000000000, 0, 3}},
+       0},
+      // Format 1.2: no base time, relative times deduced from the start time.
+      {"#[Histogram log format version 1.2]\n" + start + legend + "2.5,1," + "0.002," + three +
+           "\r\n",
+       nullptr,
+       {{t0 + 2500000000, 1000000000, 0, 3}},
+       0},
+      // Absolute times, when they are within a year of the start time.
+      {start + "1700000003.000,1.000,0.002," + three,
+       nullptr,
+       {{t0 + 3000000000, 1000000000, 0, 3}},
+       0},
+      // Absolute times with the end, not the length, in the second column.
+      {start + "1700000003.000,1700000003.500,0.002," + three,
+       nullptr,
+       {{t0 + 3000000000, 500000000, 0, 3}},
+       0},
+      // Tags: all merge by default, one is selected by name, untagged lines by none.
+      {base + "Tag=A,1.000,1.000,0.002," + three +
+           "\n#[Excluded: negative=4, min=-7, over=0, max=0]\n1.000,1.000,0.002," + three + "\n",
+       nullptr,
+       {{t0 + 1000000000, 1000000000, 0, 3}, {t0 + 1000000000, 1000000000, 4, 3}},
+       0},
+      {base + "#[Excluded: negative=4, min=-7, over=0, max=0]\nTag=A,1.000,1.000,0.002," + three +
+           "\nTag=B,1.000,1.000,0.002," + three + "\n1.000,1.000,0.002," + three + "\n",
+       &a,
+       {{t0 + 1000000000, 1000000000, 4, 3}},
+       0},
+      {base + "1.000,1.000,0.002,HISTFAAA!\n2.000,x,0.002," + three + "\n3.000,1.000\n" +
+           "#[Excluded: negative=1, min=-7, over=x, max=0]\n#[StartTime: now]\nTag=A\n" +
+           "4.000,1.000,0.002," + three + "\n",
+       nullptr,
+       {{t0 + 4000000000, 1000000000, 0, 3}},
+       6},
+      {base + std::string(size_t{5} << 20, 'A') + "\n5.000,1.000,0.002," + three + "\n",
+       nullptr,
+       {{t0 + 5000000000, 1000000000, 0, 3}},
+       1},
+      {huge, nullptr, eight, 1},
+  };
+  for (const auto& c : cases) {
+    int64_t skipped = 0;
+    EXPECT_EQ(read_log(c.log, c.tag, &skipped), c.lines) << c.log.substr(0, 400);
+    EXPECT_EQ(skipped, c.skipped) << c.log.substr(0, 400);
+  }
+}
+
+TEST(HlogMerge, InterleavesLogsByStartTime) {
+  const std::string lines[] = {
+      std::string("#[BaseTime: 10.000]\n0.000,1.000,0.002,") + three + "\n2.000,1.000,0.002," +
+          three + "\n",
+      std::string("#[BaseTime: 11.000]\n0.000,1.000,0.002,") + three + "\n5.000,1.000,0.002," +
+          three + "\n",
+  };
+  std::vector<FILE*> files;
+  std::vector<std::unique_ptr<HlogReader>> owned;
+  std::vector<HlogReader*> readers;
+  for (const auto& text : lines) {
+    files.push_back(fmemopen(const_cast<char*>(text.data()), text.size(), "r"));
+    owned.push_back(std::make_unique<HlogReader>(files.back(), "log", nullptr));
+    readers.push_back(owned.back().get());
+  }
+  HlogMerge merge(readers);
+  const Histogram layout(1, hour_ns, 3);
+  LogInterval interval;
+  std::vector<int64_t> starts;
+  while (merge.next(layout, &interval)) starts.push_back(interval.start / 1000000000);
+  EXPECT_EQ(starts, (std::vector<int64_t>{10, 11, 12, 16}));
+  for (FILE* file : files) fclose(file);
+}
+
+}  // namespace
