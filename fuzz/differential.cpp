@@ -15,12 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t format = data[0] % 3;
   // Short reads put refills at every place in a piece.
   size_t block = 61 + (data[0] >> 2) * 97;
-  runlog::Result plain = runlog::run_plain(log, format);
+  runlog::Result plain = runlog::run(log, format, runlog::Via::Plain);
   for (int level = 0; level <= static_cast<int>(hexline::best_level()); ++level) {
     hexline::use(static_cast<hexline::Level>(level));
-    if (!(runlog::run(log, format, 4096) == plain)) abort();
+    if (!(runlog::run(log, format, runlog::Via::File, 4096) == plain)) abort();
   }
-  if (!(runlog::run(log, format, block, runlog::Via::Pipe) == plain)) abort();
+  if (!(runlog::run(log, format, runlog::Via::Pipe, block) == plain)) abort();
   hexline::use(hexline::best_level());
   return 0;
 }

@@ -10,6 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   std::string log(reinterpret_cast<const char*>(data) + 1, size - 1);
   // A small block keeps the read buffer out of the sanitizer's slow path for large blocks.
-  runlog::run(log, data[0] % 4, 4096);
+  runlog::run(log, data[0] % 4, runlog::Via::File, 4096);
   return 0;
 }

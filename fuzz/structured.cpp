@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (damage && shape % 13 == 0) log += std::string(19990 + in.below(20), 'x') + "\n";
   }
-  runlog::Result result = runlog::run(log, 0, 4096);
+  runlog::Result result = runlog::run(log, 0, runlog::Via::File, 4096);
   if (result.status != 0) abort();
   if (!damage && result.out != expected) abort();
   // Every printed pair is made of times the log carries.

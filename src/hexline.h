@@ -17,17 +17,18 @@ enum class Level { Scalar, Ssse3, Avx2, Avx512 };
 // canonical shape; otherwise returns false, leaving out in an unspecified state.
 bool decode(unsigned char* out, const unsigned char* line);
 
-// Bytes a canonical line with fewer pairs, the last of a payload, occupies.
+// Bytes a canonical line of that many pairs occupies up to its last pair; a
+// payload's last line may hold fewer than sixteen.
 constexpr size_t short_size(size_t pairs) {
   return 3 * pairs + 5;
 }
 
-// As decode for a canonical line of 1 to 15 pairs, writing that many bytes to the
+// As decode for a canonical line of 1 to 16 pairs, writing that many bytes to the
 // 16 at out; the first short_size(pairs) bytes of line are read.
 bool decode_short(unsigned char* out, const unsigned char* line, size_t pairs);
 
 // Decodes consecutive canonical lines at the start of the size bytes at data, each
-// ended by a newline within its first 19,999 bytes, 16 bytes a line into out. Stops
+// ended by a newline within its first piece_limit bytes, 16 bytes a line into out. Stops
 // after max_lines lines or before any other line; returns the number decoded and
 // sets used to the bytes they span.
 size_t decode_lines(unsigned char* out, size_t max_lines, const unsigned char* data, size_t size,

@@ -1,29 +1,36 @@
 #include "input.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 
+#include "decimal.h"
 #include "hexline.h"
 #include "isotime.h"
 #include "keysearch.h"
 #include "newline.h"
 #include "prefetch.h"
 
+namespace {
+
+// A format's key; its value follows it.
+constexpr Input::Proto proto(const char* key) {
+  return {std::char_traits<char>::length(key), key};
+}
+
+}  // namespace
+
 const Input::Proto Input::proto_str[5] = {
-    {0, ""}, {15, "\"data\":{\"time\":"}, {4, "\"E\":"}, {6, "\"ts\":\""}, {9, ",\"time\":\""},
+    proto(""),          proto("\"data\":{\"time\":"), proto("\"E\":"),
+    proto("\"ts\":\""), proto(",\"time\":\""),
 };
 
 namespace {
 
-bool is_blank(unsigned char c) {
-  return c >= 1 && c <= 32;
-}
-bool is_digit(unsigned char c) {
-  return c >= '0' && c <= '9';
-}
+using decimal::is_blank;
+using decimal::is_digit;
+
 bool is_hex(unsigned char c) {
   return is_digit(c) || (c >= 'a' && c <= 'f');
 }
@@ -36,144 +43,32 @@ const unsigned char* skip_blanks(const unsigned char* p) {
   return p;
 }
 
-// Place values of the first nine fraction digits of a second in nanoseconds.
-constexpr uint64_t place[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+constexpr const char* header_title = Input::header_title;
+constexpr size_t header_title_size = sizeof Input::header_title - 1;
 
-// The value of eight digit values, one a byte, the first in the lowest byte,
-// all at once in the lanes of one word.
-uint64_t eight_values(uint64_t v) {
-  v = v * 10 + (v >> 8);  // pairs of digits in every other byte
-  return ((v & 0x000000ff000000ff) * (100 + (uint64_t{1000000} << 32)) +
-          ((v >> 16) & 0x000000ff000000ff) * (1 + (uint64_t{10000} << 32))) >>
-         32;
-}
-
-// The eight bytes at p as a word, the first in the lowest byte, less '0' each.
-uint64_t load_values(const unsigned char* p) {
-  uint64_t v;
-  memcpy(&v, p, 8);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return v - 0x3030303030303030;
-}
-
-// The value of eight ASCII digits.
-uint64_t eight_digits(const unsigned char* p) {
-  return eight_values(load_values(p));
-}
-
-// Bits set in the high half of each byte of the word at p that is no ASCII
-// digit, the first in the lowest byte. A digit's byte becomes 0 to 9; any other
-// keeps a bit of its high half, or gains one when 6 is added. A carry out of a
-// byte only reaches bytes after the first that is no digit.
-uint64_t non_digits(const unsigned char* p) {
-  uint64_t v;
-  memcpy(&v, p, 8);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  v ^= 0x3030303030303030;
-  return (v | (v + 0x0606060606060606)) & 0xf0f0f0f0f0f0f0f0;
-}
-
-bool eight_are_digits(const unsigned char* p) {
-  return non_digits(p) == 0;
-}
-
-// The value of the n digits at p, eight at a time where it can. From 8 to 16
-// digits, the head is read from the word at p, with zeros shifted in ahead of
-// it, side by side with the last eight.
-uint64_t digits_value(const unsigned char* p, size_t n) {
-  if (n >= 8 && n <= 16) {
-    uint64_t head = n == 8 ? 0 : eight_values(load_values(p) << (8 * (16 - n)));
-    return head * 100000000 + eight_digits(p + n - 8);
-  }
-  uint64_t v = 0;
-  size_t i = 0;
-  for (; i < n % 8; ++i) v = v * 10 + (p[i] - '0');
-  for (; i < n; i += 8) v = v * 100000000 + eight_digits(p + i);
-  return v;
-}
-
-// A receive-time line of the common shape, ten digits, a point and nine digits
-// before the newline at line[20], read in a few steps; false for any other.
-bool canonical_receive_time(uint64_t* ns, const unsigned char* line) {
-  if (!eight_are_digits(line) || !is_digit(line[8]) || !is_digit(line[9]) || line[10] != '.' ||
-      !is_digit(line[11]) || !eight_are_digits(line + 12))
-    return false;
-  // Two words of eight digits, and three digits on their own.
-  uint64_t seconds = ((line[0] - '0') * 10 + (line[1] - '0')) * uint64_t{100000000};
-  uint64_t fraction = (line[11] - '0') * uint64_t{100000000};
-  *ns = (seconds + eight_digits(line + 2)) * 1000000000 + fraction + eight_digits(line + 12);
-  return true;
-}
-
-// The end of the run of digits at p. Bytes before limit, if it is not null,
-// may be read eight at a time.
-const unsigned char* digits_end(const unsigned char* p, const unsigned char* limit) {
-  if (limit != nullptr) {
-    for (; limit - p >= 8; p += 8) {
-      if (uint64_t other = non_digits(p)) return p + std::countr_zero(other) / 8;
-    }
-  }
-  while (is_digit(*p)) ++p;
-  return p;
-}
-
-constexpr char header_title[] = "Decompressed payload (";
-constexpr size_t header_title_size = sizeof header_title - 1;
+// Up to this many plain digits cannot overflow, and strtoul would read them alike.
+constexpr int plain_count_digits = 19;
 
 // The byte count after a header's title, as strtoul reads it.
 uint64_t header_count(const unsigned char* count) {
-  // Up to 19 plain digits cannot overflow, and strtoul would read them alike.
   uint64_t value = 0;
   int digits = 0;
-  for (; digits < 20 && is_digit(count[digits]); ++digits)
+  for (; digits <= plain_count_digits && is_digit(count[digits]); ++digits)
     value = value * 10 + (count[digits] - '0');
-  if (digits > 0 && digits < 20) return value;
+  if (digits > 0 && digits <= plain_count_digits) return value;
   return strtoul(reinterpret_cast<const char*>(count), nullptr, 10);
 }
 
-// Reads a non-negative decimal number with at most max_digits integer digits
-// into exact nanoseconds: unit is one integer unit, and the fraction counts to
-// fraction_digits places, the rest being cut. Returns the end of the number,
-// or null if there is none. Bytes before limit, if not null, may be read ahead.
-const unsigned char* scan_decimal(uint64_t* ns, const unsigned char* p, const unsigned char* limit,
-                                  unsigned max_digits, uint64_t unit, unsigned fraction_digits) {
-  p = skip_blanks(p);
-  const unsigned char* start = p;
-  p = digits_end(p, limit);
-  auto digits = static_cast<size_t>(p - start);
-  if (digits == 0 || digits > max_digits) return nullptr;
-  uint64_t value = digits_value(start, digits) * unit;
-  if (*p == '.') {
-    const unsigned char* fraction = ++p;
-    p = digits_end(p, limit);
-    auto counted = static_cast<size_t>(p - fraction);
-    if (counted > fraction_digits) counted = fraction_digits;
-    if (counted > 0) value += digits_value(fraction, counted) * place[fraction_digits - counted];
-  }
-  *ns = value;
-  return p;
-}
-
-const unsigned char* scan_seconds(uint64_t* ns, const unsigned char* p,
-                                  const unsigned char* limit) {
-  return scan_decimal(ns, p, limit, 10, 1000000000, 9);
-}
-
-const unsigned char* scan_milliseconds(uint64_t* ns, const unsigned char* p,
-                                       const unsigned char* limit) {
-  return scan_decimal(ns, p, limit, 13, 1000000, 6);
-}
-
-// Reads the value of an application time written in mode; bytes before limit,
-// if not null, may be read ahead.
+// Reads the value of an application time written in mode; bytes before limit
+// may be read ahead.
 bool parse_value(uint64_t* ts, const unsigned char* value, const unsigned char* limit,
                  Input::Mode mode) {
   switch (mode) {
     case Input::DataTimeSeconds:
-      return scan_seconds(ts, value, limit) != nullptr;
+      return decimal::seconds(ts, value, limit) != nullptr;
     case Input::EMilliseconds:
     case Input::TsMilliseconds:
-      return scan_milliseconds(ts, value, limit) != nullptr;
+      return decimal::milliseconds(ts, value, limit) != nullptr;
     case Input::TimeIso8601:
       return isotime::parse(ts, reinterpret_cast<const char*>(value));
     case Input::Undetected:
@@ -199,9 +94,9 @@ bool find_app_ts(uint64_t* ts, const unsigned char* text, size_t size, Input::Mo
 bool Input::parse_hex_header(uint64_t* ts, const unsigned char* line) {
   // Up to its end the line holds only digits and points, unless it starts
   // with a newline; the number is read from its start, past any blanks.
-  if (!is_digit(line[0])) return line[0] == '\n' && scan_seconds(ts, line, nullptr) != nullptr;
+  if (!is_digit(line[0])) return line[0] == '\n' && decimal::seconds(ts, line, nullptr) != nullptr;
   uint64_t value;
-  const unsigned char* p = scan_seconds(&value, line, nullptr);
+  const unsigned char* p = decimal::seconds(&value, line, nullptr);
   if (p == nullptr) return false;
   for (; *p && *p != '\n'; ++p) {
     if (!is_digit(*p) && *p != '.') return false;
@@ -241,34 +136,32 @@ bool Input::parse_payload(const unsigned char* line) {
   return true;
 }
 
+// Both paths make the same transitions through the same helpers; parse_lines
+// takes in place only the lines whose rules stop at their newline, and leaves
+// every other line to parse, which reads a NUL-terminated copy:
+//   state          line               transition                taken in place
+//   NeedTimestamp  receive time       accept_timestamp          always
+//   HaveTimestamp  header, count > 0  start_payload             if the count starts with a digit
+//   HaveTimestamp  receive time       accept_timestamp          always
+//   InPayload      dump line          append, complete_payload  in the canonical shape
+//   InPayload      any other          malformed, NeedTimestamp  never
+// Any other line between payloads means nothing.
 bool Input::parse(uint64_t* pair, const unsigned char* line) {
-  uint64_t ts;
-  switch (state) {
-    case NeedTimestamp:
-      if (parse_hex_header(&ts, line)) accept_timestamp(pair, ts);
-      return false;
-    case HaveTimestamp:
-      if (uint64_t count = parse_payload_header(line)) {
-        start_payload(count);
-      } else if (parse_hex_header(&ts, line)) {
-        accept_timestamp(pair, ts);
-      }
-      return false;
-    case InPayload:
-      if (!parse_payload(line)) {
-        // The newline before the exclamation mark is what callers have always seen.
-        fwrite("Malformed HEX payload\n!", 1, 23, stderr);
-        state = NeedTimestamp;
-        return false;
-      }
-      return remaining == 0 && complete_payload(pair);
+  if (state != InPayload) {
+    record_line(pair, line, state == HaveTimestamp ? parse_payload_header(line) : 0);
+    return false;
   }
-  return false;
+  if (!parse_payload(line)) {
+    // The newline before the exclamation mark is what callers have always seen.
+    fwrite("Malformed HEX payload\n!", 1, 23, stderr);
+    state = NeedTimestamp;
+    return false;
+  }
+  return remaining == 0 && complete_payload(pair);
 }
 
 bool Input::parse(uint64_t* pair, const unsigned char* line, size_t size) {
-  // Pieces are at most 19,999 bytes, as fgets cuts them.
-  if (size >= sizeof text_) size = sizeof text_ - 1;
+  if (size > piece_limit) size = piece_limit;
   memcpy(text_, line, size);
   text_[size] = 0;
   return parse(pair, text_);
@@ -283,7 +176,8 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
     if (state == InPayload) {
       p += decode_run(p, end - p);
       if (remaining > 16) break;
-      // The last line of the payload, of 1 to 16 pairs, mostly ended right after them.
+      // The payload's last line, of 1 to 16 pairs, whose newline usually
+      // follows them; a printable column may come between.
       size_t pairs_end = hexline::short_size(remaining);
       if (static_cast<size_t>(end - p) <= pairs_end) break;
       // A newline among the pairs fails the decoding.
@@ -298,29 +192,31 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
       p = newline + 1;
       continue;
     }
-    // A receive-time line of the common shape holds no newline before its end.
+    // A receive-time line of the common shape, which parse_hex_header reads alike.
     uint64_t ts;
-    if (end - p > 20 && p[20] == '\n' && canonical_receive_time(&ts, p)) {
+    if (end - p > static_cast<ptrdiff_t>(decimal::receive_time_size) &&
+        p[decimal::receive_time_size] == '\n' && decimal::common_receive_time(&ts, p)) {
       accept_timestamp(pair, ts);
-      p += 21;
+      p += decimal::receive_time_size + 1;
       continue;
     }
     const unsigned char* newline = find_piece_end(p, end);
     if (newline == nullptr) break;
-    // Within a whole piece the line rules stop at its newline as they would at the
-    // end of a copy, except where they skip blanks or call strtoul: a receive-time
-    // line that starts with a newline, and a header whose count does not start
-    // with a digit. Lines that start with any other byte mean nothing here.
-    if (is_digit(p[0])) {
-      if (parse_hex_header(&ts, p)) accept_timestamp(pair, ts);
-    } else if (p[0] == 'D' && state == HaveTimestamp) {
-      if (newline - p <= static_cast<ptrdiff_t>(header_title_size) ||
-          !is_digit(p[header_title_size]))
-        break;
-      // The title lies within the piece, so it is compared without a look for NULs.
-      if (memcmp(p, header_title, header_title_size) == 0) {
-        if (uint64_t count = header_count(p + header_title_size)) start_payload(count);
+    // A lone newline means nothing, but the rules for numbers would skip it as
+    // a blank and read on.
+    if (p != newline) {
+      uint64_t count = 0;
+      if (state == HaveTimestamp && p[0] == header_title[0]) {
+        // strtoul would look past the newline for a count that does not start
+        // with a digit.
+        if (newline - p <= static_cast<ptrdiff_t>(header_title_size) ||
+            !is_digit(p[header_title_size]))
+          break;
+        // The title lies within the piece, so it is compared without a look for NULs.
+        if (memcmp(p, header_title, header_title_size) == 0)
+          count = header_count(p + header_title_size);
       }
+      record_line(pair, p, count);
     }
     p = newline + 1;
   }
@@ -328,14 +224,26 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
   return complete;
 }
 
+// Between payloads, a header's count other than 0 starts a payload; otherwise a
+// receive-time line starts a record.
+void Input::record_line(uint64_t* pair, const unsigned char* line, uint64_t count) {
+  uint64_t ts;
+  if (count != 0) {
+    start_payload(count);
+  } else if (parse_hex_header(&ts, line)) {
+    accept_timestamp(pair, ts);
+  }
+}
+
 size_t Input::decode_run(const unsigned char* data, size_t size) {
   // Lines that leave bytes to come cannot complete the payload, so a run of them
   // needs no look at the state in between.
-  unsigned char bytes[16 * 256];
+  constexpr size_t batch = 256;
+  unsigned char bytes[16 * batch];
   size_t taken = 0;
   for (;;) {
     uint64_t lines = remaining == 0 ? 0 : (remaining - 1) / 16;
-    if (lines > 256) lines = 256;
+    if (lines > batch) lines = batch;
     size_t used;
     size_t done = hexline::decode_lines(bytes, lines, data + taken, size - taken, &used);
     // Copied sixteen bytes at a time, as the vector decoders store them: a wider load
@@ -345,7 +253,7 @@ size_t Input::decode_run(const unsigned char* data, size_t size) {
     for (size_t i = 0; i < done; ++i) memcpy(&payload[old + 16 * i], bytes + 16 * i, 16);
     remaining -= 16 * done;
     taken += used;
-    if (done < 256) return taken;
+    if (done < batch) return taken;
   }
 }
 
@@ -373,11 +281,6 @@ bool Input::complete_payload(uint64_t* pair) {
   if (found) pair[0] = timestamp;
   payload.clear();
   return found;
-}
-
-bool Input::parse_app_ts(uint64_t* ts, const char* value, Mode mode) {
-  return value != nullptr &&
-         parse_value(ts, reinterpret_cast<const unsigned char*>(value), nullptr, mode);
 }
 
 bool Input::parse_app_ts(uint64_t* ts, const unsigned char* payload, Mode mode) {

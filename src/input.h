@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "newline.h"
+
 // Decodes a capture log one line at a time: receive-time lines, payload header
 // lines and hex dump lines, and finds the sender's application time in each
 // completed payload.
@@ -16,11 +18,14 @@ class Input {
   // Where the record being read stands.
   enum State : uint32_t { NeedTimestamp, HaveTimestamp, InPayload };
 
-  // A format's key, and the distance from the start of a key match to its value.
+  // A format's key and its length, after which the value follows.
   struct Proto {
     uint64_t skip;
     const char* key;
   };
+
+  // The title that starts a payload header line.
+  static constexpr char header_title[] = "Decompressed payload (";
 
   // Keys of the formats, indexed by Mode.
   static const Proto proto_str[5];
@@ -46,11 +51,13 @@ class Input {
   bool parse(uint64_t* pair, const unsigned char* line, size_t size);
 
   // Decodes the whole lines at the start of the size bytes at data, each a piece of at
-  // most 19,999 bytes ended by a newline, until a pair is complete or a line needs
-  // the rules above; sets used to the bytes taken. True when pair is complete.
+  // most piece_limit bytes ended by a newline, in place with the same transitions,
+  // until a pair is complete or a line needs a copy; sets used to the bytes taken.
+  // True when pair is complete.
   bool parse_lines(uint64_t* pair, const unsigned char* data, size_t size, size_t* used);
 
   // True if line is a receive-time line; stores its time in nanoseconds through ts.
+  // The receive-time line keeps its old name here, the hex header.
   static bool parse_hex_header(uint64_t* ts, const unsigned char* line);
 
   // The byte count announced by a payload header line, or 0 if line is not one.
@@ -59,9 +66,6 @@ class Input {
   // True if line is a well-formed hex line; appends its bytes to payload.
   bool parse_payload(const unsigned char* line);
 
-  // Parses an application-time value written in mode; a null value fails.
-  static bool parse_app_ts(uint64_t* ts, const char* value, Mode mode);
-
   // Finds the key of mode in a NUL-terminated payload and parses the value after it.
   static bool parse_app_ts(uint64_t* ts, const unsigned char* payload, Mode mode);
 
@@ -69,6 +73,7 @@ class Input {
   bool parse_app_ts(uint64_t* ts, const unsigned char* payload);
 
  private:
+  void record_line(uint64_t* pair, const unsigned char* line, uint64_t count);
   void accept_timestamp(uint64_t* pair, uint64_t ts);
   void start_payload(uint64_t count);
   bool complete_payload(uint64_t* pair);
@@ -76,5 +81,5 @@ class Input {
   bool detect_app_ts(uint64_t* ts, const unsigned char* text, size_t size);
 
   // A NUL-terminated copy of a line that the line rules must read.
-  unsigned char text_[20000] = {};
+  unsigned char text_[piece_limit + 1] = {};
 };

@@ -12,9 +12,6 @@
 
 namespace {
 
-// A title that starts a line of every log with a payload, and of no output of
-// caplat's.
-constexpr char payload_title[] = "Decompressed payload (";
 // How much of a would-be destination is searched for that title.
 constexpr size_t capture_probe = size_t{1} << 20;
 
@@ -34,7 +31,8 @@ bool is_source(const char* path, FILE* source) {
 }
 
 // True if path names an existing regular file with a payload header line in
-// its first MiB: a capture log, which cannot be made again once truncated.
+// its first MiB: a capture log, which cannot be made again once truncated. No
+// output of caplat's holds such a line.
 bool is_capture_log(const char* path) {
   struct stat st;
   if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -51,9 +49,9 @@ bool is_capture_log(const char* path) {
     }
   }
   close(fd);
-  const size_t title = sizeof payload_title - 1;
+  const size_t title = sizeof Input::header_title - 1;
   for (const char* line = head; line + title <= head + size;) {
-    if (memcmp(line, payload_title, title) == 0) return true;
+    if (memcmp(line, Input::header_title, title) == 0) return true;
     const void* newline = memchr(line, '\n', head + size - line);
     if (newline == nullptr) break;
     line = static_cast<const char*>(newline) + 1;

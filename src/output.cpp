@@ -4,19 +4,29 @@
 
 #include "numtext.h"
 
+namespace {
+
+// Latencies above this, in nanoseconds (10 s), are warned about.
+constexpr int64_t warning_limit = 10000000000;
+
+// The longest line: two 20-digit times, a latency of 21 characters, two spaces
+// and the newline.
+constexpr size_t longest_line = 64;
+
+}  // namespace
+
 void Output::output(const uint64_t* pair) {
   uint64_t receive = pair[0];
   uint64_t application = pair[1];
   // Clocks of sender and receiver drift apart, so the difference is read as
   // signed: a receive time before the application time is a negative latency.
   auto latency = static_cast<int64_t>(receive - application);
-  if (latency > 10000000000 || latency < 0) {
+  if (latency > warning_limit || latency < 0) {
     fprintf(stderr, "WARNING: Unexpected latency %lld = %llu - %llu\n",
             static_cast<long long>(latency), static_cast<unsigned long long>(receive),
             static_cast<unsigned long long>(application));
   }
-  // Room for the longest line: two 20-digit times and a latency of 21 characters.
-  if (sizeof buffer_ - used_ < 64) write_out();
+  if (sizeof buffer_ - used_ < longest_line) write_out();
   char* text = buffer_ + used_;
   char* end = text;
   if (format == 1) {

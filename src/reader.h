@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 
-// Cuts a stream into exactly the texts that fgets with a 20,000-byte buffer
-// returns, one after another. A regular file is mapped a window at a time;
+// Cuts a stream into exactly the texts, of at most piece_limit bytes, that
+// fgets returns one after another. A regular file is mapped a window at a time;
 // any other stream is read in large blocks.
 class Reader {
  public:
@@ -32,7 +32,7 @@ class Reader {
   void buffered(const unsigned char** data, size_t* size) const;
 
   // Hands out the first size buffered bytes in bulk; they must be whole pieces, each
-  // ended by a newline within 19,999 bytes.
+  // ended by a newline within piece_limit bytes.
   void consume(size_t size);
 
   // True if the stream ended with a read error rather than its end.

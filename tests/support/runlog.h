@@ -1,0 +1,126 @@
+#pragma once
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "parser.h"
+
+// Writes capture logs and runs them, held in memory, through caplat's main
+// loop or through the plain loop that reads with fgets and decodes each line by
+// the line rules alone, capturing what each prints. Shared by the tests and
+// the fuzz targets.
+namespace runlog {
+
+// Hex dump lines of data, sixteen bytes a line, with the printable column if ascii.
+inline std::string dump(const std::string& data, bool ascii = false) {
+  std::string text;
+  for (size_t offset = 0; offset < data.size(); offset += 16) {
+    char pair[8];
+    snprintf(pair, sizeof pair, "%04zx ", offset & 0xffff);
+    std::string line = pair, column;
+    for (size_t i = offset; i < offset + 16 && (ascii || i < data.size()); ++i) {
+      auto b = static_cast<unsigned char>(i < data.size() ? data[i] : ' ');
+      snprintf(pair, sizeof pair, " %02x", b);
+      line += i < data.size() ? pair : "   ";
+      column += b >= 32 && b < 127 ? static_cast<char>(b) : '.';
+    }
+    text += line + (ascii ? "   " + column : "") + "\n";
+  }
+  return text;
+}
+
+// A receive-time line, if any, then a payload header and the dump of json.
+inline std::string record(const std::string& receive, const std::string& json, bool ascii = false) {
+  return (receive.empty() ? "" : receive + "\n") + "Decompressed payload (" +
+         std::to_string(json.size()) + " bytes)\n" + dump(json, ascii);
+}
+
+inline void write_all(int fd, const std::string& data) {
+  for (size_t done = 0; done < data.size();) {
+    ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n <= 0) abort();
+    done += n;
+  }
+}
+
+// A stream over a file in memory, which caplat maps, holding data from its start.
+inline FILE* memory_file(const std::string& data = "") {
+  int fd = memfd_create("log", 0);
+  write_all(fd, data);
+  lseek(fd, 0, SEEK_SET);
+  return fdopen(fd, "r+");
+}
+
+// Closes a stream opened for update; what was written to it.
+inline std::string take(FILE* file) {
+  std::string text(ftell(file), '\0');
+  rewind(file);
+  if (fread(text.data(), 1, text.size(), file) != text.size()) abort();
+  fclose(file);
+  return text;
+}
+
+// The loop as plain as it can be written: fgets, the line rules, one pair at a time.
+inline int plain(Input* input, Output* output) {
+  static char line[piece_limit + 1];
+  uint64_t pair[2];
+  while (!feof(input->file)) {
+    line[0] = 0;
+    if (fgets(line, sizeof line, input->file) == nullptr && ferror(input->file)) break;
+    if (input->parse(pair, reinterpret_cast<unsigned char*>(line))) output->output(pair);
+  }
+  return output->flush() ? 0 : 1;
+}
+
+// How the log reaches the decoder: by the plain loop, or by the main loop from a
+// file it maps or from a pipe that a thread writes.
+enum class Via { Plain, File, Pipe };
+
+// What a run printed on its destination and on standard error, and its status.
+struct Result {
+  std::string out, errors;
+  int status = 0;
+  bool operator==(const Result&) const = default;
+};
+
+// Runs log in format; the main loop reads block bytes at a time.
+inline Result run(const std::string& log, uint32_t format, Via via = Via::File,
+                  size_t block = size_t{1} << 17) {
+  Parser parser;
+  std::thread writer;
+  if (via == Via::Pipe) {
+    int ends[2];
+    if (pipe(ends) != 0) abort();
+    writer = std::thread([&log, end = ends[1]] {
+      write_all(end, log);
+      close(end);
+    });
+    parser.input.file = fdopen(ends[0], "r");
+  } else {
+    parser.input.file = memory_file(log);
+  }
+  parser.output.file = memory_file();
+  parser.output.format = format;
+  parser.block = block;
+  // The stream is swapped, not the descriptor, so that sanitizer and fuzzer
+  // reports still reach the terminal.
+  FILE* terminal = stderr;
+  FILE* errors = stderr = memory_file();
+  Result result;
+  result.status = via == Via::Plain ? plain(&parser.input, &parser.output) : parser.parse();
+  stderr = terminal;
+  fflush(errors);
+  result.errors = take(errors);
+  if (writer.joinable()) writer.join();
+  fclose(parser.input.file);
+  result.out = take(parser.output.file);
+  return result;
+}
+
+}  // namespace runlog
