@@ -283,6 +283,11 @@ bool Input::complete_payload(uint64_t* pair) {
   return found;
 }
 
+bool Input::parse_app_ts(uint64_t* ts, const char* value, Mode mode) {
+  return value != nullptr &&
+         parse_value(ts, reinterpret_cast<const unsigned char*>(value), nullptr, mode);
+}
+
 bool Input::parse_app_ts(uint64_t* ts, const unsigned char* payload, Mode mode) {
   return find_app_ts(ts, payload, strlen(reinterpret_cast<const char*>(payload)), mode);
 }

@@ -66,6 +66,9 @@ class Input {
   // True if line is a well-formed hex line; appends its bytes to payload.
   bool parse_payload(const unsigned char* line);
 
+  // Parses an application-time value written in mode; a null value fails.
+  static bool parse_app_ts(uint64_t* ts, const char* value, Mode mode);
+
   // Finds the key of mode in a NUL-terminated payload and parses the value after it.
   static bool parse_app_ts(uint64_t* ts, const unsigned char* payload, Mode mode);
 

@@ -103,6 +103,10 @@ TEST(Rules, ApplicationTime) {
       {M::TsMilliseconds, "{\"E\":1700000000123}", none, M::TsMilliseconds}};
   uint64_t ns = none;
   EXPECT_FALSE(Input::parse_app_ts(&ns, bytes("{\"E\":1}"), M::Undetected));
+  // The value alone, as the search hands it over.
+  EXPECT_FALSE(Input::parse_app_ts(&ns, static_cast<const char*>(nullptr), M::EMilliseconds));
+  EXPECT_TRUE(Input::parse_app_ts(&ns, "1700000000.5}", M::DataTimeSeconds));
+  EXPECT_EQ(ns, 1700000000500000000U);
   for (const Case& c : cases) {
     Input in;
     in.mode = c.before;
