@@ -43,7 +43,6 @@ const unsigned char* skip_blanks(const unsigned char* p) {
   return p;
 }
 
-constexpr const char* header_title = Input::header_title;
 constexpr size_t header_title_size = sizeof Input::header_title - 1;
 
 // Up to this many plain digits cannot overflow, and strtoul would read them alike.
@@ -107,7 +106,7 @@ bool Input::parse_hex_header(uint64_t* ts, const unsigned char* line) {
 
 uint64_t Input::parse_payload_header(const unsigned char* line) {
   const char* text = reinterpret_cast<const char*>(line);
-  if (text[0] != header_title[0] || strncmp(text, header_title, header_title_size) != 0) return 0;
+  if (text[0] != Input::header_title[0] || strncmp(text, Input::header_title, header_title_size) != 0) return 0;
   return header_count(line + header_title_size);
 }
 
@@ -206,14 +205,14 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
     // a blank and read on.
     if (p != newline) {
       uint64_t count = 0;
-      if (state == HaveTimestamp && p[0] == header_title[0]) {
+      if (state == HaveTimestamp && p[0] == Input::header_title[0]) {
         // strtoul would look past the newline for a count that does not start
         // with a digit.
         if (newline - p <= static_cast<ptrdiff_t>(header_title_size) ||
             !is_digit(p[header_title_size]))
           break;
         // The title lies within the piece, so it is compared without a look for NULs.
-        if (memcmp(p, header_title, header_title_size) == 0)
+        if (memcmp(p, Input::header_title, header_title_size) == 0)
           count = header_count(p + header_title_size);
       }
       record_line(pair, p, count);
