@@ -1,46 +1,14 @@
 #!/usr/bin/env bash
-# End-to-end tests of the caplat binary, one row per case:
-#   t NAME SETUP ARGS STDIN STDOUT STDERR STATUS AFTER
-# SETUP and AFTER are shell commands run in the row's own empty folder, before
-# the run and as a check after it (AFTER must succeed). ARGS is evaluated, so
-# it may hold redirections. STDIN, STDOUT and STDERR are printf formats; a
-# STDOUT or STDERR of * is not compared. The line rules and the fast paths
-# have their own tables in the unit tests; these rows pin what only the whole
-# program does: arguments, files, descriptors, errors, warnings, timing.
+# End-to-end tests of the caplat binary, one row per case (see
+# support/table.sh). The line rules and the fast paths have their own tables
+# in the unit tests; these rows pin what only the whole program does:
+# arguments, files, descriptors, errors, warnings, timing.
 set -u
 caplat=$(realpath "$1")
 examples=$(realpath "$2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-rows=0
-failed=0
-
-# Compares file .NAME with the printf format want, unless want is *.
-same() {
-  [ "$2" = "*" ] && return
-  # shellcheck disable=SC2059
-  printf -- "$2" > ".want_$1"
-  cmp -s ".want_$1" ".$1" || { echo "  $1 differs:"; diff <(od -c ".want_$1") <(od -c ".$1") | head -20; false; }
-}
-
-t() {
-  rows=$((rows + 1))
-  mkdir "$work/$rows"
-  (
-    cd "$work/$rows" || exit 1
-    # shellcheck disable=SC2059
-    printf -- "$4" > .stdin
-    eval "$2"
-    eval "\"$caplat\" $3" < .stdin > .stdout 2> .stderr
-    status=$?
-    ok=0
-    same stdout "$5" || ok=1
-    same stderr "$6" || ok=1
-    [ "$status" = "$7" ] || { echo "  status $status, want $7"; ok=1; }
-    [ -z "$8" ] || eval "$8" || { echo "  after: $8"; ok=1; }
-    exit $ok
-  ) || { failed=$((failed + 1)); echo "FAIL: $1"; }
-}
+program=$caplat
+# shellcheck source=support/table.sh
+. "$(dirname "$0")/support/table.sh"
 
 ts='1700000000.15\n'
 head19='Decompressed payload (19 bytes)\n'

@@ -1,50 +1,10 @@
 #!/usr/bin/env bash
-# End-to-end tests of caplat-stat, one row per case:
-#   t NAME SETUP ARGS STDIN STDOUT STDERR STATUS AFTER
-# SETUP and AFTER are shell commands run in the row's own empty folder, before
-# the run and as a check after it (AFTER must succeed). ARGS is evaluated, so
-# it may hold redirections. STDIN, STDOUT and STDERR are printf formats; a
-# STDOUT or STDERR of * is not compared.
+# End-to-end tests of caplat-stat, one row per case (see tests/support/table.sh).
 set -u
 stat=$(realpath "$1")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-rows=0
-failed=0
-
-t() {
-  local name=$1 setup=$2 args=$3 input=$4 want_out=$5 want_err=$6 want_status=$7 after=$8
-  rows=$((rows + 1))
-  local dir=$work/$rows
-  mkdir "$dir"
-  (
-    cd "$dir" || exit 1
-    # shellcheck disable=SC2059
-    printf -- "$input" > .stdin
-    eval "$setup"
-    eval "\"$stat\" $args" < .stdin > .stdout 2> .stderr
-    echo $? > .status
-    printf -- "$want_out" > .want_out
-    printf -- "$want_err" > .want_err
-    ok=1
-    if [ "$want_out" != "*" ] && ! cmp -s .stdout .want_out; then
-      echo "  stdout differs:"; diff .want_out .stdout | head -20; ok=0
-    fi
-    if [ "$want_err" != "*" ] && ! cmp -s .stderr .want_err; then
-      echo "  stderr differs:"; diff .want_err .stderr | head -20; ok=0
-    fi
-    if [ "$(cat .status)" != "$want_status" ]; then
-      echo "  status $(cat .status), want $want_status"; ok=0
-    fi
-    if [ -n "$after" ] && ! eval "$after"; then
-      echo "  after: $after"; ok=0
-    fi
-    [ $ok = 1 ]
-  ) || {
-    failed=$((failed + 1))
-    echo "FAIL: $name"
-  }
-}
+program=$stat
+# shellcheck source=../support/table.sh
+. "$(dirname "$0")/../support/table.sh"
 
 # The JSON summary of latencies that are all from 0 to 1 hour, none skipped:
 #   j COUNT SPAN RATE MIN MEAN STDDEV MAX P50 P90 P99 P99.9 P99.99 NEGATIVE MOST STALE OVER MAXOVER SKIPPED
