@@ -34,7 +34,7 @@ int64_t Accumulator::end_of(int64_t start) const {
 }
 
 void Accumulator::close() {
-  Interval closed{start_,           interval_,     window_.count, *current_,
+  Interval closed{start_,           end_ - start_, window_.count, *current_,
                   window_.negative, window_.stale, window_.max,   window_.most_negative};
   for (IntervalConsumer* consumer : consumers_) consumer->interval(closed);
   total_.add(*current_);

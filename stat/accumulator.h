@@ -10,7 +10,8 @@
 
 // What one closed interval of receive time held.
 struct Interval {
-  // Start of the interval, ns since the epoch, and its length in ns.
+  // Start of the interval, ns since the epoch, and its length in ns (the last
+  // interval of time in 64 bits ends at its last nanosecond).
   int64_t start;
   int64_t length;
   // Every latency received in the interval.
