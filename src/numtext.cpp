@@ -123,6 +123,24 @@ char* u64(char* out, uint64_t v) {
   return out + 16;
 }
 
+char* TimeText::write(char* out, uint64_t v) {
+  constexpr uint64_t second = 1000000000;
+  uint64_t seconds = v / second;
+  // Below a second the text has no digits of seconds to keep.
+  if (seconds == 0) return u64(out, v);
+  if (seconds != seconds_) {
+    seconds_ = seconds;
+    size_ = u64(text_, seconds) - text_;
+  }
+  // The seconds take at most 11 digits, so all 16 bytes fit among the 20.
+  memcpy(out, text_, sizeof text_);
+  out += size_;
+  auto fraction = static_cast<uint32_t>(v - seconds * second);
+  *out = static_cast<char>('0' + fraction / 100000000);
+  put_eight(out + 1, fraction % 100000000);
+  return out + 9;
+}
+
 char* latency(char* out, int64_t d) {
   uint64_t micros;
   auto magnitude = static_cast<uint64_t>(d);

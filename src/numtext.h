@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Decimal text of the numbers caplat prints, written without stdio's
@@ -11,5 +12,20 @@ char* u64(char* out, uint64_t v);
 
 // Writes (double)d * 1e-6 with six decimals, as "%.6f" does.
 char* latency(char* out, int64_t d);
+
+// Writes times in nanoseconds as u64 does. Successive times of a log mostly
+// fall in the same second, so the digits of the seconds are kept from the
+// time before and only the nine of the fraction are worked out.
+class TimeText {
+ public:
+  // Writes v in decimal, as u64 does; the 20 bytes at out may be written.
+  char* write(char* out, uint64_t v);
+
+ private:
+  // The seconds last written, 0 while none were, and their digits.
+  uint64_t seconds_ = 0;
+  char text_[16] = {};
+  size_t size_ = 0;
+};
 
 }  // namespace numtext

@@ -32,9 +32,9 @@ void Output::output(const uint64_t* pair) {
   if (format == 1) {
     end = numtext::latency(end, latency);
   } else {
-    end = numtext::u64(end, application);
+    end = application_text_.write(end, application);
     *end++ = ' ';
-    end = numtext::u64(end, receive);
+    end = receive_text_.write(end, receive);
     if (format != 0) {
       *end++ = ' ';
       end = numtext::latency(end, latency);

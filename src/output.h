@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "numtext.h"
+
 // Prints timestamp pairs: both times, the latency, or all three, one line per
 // pair, warning on standard error when a latency looks wrong.
 class Output {
@@ -25,5 +27,8 @@ class Output {
   // terminal, as stdio would.
   char buffer_[1 << 16] = {};
   size_t used_ = 0;
+  // Each column keeps the digits of its own last second.
+  numtext::TimeText application_text_;
+  numtext::TimeText receive_text_;
   int interactive_ = -1;
 };

@@ -23,6 +23,8 @@ TEST(NumText, MatchesPrintf) {
   }
   std::mt19937_64 random(42);
   for (int i = 0; i < 2000000; ++i) values.push_back(random() >> (random() % 64));
+  // Neighbours in the list mostly share their seconds, as times in a log do.
+  numtext::TimeText times;
   for (uint64_t v : values) {
     auto d = static_cast<int64_t>(v);
     char mine[32], printed[32];
@@ -30,6 +32,7 @@ TEST(NumText, MatchesPrintf) {
     ASSERT_EQ(std::string(mine, numtext::latency(mine, d)), printed) << d;
     snprintf(printed, sizeof printed, "%llu", static_cast<unsigned long long>(v));
     ASSERT_EQ(std::string(mine, numtext::u64(mine, v)), printed) << v;
+    ASSERT_EQ(std::string(mine, times.write(mine, v)), printed) << v;
   }
 }
 
