@@ -32,6 +32,8 @@ fi
 stat=$build/stat/caplat-stat
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+# shellcheck source=bench/measure.sh
+. "$here/measure.sh"
 
 files=()
 for ((i = 0; i < logs; i++)); do
@@ -43,16 +45,6 @@ cat "${files[@]}" > /dev/null
 bytes=$(cat "${files[@]}" | wc -c)
 intervals=$(grep -hc '^[0-9]' "${files[@]}" | awk '{n += $1} END {print n}')
 
-measure() {
-  local start end
-  start=$(date +%s%N)
-  /usr/bin/time -f '%M %U %S' -o "$tmp/rss" bash -c "exec $1" > /dev/null 2>&1
-  end=$(date +%s%N)
-  echo "$(( (end - start) / 1000 )) $(cat "$tmp/rss")" >> "$2"
-}
-
-median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-
 echo "$logs logs, $intervals intervals, $((bytes / 1000)) kB"
 printf '%-34s %9s %9s %8s %8s\n' command seconds "cpu s" "x wc -l" "RSS MB"
 names=("wc -l" "cat" "caplat-stat (summary)" "caplat-stat --hlog merged.hlog")
@@ -63,10 +55,7 @@ for ((r = 0; r < rounds; r++)); do
 done
 for i in "${!commands[@]}"; do
   secs=$(awk '{print $1 / 1e6}' "$tmp/t.$i" | median)
-  cpu=$(awk '{print $3 + $4}' "$tmp/t.$i" | median)
-  # Each file has "wall rss user system" per round: the ratio takes the walls.
-  ratio=$(paste -d' ' "$tmp/t.$i" "$tmp/t.0" | awk '{print $1 / $5}' | median)
-  rss=$(awk '{print $2}' "$tmp/t.$i" | sort -n | tail -1)
-  printf '%-34s %9.3f %9.2f %8.2f %8.1f\n' "${names[$i]}" "$secs" "$cpu" "$ratio" \
-    "$(awk -v k="$rss" 'BEGIN {print k / 1024}')"
+  cpu=$(awk '{print $3}' "$tmp/t.$i" | median)
+  printf '%-34s %9.3f %9.2f %8.2f %8.1f\n' "${names[$i]}" "$secs" "$cpu" \
+    "$(ratio "$tmp/t.$i" "$tmp/t.0" 1)" "$(peak_mb "$tmp/t.$i")"
 done

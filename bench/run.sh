@@ -8,8 +8,8 @@
 # Each case's log is generated into a temporary folder and read once so that
 # it is page-cached. Every round runs each command once, in turn, so that a
 # noisy neighbour weighs on all of them alike; the table shows the median
-# seconds, MB/s, the median ratio to `wc -l` in the same round, and the peak
-# resident memory.
+# seconds, MB/s, the median ratio to `wc -l` in the same round, of the wall
+# time and of the processor time, and the peak resident memory.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 size=1000000000
@@ -38,6 +38,8 @@ if [ -n "$level" ]; then
 fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+# shellcheck source=bench/measure.sh
+. "$here/measure.sh"
 
 loggen_args() {
   case $1 in
@@ -48,18 +50,8 @@ loggen_args() {
   esac
 }
 
-# Runs one command line; appends "seconds rss_kb" to the file named by $2.
-measure() {
-  local start end
-  start=$(date +%s%N)
-  /usr/bin/time -f '%M' -o "$tmp/rss" bash -c "$1" > /dev/null 2>&1
-  end=$(date +%s%N)
-  echo "$(( (end - start) / 1000 )) $(cat "$tmp/rss")" >> "$2"
-}
 
-median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-
-printf '%-8s %-22s %9s %9s %8s %8s\n' case command seconds MB/s "x wc -l" "RSS MB"
+printf '%-8s %-22s %9s %9s %8s %8s %8s\n' case command seconds MB/s "x wc -l" "cpu x" "RSS MB"
 for c in $cases; do
   log=$tmp/$c.log
   # shellcheck disable=SC2046
@@ -78,11 +70,9 @@ for c in $cases; do
   for i in "${!commands[@]}"; do
     b=${baseline[$i]}
     secs=$(awk '{print $1 / 1e6}' "$tmp/t.$i" | median)
-    ratio=$(paste -d' ' "$tmp/t.$i" "$tmp/t.$b" | awk '{print $1 / $3}' | median)
-    rss=$(awk '{print $2}' "$tmp/t.$i" | sort -n | tail -1)
-    printf '%-8s %-22s %9.3f %9.0f %8.2f %8.1f\n' "$c" "${names[$i]}" "$secs" \
-      "$(awk -v b="$bytes" -v s="$secs" 'BEGIN {print b / 1e6 / s}')" "$ratio" \
-      "$(awk -v k="$rss" 'BEGIN {print k / 1024}')"
+    printf '%-8s %-22s %9.3f %9.0f %8.2f %8.2f %8.1f\n' "$c" "${names[$i]}" "$secs" \
+      "$(awk -v b="$bytes" -v s="$secs" 'BEGIN {print b / 1e6 / s}')" \
+      "$(ratio "$tmp/t.$i" "$tmp/t.$b" 1)" "$(ratio "$tmp/t.$i" "$tmp/t.$b" 3)" "$(peak_mb "$tmp/t.$i")"
   done
   rm -f "$log"
 done

@@ -31,16 +31,8 @@ caplat=$build/caplat
 stat=$build/stat/caplat-stat
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-
-measure() {
-  local start end
-  start=$(date +%s%N)
-  /usr/bin/time -f '%M' -o "$tmp/rss" bash -c "$1" > /dev/null 2>&1
-  end=$(date +%s%N)
-  echo "$(( (end - start) / 1000 )) $(cat "$tmp/rss")" >> "$2"
-}
-
-median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+# shellcheck source=bench/measure.sh
+. "$here/measure.sh"
 
 log=$tmp/capture.log
 out=$tmp/latency.txt
@@ -64,9 +56,7 @@ printf '%-24s %9s %9s %9s %8s\n' command seconds "M lines/s" "x base" "RSS MB"
 for i in "${!commands[@]}"; do
   b=${baseline[$i]}
   secs=$(awk '{print $1 / 1e6}' "$tmp/t.$i" | median)
-  ratio=$(paste -d' ' "$tmp/t.$i" "$tmp/t.$b" | awk '{print $1 / $3}' | median)
-  rss=$(awk '{print $2}' "$tmp/t.$i" | sort -n | tail -1)
   printf '%-24s %9.3f %9.1f %9.2f %8.1f\n' "${names[$i]}" "$secs" \
-    "$(awk -v n="$lines" -v s="$secs" 'BEGIN {print n / 1e6 / s}')" "$ratio" \
-    "$(awk -v k="$rss" 'BEGIN {print k / 1024}')"
+    "$(awk -v n="$lines" -v s="$secs" 'BEGIN {print n / 1e6 / s}')" \
+    "$(ratio "$tmp/t.$i" "$tmp/t.$b" 1)" "$(peak_mb "$tmp/t.$i")"
 done
