@@ -50,11 +50,12 @@ template <bool (*decode_line)(unsigned char*, const unsigned char*)>
                                          const unsigned char* data, size_t size, size_t* used) {
   const unsigned char* p = data;
   const unsigned char* end = data + size;
-  // Lines of one log end at the same place, so the newline is looked for first
-  // where the line before had it. The next line's address then follows from
-  // that guess, not from this line's bytes, and the processor loads it while
-  // this one's bytes are still on their way; found by a search, it would wait
-  // for them whenever a printable column follows the pairs.
+  // Lines of one log end at the same place, so past the canonical bytes the
+  // newline is looked for first where the line before had it. The next line's
+  // address then follows from that guess, not from this line's bytes, and the
+  // processor loads it while this one's bytes are still on their way; found by
+  // a search, it would wait for them whenever a printable column follows the
+  // pairs.
   size_t length = canonical_size;
   size_t lines = 0;
   for (; lines < max_lines; ++lines) {
@@ -62,14 +63,16 @@ template <bool (*decode_line)(unsigned char*, const unsigned char*)>
     auto left = static_cast<size_t>(end - p);
     if (left <= canonical_size || !decode_line(out + 16 * lines, p)) break;
     // The canonical bytes hold no newline, so the search starts past them.
-    const unsigned char* newline = p + length;
-    if (left <= length || *newline != '\n' ||
-        (length != canonical_size &&
-         find_newline(p + canonical_size, length - canonical_size) != nullptr)) {
-      newline = find_newline(p + canonical_size,
-                             (left < piece_limit ? left : piece_limit) - canonical_size);
-      if (newline == nullptr) break;
-      length = newline - p;
+    const unsigned char* newline = p + canonical_size;
+    if (*newline != '\n') {
+      newline = p + length;
+      if (left <= length || *newline != '\n' ||
+          find_newline(p + canonical_size, length - canonical_size) != nullptr) {
+        newline = find_newline(p + canonical_size,
+                               (left < piece_limit ? left : piece_limit) - canonical_size);
+        if (newline == nullptr) break;
+        length = newline - p;
+      }
     }
     p = newline + 1;
   }
