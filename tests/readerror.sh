@@ -29,9 +29,6 @@ class FailingDisk(Operations):
             raise FuseOSError(errno.ENOENT)
         return {'st_mode': stat.S_IFREG | 0o444, 'st_nlink': 1, 'st_size': len(data)}
 
-    def readdir(self, path, fh):
-        return ['.', '..', 'log']
-
     def read(self, path, size, offset, fh):
         if offset + size > 1 << 20:
             raise FuseOSError(errno.EIO)
