@@ -55,6 +55,8 @@ t "hard link" "printf '$rec' > log; ln log hard" "log hard" "" "" "$(guard hard 
 t "symbolic link" "printf '$rec' > log; ln -s log sym" "-1 log sym" "" "" "$(guard sym 'the source file')" 1 "$keep"
 t "standard input" "printf '$rec' > log" "log < log" "" "" "$(guard log 'the source file')" 1 "$keep"
 t "devices are not guarded" "" "/dev/null /dev/null" "" "" "" 0 ""
+t "a pipe as the destination is not searched" "printf '$rec' > in" "< /dev/null; timeout 10 \"\$caplat\" -1 in /dev/stdout | cat" "" \
+  '27.000000\n' "" 0 ""
 t "a log as the single path" "printf '$rec' > log" "log" "$rec" "" "$(guard log 'a capture log')" 1 "$keep"
 t "a log through a symbolic link" "printf '$rec' > in; printf '$rec' > log; ln -s log sym" \
   "-1 a in sym" "" "" "$(guard sym 'a capture log')" 1 "$keep"
