@@ -12,22 +12,21 @@ const unsigned char* bytes(const char* s) {
 }
 
 TEST(Rules, PayloadHeader) {
-  struct Case {
-    const char* count;
-    uint64_t value;
-  } cases[] = {{"19 bytes)\n", 19},
-               {"121 bytes):\n", 121},
-               {" 7 bytes)\n", 7},
-               {"x bytes)\n", 0},
-               {"-1 bytes)\n", ~uint64_t{0}},
-               {"99999999999999999999999)", ~uint64_t{0}}};
-  for (const Case& c : cases) {
-    std::string line = Input::header_title + std::string(c.count);
-    EXPECT_EQ(Input::parse_payload_header(bytes(line.c_str())), c.value) << line;
-    line[0] = 'd';
-    EXPECT_EQ(Input::parse_payload_header(bytes(line.c_str())), 0u) << line;
+  const std::pair<const char*, uint64_t> cases[] = {{"19 bytes)\n", 19},
+                                                    {"121 bytes):\n", 121},
+                                                    {" 7 bytes)\n", 7},
+                                                    {"x bytes)\n", 0},
+                                                    {"-1 bytes)\n", ~uint64_t{0}},
+                                                    {"99999999999999999999999)", ~uint64_t{0}}};
+  for (const auto& [count, value] : cases) {
+    std::string line = Input::header_title + std::string(count);
+    EXPECT_EQ(Input::parse_payload_header(bytes(line.c_str())), value) << line;
+    // Any other first byte, a blank among them, is no header.
+    for (char first : {'d', ' '}) {
+      line[0] = first;
+      EXPECT_EQ(Input::parse_payload_header(bytes(line.c_str())), 0u) << line;
+    }
   }
-  EXPECT_EQ(Input::parse_payload_header(bytes(" Decompressed payload (19 bytes)\n")), 0u);
 }
 
 TEST(Rules, DumpLine) {
@@ -73,39 +72,40 @@ TEST(Rules, DumpLine) {
 }
 
 TEST(Rules, ApplicationTime) {
-  using M = Input::Mode;
+  using enum Input::Mode;
   const uint64_t none = 1;
   struct Case {
-    M before;
+    Input::Mode before;
     const char* payload;
     uint64_t ns;
-    M after;
+    Input::Mode after;
   } cases[] = {
-      {M::Undetected, "{\"a\":1,\"time\":\"2023-11-14T22:13:20.123456Z\"}", 1700000000123456000,
-       M::TimeIso8601},
-      {M::Undetected, "{\"a\":1,\"time\":\"2023-11-14T22:13:20Z\"}", none, M::Undetected},
-      {M::Undetected, "{\"time\":\"2023-11-14T22:13:20.123456Z\"}", none, M::Undetected},
-      {M::Undetected, "{\"a\":1,\"time\":\"1969-12-31T23:59:59.000000Z\"}", none, M::Undetected},
-      {M::Undetected, "{\"data\":{\"time\": 1700000000.123456789999}}", 1700000000123456789,
-       M::DataTimeSeconds},
-      {M::Undetected, "{\"data\":{\"time\":17000000000}}", none, M::Undetected},
-      {M::Undetected, "{\"E\":1700000000123}", 1700000000123000000, M::EMilliseconds},
-      {M::Undetected, "{\"E\":17000000001234}", none, M::Undetected},
-      {M::Undetected, "{\"ts\":\"1700000000123.4567899\"}", 1700000000123456789, M::TsMilliseconds},
-      {M::Undetected, "{\"E\":1700000000123,\"time\":\"2023-11-14T22:13:20.123456Z\"}",
-       1700000000123456000, M::TimeIso8601},
+      {Undetected, R"({"a":1,"time":"2023-11-14T22:13:20.123456Z"})", 1700000000123456000,
+       TimeIso8601},
+      {Undetected, R"({"a":1,"time":"2023-11-14T22:13:20Z"})", none, Undetected},
+      {Undetected, R"({"time":"2023-11-14T22:13:20.123456Z"})", none, Undetected},
+      {Undetected, R"({"a":1,"time":"1969-12-31T23:59:59.000000Z"})", none, Undetected},
+      {Undetected, R"({"data":{"time": 1700000000.123456789999}})", 1700000000123456789,
+       DataTimeSeconds},
+      {Undetected, R"({"data":{"time":17000000000}})", none, Undetected},
+      {Undetected, R"({"E":1700000000123})", 1700000000123000000, EMilliseconds},
+      {Undetected, R"({"E":17000000001234})", none, Undetected},
+      // Only bytes up to the space are blanks before a number.
+      {Undetected, R"({"E":!1700000000123})", none, Undetected},
+      {Undetected, R"({"ts":"1700000000123.4567899"})", 1700000000123456789, TsMilliseconds},
+      {Undetected, R"({"E":1700000000123,"time":"2023-11-14T22:13:20.123456Z"})",
+       1700000000123456000, TimeIso8601},
       // The first key match decides: a later, valid E is not tried.
-      {M::Undetected, "{\"E\":x,\"E\":1700000000123,\"ts\":\"5\"}", 5000000, M::TsMilliseconds},
-      {M::EMilliseconds, "{\"a\":1,\"time\":\"2023-11-14T22:13:20.123456Z\"}", none,
-       M::EMilliseconds},
-      {M::DataTimeSeconds, "{\"E\":1,\"data\":{\"time\":1700000000}}", 1700000000000000000,
-       M::DataTimeSeconds},
-      {M::TsMilliseconds, "{\"E\":1700000000123}", none, M::TsMilliseconds}};
+      {Undetected, R"({"E":x,"E":1700000000123,"ts":"5"})", 5000000, TsMilliseconds},
+      {EMilliseconds, R"({"a":1,"time":"2023-11-14T22:13:20.123456Z"})", none, EMilliseconds},
+      {DataTimeSeconds, R"({"E":1,"data":{"time":1700000000}})", 1700000000000000000,
+       DataTimeSeconds},
+      {TsMilliseconds, R"({"E":1700000000123})", none, TsMilliseconds}};
   uint64_t ns = none;
-  EXPECT_FALSE(Input::parse_app_ts(&ns, bytes("{\"E\":1}"), M::Undetected));
+  EXPECT_FALSE(Input::parse_app_ts(&ns, bytes(R"({"E":1})"), Undetected));
   // The value alone, as the search hands it over.
-  EXPECT_FALSE(Input::parse_app_ts(&ns, static_cast<const char*>(nullptr), M::EMilliseconds));
-  EXPECT_TRUE(Input::parse_app_ts(&ns, "1700000000.5}", M::DataTimeSeconds));
+  EXPECT_FALSE(Input::parse_app_ts(&ns, static_cast<const char*>(nullptr), EMilliseconds));
+  EXPECT_TRUE(Input::parse_app_ts(&ns, "1700000000.5}", DataTimeSeconds));
   EXPECT_EQ(ns, 1700000000500000000U);
   for (const Case& c : cases) {
     Input in;

@@ -12,10 +12,8 @@ printf '1.500000\n' | "$prefix/usr/bin/caplat-stat" --json | grep -q '"max_ns":1
 [ -f "$prefix/usr/share/man/man1/caplat-stat.1" ]
 cpack --config "$build/CPackConfig.cmake" -B "$prefix/deb" > /dev/null
 contents=$(dpkg-deb -c "$prefix"/deb/caplat_*.deb)
-grep -q ' ./usr/bin/caplat$' <<< "$contents"
-grep -q ' ./usr/share/man/man1/caplat.1.gz$' <<< "$contents"
-grep -q ' ./usr/share/doc/caplat/copyright$' <<< "$contents"
-grep -q ' ./usr/share/doc/caplat/changelog.gz$' <<< "$contents"
-grep -q ' ./usr/bin/caplat-stat$' <<< "$contents"
-grep -q ' ./usr/share/man/man1/caplat-stat.1.gz$' <<< "$contents"
+for file in bin/caplat bin/caplat-stat share/doc/caplat/copyright share/doc/caplat/changelog.gz \
+  share/man/man1/caplat.1.gz share/man/man1/caplat-stat.1.gz; do
+  grep -q " ./usr/$file\$" <<< "$contents"
+done
 echo "install and package: ok"

@@ -3,9 +3,11 @@
 // rules; dump lines at every instruction level, digits a word at a time, the
 // key search and the common ISO-8601 shape against the plain code.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,10 +23,18 @@ namespace {
 using runlog::record;
 using runlog::Via;
 
-// A copy of s and its NUL on the heap, of just that size, so that the
-// sanitizer catches a read past it.
-std::vector<unsigned char> exact(const std::string& s) {
-  return {s.c_str(), s.c_str() + s.size() + 1};
+// A copy of s, and its NUL unless bare, that ends where an unreadable page
+// starts: a read past it faults in every build, also where the sanitizer cannot
+// see one (masked vector loads). Each call overwrites the copy before.
+const unsigned char* exact(const std::string& s, bool bare = false) {
+  static const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  static unsigned char* const pages = [] {
+    void* p = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED || mprotect(static_cast<char*>(p) + page, page, PROT_NONE) != 0) abort();
+    return static_cast<unsigned char*>(p);
+  }();
+  const size_t size = s.size() + (bare ? 0 : 1);
+  return static_cast<unsigned char*>(memcpy(pages + page - size, s.c_str(), size));
 }
 
 // Runs check at every instruction level the processor has, and returns to the
@@ -127,12 +137,6 @@ TEST(Paths, GeneratedLogsEveryWay) {
     logs.push_back("1\nDecompressed payload (32 bytes)\n" + line.substr(0, 53) +
                    std::string(pad - 53, ' '));
   }
-  // Noise made of a log's own bytes, seeded so that a failure can be replayed.
-  for (int i = 0; i < 20; ++i) {
-    std::string noise = base;
-    for (int j = 0; j < 3000; ++j) noise.insert(random() % noise.size(), 1, base[random() % 70]);
-    logs.push_back(noise);
-  }
   // The format that prints all three numbers; the cli tests print each.
   for (const std::string& log : logs) {
     every_way(log, 2);
@@ -162,12 +166,12 @@ TEST(Paths, DumpLineAtEveryLevel) {
       Input plain;
       plain.remaining = pairs;
       // The canonical shape is one of those the plain rules take.
-      EXPECT_TRUE(plain.parse_payload(exact(text).data()) || !canonical) << text;
-      std::vector<unsigned char> copy(text.begin(), text.end());
+      EXPECT_TRUE(plain.parse_payload(exact(text)) || !canonical) << text;
+      const unsigned char* bare = exact(text, true);
       at_every_level([&](int level) {
         unsigned char out[16];
-        bool fast = pairs == 16 ? hexline::decode(out, copy.data())
-                                : hexline::decode_short(out, copy.data(), pairs);
+        bool fast =
+            pairs == 16 ? hexline::decode(out, bare) : hexline::decode_short(out, bare, pairs);
         // Exactly the canonical shape goes the fast way, and it decodes as the plain rules do.
         ASSERT_EQ(fast, canonical) << "level " << level << ": " << text;
         if (!fast) return;
@@ -188,20 +192,19 @@ TEST(Paths, DigitsByWordAsByDigit) {
       std::string number = whole.substr(0, w) + fraction.substr(0, f);
       std::string decimals = (fraction.substr(1, f > 0 ? f - 1 : 0) + "000000000").substr(0, 9);
       uint64_t ns = 1, worth = std::stoull(whole.substr(0, w)) * 1000000000 + std::stoull(decimals);
-      EXPECT_EQ(Input::parse_hex_header(&ns, exact(number + "\n").data()), w <= 10) << number;
+      EXPECT_EQ(Input::parse_hex_header(&ns, exact(number + "\n")), w <= 10) << number;
       EXPECT_EQ(ns, w <= 10 ? worth : 1) << number;
       for (size_t pos = 0; pos <= w + f; ++pos) {
         for (char probe : std::string("\0\t\n\r +-./059:a", 14)) {
           std::string text = number + "\n";
           text[pos] = probe;
           uint64_t by_digit = 1, by_word = 1;
-          Input in;
-          in.mode = Input::DataTimeSeconds;
-          bool found = in.parse_app_ts(&by_word, exact("{\"data\":{\"time\":" + text).data());
+          bool found = Input::parse_app_ts(&by_word, exact("{\"data\":{\"time\":" + text),
+                                           Input::DataTimeSeconds);
           // Past a number, a receive-time line holds nothing but digits and points.
           size_t end = text.find_first_of(std::string("\n\0", 2));
           if (text[0] != '\n' && text.find_first_not_of("0123456789.") < end) found = false;
-          ASSERT_EQ(Input::parse_hex_header(&by_digit, exact(text).data()), found) << text;
+          ASSERT_EQ(Input::parse_hex_header(&by_digit, exact(text)), found) << text;
           if (!found) continue;
           ASSERT_EQ(by_digit, by_word) << text;
         }
@@ -216,8 +219,7 @@ TEST(Paths, KeySearchAgainstStrstr) {
   for (int i = 0; i < 300000; ++i) {
     std::string text(random() % 70, ' ');
     for (char& c : text) c = "\":,Etdima{}\0"[random() % 12];
-    std::vector<unsigned char> copy = exact(text);
-    const char* p = reinterpret_cast<const char*>(copy.data());
+    const auto* p = reinterpret_cast<const char*>(exact(text));
     for (uint32_t mode = Input::DataTimeSeconds; mode <= Input::TimeIso8601; ++mode) {
       const char* key = Input::proto_str[mode].key;
       ASSERT_EQ(find_key(p, text.size(), key), strstr(p, key)) << text;
@@ -231,8 +233,9 @@ TEST(Paths, IsoTimeAgainstScanf) {
                                     "2023-11-14T22:13:20.1234567"};
   std::mt19937_64 random(3);
   for (int i = 0; i < 200000; ++i) {
-    // Every field up to just out of range.
-    unsigned v[] = {10000, 14, 33, 25, 61, 62, 10000000};
+    // Every field up to out of range; months further, where the calendar arithmetic no
+    // longer carries as timegm does.
+    unsigned v[] = {10000, 20, 33, 25, 61, 62, 10000000};
     for (unsigned& limit : v) limit = static_cast<unsigned>(random() % limit);
     char text[64];
     snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%uZ", v[0], v[1], v[2], v[3], v[4],
@@ -247,27 +250,25 @@ TEST(Paths, IsoTimeAgainstScanf) {
   }
 }
 
-// A mapped log cut short while it is read: the pages it lost read as NUL bytes
-// to the end of the window, then the reader meets the new end; the bus error
-// kills nothing.
+// A mapped log cut short while it is read, after many windows: the pages it
+// lost read as NUL bytes to the end of the window, then the reader meets the
+// new end; the bus error kills nothing. Each window is unmapped for the next.
 TEST(Paths, MappedLogCutShortWhileRead) {
-  std::string log, seen;
-  for (int i = 0; i < 2000; ++i) log += record("1700000000.150000000", "{\"E\":1}");
+  std::string log, seen, maps;
+  for (int i = 0; i < 10000; ++i) log += record("1700000000.150000000", "{\"E\":1}");
   // Cut at a page boundary, where the first page lost is the file's new end.
-  const size_t cut = 4096;
+  const size_t cut = 100 * 4096;
   FILE* file = runlog::memory_file(log);
-  {
-    Reader reader(file, 1, [] {});
-    const unsigned char* text;
-    size_t size;
-    while (reader.next(&text, &size)) {
-      if (seen.size() < 1000 && seen.size() + size >= 1000) {
-        ASSERT_EQ(ftruncate(fileno(file), cut), 0);
-      }
-      seen.append(reinterpret_cast<const char*>(text), size);
-    }
-    EXPECT_FALSE(reader.failed());
+  Reader reader(file, 1, [] {});
+  const unsigned char* text;
+  size_t size;
+  while (reader.next(&text, &size)) {
+    seen.append(reinterpret_cast<const char*>(text), size);
+    ASSERT_TRUE(seen.size() + 1000 < cut || ftruncate(fileno(file), cut) == 0);
   }
+  EXPECT_FALSE(reader.failed());
+  std::getline(std::ifstream("/proc/self/maps"), maps, '\0');
+  EXPECT_EQ(maps.find("memfd:log"), maps.rfind("memfd:log")) << maps;
   fclose(file);
   ASSERT_GT(seen.size(), cut);
   EXPECT_EQ(seen.substr(0, cut), log.substr(0, cut));

@@ -12,9 +12,11 @@ py=/usr/bin/python3
 work=$(mktemp -d)
 mkdir "$work/mnt"
 trap 'fusermount -u "$work/mnt" 2> /dev/null || umount "$work/mnt"; wait; rm -rf "$work"' EXIT
-for i in $(seq 40000); do
+# A first line of 31 bytes ends the first MiB inside a dump line, which must not
+# be decoded when the read after it fails.
+{ printf '%030d\n' 0; for i in $(seq 40000); do
   printf '1700000000.15\nDecompressed payload (19 bytes)\n0000  7b 22 45 22 3a 31 37 30 30 30 30 30 30 30 30 31\n0010  32 33 7d\n'
-done > "$work/log"
+done; } > "$work/log"
 "$caplat" -2 < "$work/log" > "$work/all"
 "$py" - "$work/log" "$work/mnt" << 'PY' &
 import errno, stat, sys
@@ -25,19 +27,24 @@ class FailingDisk(Operations):
     def getattr(self, path, fh=None):
         if path == '/':
             return {'st_mode': stat.S_IFDIR | 0o755, 'st_nlink': 2}
-        if path != '/log':
+        if path not in ('/log', '/unsized'):
             raise FuseOSError(errno.ENOENT)
-        return {'st_mode': stat.S_IFREG | 0o444, 'st_nlink': 1, 'st_size': len(data)}
+        return {'st_mode': stat.S_IFREG | 0o444, 'st_nlink': 1,
+                'st_size': len(data) if path == '/log' else 0}
 
-    def readdir(self, path, fh):
-        return ['.', '..', 'log']
+    # A file that claims no size is read, not mapped, as those under /proc;
+    # direct reads reach it all the same.
+    def open(self, path, fi):
+        fi.direct_io = path == '/unsized'
+        return 0
 
+    # Reads of the unsized file stop short at the first MiB, whatever their size.
     def read(self, path, size, offset, fh):
-        if offset + size > 1 << 20:
+        if offset + size > 1 << 20 and (path == '/log' or offset >= 1 << 20):
             raise FuseOSError(errno.EIO)
-        return data[offset:offset + size]
+        return data[offset:min(offset + size, 1 << 20)]
 
-FUSE(FailingDisk(), sys.argv[2], foreground=True, ro=True)
+FUSE(FailingDisk(), sys.argv[2], foreground=True, ro=True, raw_fi=True)
 PY
 for _ in $(seq 100); do [ -e "$work/mnt/log" ] && break; sleep 0.05; done
 [ -e "$work/mnt/log" ] || exit 77
@@ -58,7 +65,8 @@ check() {
 }
 check "mapped path" '"$caplat" -2 mnt/log out 2> err' 1 kept
 check "mapped standard input" '"$caplat" -2 < mnt/log > out 2> err' 1 kept
+check "read path" '"$caplat" -2 mnt/unsized out 2> err' 1 kept
 check "a pipe from a failed read" 'cat mnt/log 2> /dev/null | "$caplat" -2 > out 2> err' - kept
 check "read error and full disk" '"$caplat" -2 < mnt/log > /dev/full 2> err' 1 -
-echo "$((4 - failed)) passed, $failed failed"
+echo "$((5 - failed)) passed, $failed failed"
 [ $failed -eq 0 ]

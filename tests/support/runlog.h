@@ -17,20 +17,20 @@
 // the fuzz targets.
 namespace runlog {
 
-// Hex dump lines of data, sixteen bytes a line, with the printable column if ascii.
+// Hex dump lines of data, sixteen bytes a line, with the bytes themselves in a
+// column after them if ascii (for payloads of printable bytes).
 inline std::string dump(const std::string& data, bool ascii = false) {
   std::string text;
   for (size_t offset = 0; offset < data.size(); offset += 16) {
     char pair[8];
     snprintf(pair, sizeof pair, "%04zx ", offset & 0xffff);
-    std::string line = pair, column;
-    for (size_t i = offset; i < offset + 16 && (ascii || i < data.size()); ++i) {
-      auto b = static_cast<unsigned char>(i < data.size() ? data[i] : ' ');
+    text += pair;
+    const std::string bytes = data.substr(offset, 16);
+    for (unsigned char b : bytes) {
       snprintf(pair, sizeof pair, " %02x", b);
-      line += i < data.size() ? pair : "   ";
-      column += b >= 32 && b < 127 ? static_cast<char>(b) : '.';
+      text += pair;
     }
-    text += line + (ascii ? "   " + column : "") + "\n";
+    text += (ascii ? std::string(3 * (16 - bytes.size()) + 3, ' ') + bytes : "") + "\n";
   }
   return text;
 }
