@@ -13,31 +13,26 @@ namespace {
 constexpr int64_t hour_ns = 3600000000000;
 
 // The Java library's bucket count, sub-bucket count and counts array length for
-// each number of digits over 1 ns to 1 hour.
+// each number of digits over 1 ns to 1 hour, and over 1 us with 2 digits.
 TEST(Histogram, LayoutMatchesTheJavaLibrary) {
   struct Row {
+    int64_t lowest;
     int digits;
     int buckets;
     int sub_buckets;
     size_t counts;
   };
-  const Row rows[] = {{1, 38, 32, 624},
-                      {2, 35, 256, 4608},
-                      {3, 32, 2048, 33792},
-                      {4, 28, 32768, 475136},
-                      {5, 25, 262144, 3407872}};
+  const Row rows[] = {{1, 0, 42, 2, 43},         {1, 1, 38, 32, 624},
+                      {1, 2, 35, 256, 4608},     {1, 3, 32, 2048, 33792},
+                      {1, 4, 28, 32768, 475136}, {1, 5, 25, 262144, 3407872},
+                      {1000, 2, 26, 256, 3456}};
   for (const Row& row : rows) {
-    Histogram h(1, hour_ns, row.digits);
-    EXPECT_EQ(h.bucket_count(), row.buckets) << row.digits;
-    EXPECT_EQ(h.sub_bucket_count(), row.sub_buckets) << row.digits;
-    EXPECT_EQ(h.counts_size(), row.counts) << row.digits;
+    Histogram::Layout layout{};
+    ASSERT_TRUE(Histogram::layout_of(row.lowest, hour_ns, row.digits, &layout));
+    EXPECT_EQ(layout.bucket_count, row.buckets) << row.digits;
+    EXPECT_EQ(2 << layout.half_count_magnitude, row.sub_buckets) << row.digits;
+    EXPECT_EQ(layout.size, row.counts) << row.digits;
   }
-  Histogram coarse(1000, hour_ns, 2);
-  EXPECT_EQ(coarse.bucket_count(), 26);
-  EXPECT_EQ(coarse.sub_bucket_count(), 256);
-  EXPECT_EQ(coarse.counts_size(), 3456u);
-  EXPECT_EQ(coarse.index_of(123456), 241u);
-  EXPECT_EQ(coarse.highest_equivalent(123456), 123903);
 }
 
 // Indexes and equivalent ranges at the bucket edges, as the Java library
