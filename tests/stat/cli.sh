@@ -95,6 +95,13 @@ t "files in turn, - is standard input" "echo '0 1' > a; echo 2.000000 > b" "--js
 t "a read error ends the run, what was read is summed up" "mkdir d; echo 1.000000 > f" "--json f d f" "" \
   "$(j 1 null null 1 1000000 1000000.000 0.000 1000000 1000000 1000000 1000000 1000000 1000000 0 null 0 0 null 0)" \
   'caplat-stat: d: Is a directory\n' 2 ""
+# Lines across the reader's blocks of 1 MiB, from a file and from a pipe: 16
+# bytes long, they end where a block ends; 28 bytes long, they straddle it.
+for width in 7 19; do
+  t "lines of width $width across read blocks" \
+    "awk 'BEGIN { for (i = 0; i < 200000; i++) printf \"%0${width}d %d\\n\", 1000000 + i, 1000000 + 2 * i }' > big" \
+    "--json big <(cat big)" "" "*" "" 0 "grep -q '\"count\":400000,.*\"mean_ns\":99999.500,.*\"skipped_lines\":0' .stdout"
+done
 t "a full disk fails" "" "> /dev/full" '1.000000\n' "" 'caplat-stat: standard output: No space left on device\n' 2 ""
 t "an output that cannot be opened" "" "--hgrm no/such/h" '1.000000\n' "" 'caplat-stat: no/such/h: No such file or directory\n' 2 ""
 t "closed standard output fails" "" ">&-" '1.000000\n' "" 'caplat-stat: standard output: Bad file descriptor\n' 2 ""
@@ -148,10 +155,8 @@ tl "--hlog to a full disk" "" "--hlog /dev/full a.txt" "" "*" \
   "caplat-stat: /dev/full: No space left on device\n" 2 ""
 
 # Reading: logs merge into what one run over both hosts' output gives.
-tl "two logs give the summary of both" "" "a.hlog b.hlog" "" "*" "" 0 \
-  '"$stat" a.txt b.txt > text && [ "$(kept .stdout)" = "$(kept text)" ]'
-tl "two logs give the .hgrm of both" "" "--hgrm m.hgrm b.hlog a.hlog" "" "*" "" 0 \
-  '"$stat" --hgrm t.hgrm a.txt b.txt > /dev/null && cmp m.hgrm t.hgrm'
+tl "two logs give the summary and the .hgrm of both" "" "--hgrm m.hgrm b.hlog a.hlog" "" "*" "" 0 \
+  '"$stat" --hgrm t.hgrm a.txt b.txt > text && [ "$(kept .stdout)" = "$(kept text)" ] && cmp m.hgrm t.hgrm'
 tl "a merged log is the union" "" "--hlog m.hlog a.hlog b.hlog" "" "*" "" 0 \
   '"$stat" m.hlog > merged && "$stat" a.txt b.txt > text && [ "$(kept merged)" = "$(kept text)" ]'
 tl "a log on standard input from a file" "" "--hgrm m.hgrm - < a.hlog" "" "*" "" 0 \
@@ -163,11 +168,7 @@ tl "--tag selects" "sed 's/^[0-9]/Tag=B,&/' b.hlog > tagged.hlog" "--tag B --hgr
 
 # Bad lines are reported with their file and line, and skipped.
 good=$(grep -m1 '^[0-9]' "$logs/a.hlog")
-for bad in "0.000,1.000,1.0,HIST!AAA:histogram is not base64" \
-  "0.000,1.000,1.0,HISTFAAAAAN4AAA=:compressed histogram does not inflate" \
-  "0.000,1.000,1.0,HISTFAAAACF42pNpmSzMwMDAyAABzFAayGd2M9ixgMH+A1QEAFLmBEw=:compressed histogram does not inflate" \
-  "0.000,1.000,1.0,HISTFAAAACN42pNpmSzMwMDAzAABMJoRyHQz2LGAwf4DRGC7OBsAXd8F:compressed length does not match the histogram's size" \
-  "x,1.000,1.0,${good##*,}:bad interval start time" \
+for bad in "0.000,1.000,1.0,HIST!AAA:histogram is not base64" "x,1.000,1.0,${good##*,}:bad interval start time" \
   "0.000,1.000:not a histogram line" \
   "#[Excluded: negative=-1, min=0, over=0, max=0]:bad comment line"; do
   tl "bad line: ${bad##*:}" "{ echo '#[BaseTime: 0.000]'; echo '$good'; echo '${bad%:*}'; } > bad.hlog" \

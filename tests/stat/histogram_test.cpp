@@ -2,11 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <random>
-#include <vector>
 
 namespace {
 
@@ -75,53 +71,6 @@ TEST(Histogram, BucketEdges) {
   EXPECT_FALSE(h.record(4398046511104));
   EXPECT_FALSE(h.record(-1));
   EXPECT_EQ(h.total_count(), 1);
-}
-
-// Percentiles of skewed data at each number of digits agree with an exact sort:
-// the histogram's value is the highest equivalent of the exact one.
-TEST(Histogram, PercentilesAgainstSort) {
-  std::mt19937_64 rng(7);
-  std::lognormal_distribution<double> skewed(12.0, 2.0);
-  std::vector<int64_t> values;
-  for (int i = 0; i < 20000; ++i)
-    values.push_back(std::min<int64_t>(static_cast<int64_t>(skewed(rng)), hour_ns));
-  values.insert(values.end(), {0, 1, 2047, 2048, 4095, 4096, hour_ns});
-  std::vector<int64_t> sorted = values;
-  std::sort(sorted.begin(), sorted.end());
-  for (int digits = 1; digits <= 5; ++digits) {
-    Histogram h(1, hour_ns, digits);
-    for (int64_t v : values) ASSERT_TRUE(h.record(v));
-    EXPECT_EQ(h.total_count(), static_cast<int64_t>(values.size()));
-    EXPECT_EQ(h.min(), 0);
-    EXPECT_EQ(h.max(), hour_ns);
-    for (double p : {0.0, 1.0, 25.0, 50.0, 90.0, 99.0, 99.9, 99.99, 100.0}) {
-      auto rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size()) / 100.0));
-      int64_t exact = sorted[rank == 0 ? 0 : rank - 1];
-      int64_t expected = p == 0.0 ? h.lowest_equivalent(exact) : h.highest_equivalent(exact);
-      EXPECT_EQ(h.value_at_percentile(p), expected) << digits << " digits, p" << p;
-    }
-  }
-}
-
-// Adding, counting many at once and resetting keep the total, the extremes and
-// every count.
-TEST(Histogram, AddAndReset) {
-  Histogram a(1, hour_ns, 3), b(1, hour_ns, 3), other(1, hour_ns, 2);
-  ASSERT_TRUE(a.record(5, 3));
-  ASSERT_TRUE(b.record(70000, 1000000000000));
-  ASSERT_TRUE(b.record(2));
-  EXPECT_FALSE(a.add(other));
-  ASSERT_TRUE(a.add(b));
-  EXPECT_EQ(a.total_count(), 1000000000004);
-  EXPECT_EQ(a.min(), 2);
-  EXPECT_EQ(a.max(), 70000);
-  EXPECT_EQ(a.count_at_index(a.index_of(70000)), 1000000000000);
-  EXPECT_EQ(a.value_at_percentile(50), a.highest_equivalent(70000));
-  a.reset();
-  EXPECT_EQ(a.total_count(), 0);
-  EXPECT_EQ(a.max(), 0);
-  EXPECT_EQ(a.value_at_percentile(50), 0);
-  for (size_t i = 0; i < a.counts_size(); ++i) ASSERT_EQ(a.count_at_index(i), 0) << i;
 }
 
 }  // namespace
