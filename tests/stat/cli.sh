@@ -145,6 +145,8 @@ for i in "-i 1s:0.000 1.000 2.000 3.000 4.000" ":0.000 1.000 2.000 3.000 4.000" 
   tl "interval starts with ${i%%:*}" "" "${i%%:*} --hlog out.hlog -" "$gap\n" "*" "" 0 \
     "[ \"\$(starts)\" = '${i#*:}' ]"
 done
+tl "the maximum in ms to three decimals, half up" "" "--hlog out.hlog" "$(printf "$ms" 0 1500 0.001500)\n" \
+  "*" "" 0 'grep -q "^0.000,1.000,0.002,HIST" out.hlog'
 tl "no input: the header alone" "" "--hlog out.hlog" "" "*" "" 0 '[ "$(wc -l < out.hlog)" = 4 ]'
 tl "negative and over an hour on a comment" "" "--hlog out.hlog" \
   "$(printf "$ms" 200000000 100000000 -100.000000)\n1699996300000000000 1700000000000000000 3700000.000000\n" \

@@ -9,22 +9,23 @@ namespace {
 constexpr int64_t hour_ns = 3600000000000;
 
 // The Java library's bucket count, sub-bucket count and counts array length for
-// each number of digits over 1 ns to 1 hour, and over 1 us with 2 digits.
+// each number of digits over 1 ns to 1 hour, and over other ranges.
 TEST(Histogram, LayoutMatchesTheJavaLibrary) {
   struct Row {
-    int64_t lowest;
+    int64_t lowest, highest;
     int digits;
     int buckets;
     int sub_buckets;
     size_t counts;
   };
-  const Row rows[] = {{1, 0, 42, 2, 43},         {1, 1, 38, 32, 624},
-                      {1, 2, 35, 256, 4608},     {1, 3, 32, 2048, 33792},
-                      {1, 4, 28, 32768, 475136}, {1, 5, 25, 262144, 3407872},
-                      {1000, 2, 26, 256, 3456}};
+  const Row rows[] = {{1, hour_ns, 0, 42, 2, 43},         {1, hour_ns, 1, 38, 32, 624},
+                      {1, hour_ns, 2, 35, 256, 4608},     {1, hour_ns, 3, 32, 2048, 33792},
+                      {1, hour_ns, 4, 28, 32768, 475136}, {1, hour_ns, 5, 25, 262144, 3407872},
+                      {1000, hour_ns, 2, 26, 256, 3456},  {1, INT64_MAX, 0, 63, 2, 64},
+                      {1, INT64_MAX, 3, 53, 2048, 55296}};
   for (const Row& row : rows) {
     Histogram::Layout layout{};
-    ASSERT_TRUE(Histogram::layout_of(row.lowest, hour_ns, row.digits, &layout));
+    ASSERT_TRUE(Histogram::layout_of(row.lowest, row.highest, row.digits, &layout));
     EXPECT_EQ(layout.bucket_count, row.buckets) << row.digits;
     EXPECT_EQ(2 << layout.half_count_magnitude, row.sub_buckets) << row.digits;
     EXPECT_EQ(layout.size, row.counts) << row.digits;

@@ -248,7 +248,8 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
        nullptr,
        {at(4000)},
        6},
-      {{base + std::string(size_t{5} << 20, 'A') + "\n5.000" + line}, nullptr, {at(5000)}, 1},
+      // A line past 4 MiB is skipped unread, even a comment.
+      {{base + "#" + std::string(size_t{9} << 19, 'A') + "\n5.000" + line}, nullptr, {at(5000)}, 1},
       {{huge}, nullptr, eight, 1},
       // Logs interleave by start time.
       {{base + "0.000" + line + "2.000" + line,
