@@ -22,7 +22,7 @@ TEST(Histogram, LayoutMatchesTheJavaLibrary) {
                       {1, hour_ns, 2, 35, 256, 4608},     {1, hour_ns, 3, 32, 2048, 33792},
                       {1, hour_ns, 4, 28, 32768, 475136}, {1, hour_ns, 5, 25, 262144, 3407872},
                       {1000, hour_ns, 2, 26, 256, 3456},  {1, INT64_MAX, 0, 63, 2, 64},
-                      {1, INT64_MAX, 3, 53, 2048, 55296}};
+                      {1, INT64_MAX, 3, 53, 2048, 55296}, {1000, 2000, 3, 1, 2048, 2048}};
   for (const Row& row : rows) {
     Histogram::Layout layout{};
     ASSERT_TRUE(Histogram::layout_of(row.lowest, row.highest, row.digits, &layout));

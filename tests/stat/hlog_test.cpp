@@ -107,6 +107,8 @@ TEST(HistogramCodec, ReadsTheJavaLibrarysEncoding) {
       {"HISTFAAAACl42pNpmSzMwMDAwQABTBCK+QUQuxnsWMBg/wEqwnRenO27LBMAkUEHQw==",
        {{1024, 1}, {123207680, 3}, {3985729650688, 1}}},
       {"HISTFAAAACF42pNpmSzMwMDAyAABzFAayGd2M9ixgMH+A1QEAFKmBEw=", {}},
+      // Histogram(1, Long.MAX_VALUE, 3) of 2^61, which lies far past 1 h but keeps its value.
+      {"HISTFAAAACJ42pNpmSzMwMDAwgABzFCasf4/BNh/gAj838/GBADEWAu8", {{int64_t{1} << 61, 1}}},
   };
   HistogramCodec codec;
   const Histogram layout(1, hour_ns, 3);
