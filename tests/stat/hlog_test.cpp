@@ -246,10 +246,13 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
        {at(1000, 1000, 4)},
        0},
       {{base + "1.000,1.000,0.002,HISTFAAA!\n2.000,x,0.002," + three + "\n3.000,1.000\n" +
-        "#[Excluded: negative=1, min=-7, over=x, max=0]\n#[StartTime: now]\nTag=A\n4.000" + line},
+        "#[Excluded: negative=1, min=-7, over=x, max=0]\n#[StartTime: now]\nTag=A\n" +
+        "#[Excluded: negative=0, min=1, over=0, max=0]\n" +
+        "#[Excluded: negative=0, min=0, over=-1, max=0]\n" +
+        "#[Excluded: negative=0, min=0, over=0, max=-1]\n4.000" + line},
        nullptr,
        {at(4000)},
-       6},
+       9},
       // A line past 4 MiB is skipped unread, even a comment.
       {{base + "#" + std::string(size_t{9} << 19, 'A') + "\n5.000" + line}, nullptr, {at(5000)}, 1},
       {{huge}, nullptr, eight, 1},
