@@ -130,6 +130,7 @@ TEST(HistogramCodec, RejectsCorruptTextAddingNothing) {
   } cases[] = {
       {"HISTFAAAADF4!", "histogram is not base64"},
       {"HISTFAAAADF", "histogram is not base64"},
+      {"HISTFAAAADF4A===", "histogram is not base64"},
       {"HIST", "not a compressed histogram of the V2 encoding"},
       {"AAAAAAAAAAAA", "not a compressed histogram of the V2 encoding"},
       {"HISTFAAAAAB42g==", length},
@@ -249,10 +250,10 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
         "#[Excluded: negative=1, min=-7, over=x, max=0]\n#[StartTime: now]\nTag=A\n" +
         "#[Excluded: negative=0, min=1, over=0, max=0]\n" +
         "#[Excluded: negative=0, min=0, over=-1, max=0]\n" +
-        "#[Excluded: negative=0, min=0, over=0, max=-1]\n4.000" + line},
+        "#[Excluded: negative=0, min=0, over=0, max=-1]\n3.0x0" + line + "4.000" + line},
        nullptr,
        {at(4000)},
-       9},
+       10},
       // A line past 4 MiB is skipped unread, even a comment.
       {{base + "#" + std::string(size_t{9} << 19, 'A') + "\n5.000" + line}, nullptr, {at(5000)}, 1},
       {{huge}, nullptr, eight, 1},
