@@ -79,11 +79,15 @@ t "--csv leaves standard output to the summary" "" "-i 1s --csv rows" "$iv" "*" 
 # Options.
 t "-p and -u" "" "-p 0,25,100 -u ns" '0 5\n0 7\n0 9\n0 11\n' \
   'count          4\nspan           0.000000006 s, 666666666.7 messages/s\n0 to 1 h       4 (100.0000 %%)\nmin            5 ns\nmean           8 ns\nstddev         2 ns\nmax            11 ns\np0             5 ns\np25            5 ns\np100           11 ns\nnegative       0 (0.0000 %%)\n10 s or more   0 (0.0000 %%)\nover 1 h       0 (0.0000 %%)\nskipped lines  0\n' "" 0 ""
+t "picture labels without trailing zeros" "" "--svg p.svg" '0.000500\n0.050000\n' "*" "" 0 \
+  "grep -q '>0.0001</text>' p.svg"
 t "-h" "" "-h" "" "*" "" 0 "head -1 .stdout | grep -q '^usage: caplat-stat'"
 t "--version" "" "--version" "" 'caplat-stat 1.0.0\n' "" 0 ""
-for bad in "-x" "--bogus" "-d 0" "-d 6" "-d 3x" "-u min" "-p 101" "-p 50,,99" "-p -1" "-i 0s" "-i 1x" \
-  "-i 0.0000000001s" "--csv rows" "-i 1s --json" "-i" "--tag a,b" "--tag ''" \
-  "--hlog -"; do
+t "a usage error names the value" "" "-d 6" "" "" "caplat-stat: digits must be 1 to 5: 6\n$usage" 2 ""
+t "a usage error without a value" "" "-i 1s --json" "" "" \
+  "caplat-stat: --json and the interval rows cannot share standard output\n$usage" 2 ""
+for bad in "-x" "--bogus" "-d 0" "-d 3x" "-u min" "-p 101" "-p 50,,99" "-p -1" "-i 0s" "-i 1x" \
+  "-i 0.0000000001s" "--csv rows" "-i" "--tag a,b" "--tag ''" "--hlog -"; do
   t "usage error: $bad" "" "$bad" "" "" "*" 2 "tail -3 .stderr | cmp -s - <(printf '$usage') && [ \$(wc -l < .stderr) = 4 ]"
 done
 
