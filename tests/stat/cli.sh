@@ -84,10 +84,11 @@ t "picture labels without trailing zeros" "" "--svg p.svg" '0.000500\n0.050000\n
 t "-h" "" "-h" "" "*" "" 0 "head -1 .stdout | grep -q '^usage: caplat-stat'"
 t "--version" "" "--version" "" 'caplat-stat 1.0.0\n' "" 0 ""
 t "a usage error names the value" "" "-d 6" "" "" "caplat-stat: digits must be 1 to 5: 6\n$usage" 2 ""
+t "a missing value names its option" "" "-i" "" "" "caplat-stat: option needs a value: -i\n$usage" 2 ""
 t "a usage error without a value" "" "-i 1s --json" "" "" \
   "caplat-stat: --json and the interval rows cannot share standard output\n$usage" 2 ""
 for bad in "-x" "--bogus" "-d 0" "-d 3x" "-u min" "-p 101" "-p 50,,99" "-p -1" "-i 0s" "-i 1x" \
-  "-i 0.0000000001s" "--csv rows" "-i" "--tag a,b" "--tag ''" "--hlog -"; do
+  "-i 0.0000000001s" "--csv rows" "--tag a,b" "--tag ''" "--hlog -"; do
   t "usage error: $bad" "" "$bad" "" "" "*" 2 "tail -3 .stderr | cmp -s - <(printf '$usage') && [ \$(wc -l < .stderr) = 4 ]"
 done
 
