@@ -15,35 +15,47 @@ int floor_log2(uint64_t v) {
 
 }  // namespace
 
+bool Histogram::layout_of(int64_t lowest, int64_t highest, int64_t digits, Layout* layout) {
+  if (lowest < 1 || highest / 2 < lowest || digits < 0 || digits > max_digits) return false;
+  // The first bucket must hold 2 * 10^digits values at unit resolution, so that
+  // every value keeps its digits; its sub-bucket count is the power of two that
+  // holds them.
+  int64_t single_unit_range = 2;
+  for (int64_t i = 0; i < digits; ++i) single_unit_range *= 10;
+  int count_magnitude = floor_log2(static_cast<uint64_t>(single_unit_range - 1)) + 1;
+  layout->unit_magnitude = floor_log2(static_cast<uint64_t>(lowest));
+  layout->half_count_magnitude = std::max(count_magnitude, 1) - 1;
+  if (layout->unit_magnitude + layout->half_count_magnitude > 61) return false;
+  int64_t untrackable = int64_t{2} << (layout->half_count_magnitude + layout->unit_magnitude);
+  layout->bucket_count = 1;
+  while (untrackable <= highest) {
+    if (untrackable > INT64_MAX / 2) {
+      ++layout->bucket_count;
+      break;
+    }
+    untrackable <<= 1;
+    ++layout->bucket_count;
+  }
+  layout->size = static_cast<size_t>(layout->bucket_count + 1) << layout->half_count_magnitude;
+  return true;
+}
+
 bool Histogram::valid(int64_t lowest, int64_t highest, int digits) {
-  return lowest >= 1 && highest / 2 >= lowest && digits >= min_digits && digits <= max_digits;
+  Layout layout{};
+  return digits >= min_digits && layout_of(lowest, highest, digits, &layout);
 }
 
 Histogram::Histogram(int64_t lowest, int64_t highest, int digits)
     : lowest_(lowest), highest_(highest), digits_(digits) {
-  // The first bucket must hold 2 * 10^digits values at unit resolution, so that
-  // every value keeps its digits; its sub-bucket count is the next power of two.
-  int64_t single_unit_range = 2;
-  for (int i = 0; i < digits; ++i) single_unit_range *= 10;
-  int count_magnitude = floor_log2(static_cast<uint64_t>(single_unit_range)) + 1;
-  unit_magnitude_ = floor_log2(static_cast<uint64_t>(lowest));
-  half_count_magnitude_ = std::max(count_magnitude, 1) - 1;
+  Layout layout{};
+  layout_of(lowest, highest, digits, &layout);
+  unit_magnitude_ = layout.unit_magnitude;
+  half_count_magnitude_ = layout.half_count_magnitude;
   half_count_ = int64_t{1} << half_count_magnitude_;
-  int64_t first_bucket_size = half_count_ * 2;
-  sub_bucket_mask_ = static_cast<uint64_t>(first_bucket_size - 1) << unit_magnitude_;
+  sub_bucket_mask_ = static_cast<uint64_t>(half_count_ * 2 - 1) << unit_magnitude_;
   leading_zero_base_ = 64 - unit_magnitude_ - half_count_magnitude_ - 1;
-
-  int64_t untrackable = first_bucket_size << unit_magnitude_;
-  bucket_count_ = 1;
-  while (untrackable <= highest) {
-    if (untrackable > INT64_MAX / 2) {
-      ++bucket_count_;
-      break;
-    }
-    untrackable <<= 1;
-    ++bucket_count_;
-  }
-  size_ = static_cast<size_t>(bucket_count_ + 1) * static_cast<size_t>(half_count_);
+  bucket_count_ = layout.bucket_count;
+  size_ = layout.size;
   counts_ = std::make_unique<int64_t[]>(size_);
   occupied_ = std::make_unique<uint64_t[]>((size_ + 63) / 64);
 }

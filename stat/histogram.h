@@ -18,6 +18,21 @@ class Histogram {
   Histogram(const Histogram&) = delete;
   Histogram& operator=(const Histogram&) = delete;
 
+  // How a histogram indexes its counts: values below 2^unit_magnitude share
+  // index 0, the first bucket has 2^(half_count_magnitude + 1) sub-buckets, and
+  // the counts array has size entries.
+  struct Layout {
+    int unit_magnitude;
+    int half_count_magnitude;
+    int bucket_count;
+    size_t size;
+  };
+
+  // Sets *layout to the Java library's layout for lowest, highest and digits
+  // (0..5); false if the library would refuse them or its bucket edges would
+  // not fit in 63 bits.
+  static bool layout_of(int64_t lowest, int64_t highest, int64_t digits, Layout* layout);
+
   // True if lowest, highest and digits are in the ranges the constructor takes.
   static bool valid(int64_t lowest, int64_t highest, int digits);
 

@@ -17,61 +17,26 @@ constexpr size_t max_varint_size = 9;
 // No interval holds more values than this; it keeps every sum far from
 // overflowing however many intervals a log holds.
 constexpr int64_t max_line_count = int64_t{1} << 40;
-constexpr int64_t max_value_digits = 5;
 
 constexpr char base64_digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int floor_log2(uint64_t v) {
-  return 63 - __builtin_clzll(v);
+// The lowest value counted at index of a histogram of layout, or INT64_MAX for
+// the ranges of the last buckets that reach past it. The layout is that of the
+// histogram a text was encoded from, which may differ from the destination's;
+// its counts array is never allocated, only walked.
+int64_t value_at(const Histogram::Layout& layout, size_t index) {
+  int64_t half_count = int64_t{1} << layout.half_count_magnitude;
+  auto i = static_cast<int64_t>(index);
+  int64_t bucket = (i >> layout.half_count_magnitude) - 1;
+  int64_t sub_bucket = (i & (half_count - 1)) + half_count;
+  if (bucket < 0) {
+    sub_bucket -= half_count;
+    bucket = 0;
+  }
+  int64_t shift = bucket + layout.unit_magnitude;
+  if (shift + layout.half_count_magnitude + 1 > 62) return INT64_MAX;
+  return sub_bucket << shift;
 }
-
-// The indexing of the histogram a text was encoded from, which may differ from
-// the destination's; its counts array is never allocated, only walked.
-struct Layout {
-  int unit_magnitude;
-  int half_count_magnitude;
-  size_t size;
-
-  // False if the Java library would refuse these header fields.
-  bool set(int64_t lowest, int64_t highest, int64_t digits) {
-    if (lowest < 1 || highest / 2 < lowest || digits < 0 || digits > max_value_digits) return false;
-    int64_t single_unit_range = 2;
-    for (int64_t i = 0; i < digits; ++i) single_unit_range *= 10;
-    // The first bucket's sub-bucket count is the power of two that holds them.
-    int count_magnitude = floor_log2(static_cast<uint64_t>(single_unit_range - 1)) + 1;
-    unit_magnitude = floor_log2(static_cast<uint64_t>(lowest));
-    half_count_magnitude = std::max(count_magnitude, 1) - 1;
-    if (unit_magnitude + half_count_magnitude > 61) return false;
-    int64_t untrackable = int64_t{2} << (half_count_magnitude + unit_magnitude);
-    int buckets = 1;
-    while (untrackable <= highest) {
-      if (untrackable > INT64_MAX / 2) {
-        ++buckets;
-        break;
-      }
-      untrackable <<= 1;
-      ++buckets;
-    }
-    size = static_cast<size_t>(buckets + 1) << half_count_magnitude;
-    return true;
-  }
-
-  // The lowest value counted at index, or INT64_MAX for the ranges of the last
-  // buckets that reach past it.
-  int64_t value_at(size_t index) const {
-    int64_t half_count = int64_t{1} << half_count_magnitude;
-    auto i = static_cast<int64_t>(index);
-    int64_t bucket = (i >> half_count_magnitude) - 1;
-    int64_t sub_bucket = (i & (half_count - 1)) + half_count;
-    if (bucket < 0) {
-      sub_bucket -= half_count;
-      bucket = 0;
-    }
-    int64_t shift = bucket + unit_magnitude;
-    if (shift + half_count_magnitude + 1 > 62) return INT64_MAX;
-    return sub_bucket << shift;
-  }
-};
 
 void put_int(std::vector<unsigned char>* out, uint64_t v, int bytes) {
   for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
@@ -236,7 +201,7 @@ const char* HistogramCodec::inflate_counts(const Histogram& layout) {
   size_t have = 0;
   int status = Z_OK;
   size_t payload_left = 0;
-  Layout encoded{};
+  Histogram::Layout encoded{};
   size_t index = 0;
   uint64_t varint = 0;
   size_t varint_bytes = 0;
@@ -262,7 +227,7 @@ const char* HistogramCodec::inflate_counts(const Histogram& layout) {
       auto lowest = static_cast<int64_t>(get_int(header + 16, 8));
       auto highest = static_cast<int64_t>(get_int(header + 24, 8));
       if (offset != 0) return "histogram has a shifted index, which is not supported";
-      if (!encoded.set(lowest, highest, digits))
+      if (!Histogram::layout_of(lowest, highest, digits, &encoded))
         return "histogram header has impossible digits, lowest or highest value";
       payload_left = get_int(header + 4, 4);
       if (payload_left > encoded.size * max_varint_size)
@@ -285,7 +250,7 @@ const char* HistogramCodec::inflate_counts(const Histogram& layout) {
         if (count > max_line_count - total) return "histogram counts too many values";
         total += count;
         int64_t highest = layout.highest_trackable();
-        int64_t value = encoded.value_at(index);
+        int64_t value = value_at(encoded, index);
         if (value <= highest) value = layout.lowest_equivalent(value);
         bool merged = !counts_.empty() && (counts_.back().first == value ||
                                            (value > highest && counts_.back().first > highest));

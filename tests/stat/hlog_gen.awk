@@ -4,7 +4,7 @@
 # with pairs=1, "receive_ns latency_ns" lines instead. Times are kept as
 # seconds and nanoseconds, which doubles hold exactly.
 function line(sec, ns, lat,    a_ns, borrow, mag) {
-  if (pairs) return sprintf("%d%09d %d", sec, ns, lat)
+  if (pairs) return sprintf("%d%09d %.0f", sec, ns, lat)
   a_ns = ns - lat
   borrow = int(a_ns / 1e9)
   if (a_ns < borrow * 1e9) borrow--

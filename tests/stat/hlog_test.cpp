@@ -4,7 +4,7 @@
 #include <zlib.h>
 
 #include <cstdio>
-#include <memory>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -107,6 +107,8 @@ TEST(HistogramCodec, ReadsTheJavaLibrarysEncoding) {
       {"HISTFAAAACl42pNpmSzMwMDAwQABTBCK+QUQuxnsWMBg/wEqwnRenO27LBMAkUEHQw==",
        {{1024, 1}, {123207680, 3}, {3985729650688, 1}}},
       {"HISTFAAAACF42pNpmSzMwMDAyAABzFAayGd2M9ixgMH+A1QEAFKmBEw=", {}},
+      // Histogram(1, Long.MAX_VALUE, 3) of 2^61, which lies far past 1 h but keeps its value.
+      {"HISTFAAAACJ42pNpmSzMwMDAwgABzFCasf4/BNh/gAj838/GBADEWAu8", {{int64_t{1} << 61, 1}}},
   };
   HistogramCodec codec;
   const Histogram layout(1, hour_ns, 3);
@@ -119,26 +121,29 @@ TEST(HistogramCodec, ReadsTheJavaLibrarysEncoding) {
 TEST(HistogramCodec, RejectsCorruptTextAddingNothing) {
   const std::vector<unsigned char> one_count = {0x02};
   const Histogram layout(1, hour_ns, 3);
+  const char* const impossible = "histogram header has impossible digits, lowest or highest value";
+  const char* const length = "compressed length does not match the histogram's size";
+  const char* const overflow = "count run overflows the histogram's layout";
   const struct {
     std::string text;
     const char* what;
   } cases[] = {
       {"HISTFAAAADF4!", "histogram is not base64"},
       {"HISTFAAAADF", "histogram is not base64"},
+      {"HISTFAAAADF4A===", "histogram is not base64"},
       {"HIST", "not a compressed histogram of the V2 encoding"},
       {"AAAAAAAAAAAA", "not a compressed histogram of the V2 encoding"},
-      {"HISTFAAAAAB42g==", "compressed length does not match the histogram's size"},
+      {"HISTFAAAAAB42g==", length},
+      {wrap(one_count).substr(0, 32), length},
       {"HISTFAAAAAN4AAA=", "compressed histogram does not inflate"},
-      {wrap(one_count).substr(0, 32), "compressed length does not match the histogram's size"},
+      // The Java library's empty histogram with one bit of its checksum changed.
+      {"HISTFAAAACF42pNpmSzMwMDAyAABzFAayGd2M9ixgMH+A1QEAFLmBEw=",
+       "compressed histogram does not inflate"},
       {wrap(1, 0, 3, 1, hour_ns, one_count, 4), "compressed histogram is cut short"},
-      {wrap(1, 0, 6, 1, hour_ns, one_count),
-       "histogram header has impossible digits, lowest or highest value"},
-      {wrap(1, 0, 3, 0, hour_ns, one_count),
-       "histogram header has impossible digits, lowest or highest value"},
-      {wrap(1, 0, 3, 1000, 1999, one_count),
-       "histogram header has impossible digits, lowest or highest value"},
-      {wrap(1, 0, 3, int64_t{1} << 52, INT64_MAX, one_count),
-       "histogram header has impossible digits, lowest or highest value"},
+      {wrap(1, 0, 6, 1, hour_ns, one_count), impossible},
+      {wrap(1, 0, 3, 0, hour_ns, one_count), impossible},
+      {wrap(1, 0, 3, 1000, 1999, one_count), impossible},
+      {wrap(1, 0, 3, int64_t{1} << 52, INT64_MAX, one_count), impossible},
       {wrap(1, 5, 3, 1, hour_ns, one_count),
        "histogram has a shifted index, which is not supported"},
       {wrap(-1, 0, 3, 1, hour_ns, one_count),
@@ -147,9 +152,8 @@ TEST(HistogramCodec, RejectsCorruptTextAddingNothing) {
       {wrap(0, 0, 3, 1, hour_ns, one_count), "payload is longer than its header says"},
       {wrap({0x02, 0x80}), "payload is shorter than its header says"},
       // 33,792 slots at 3 digits up to 1 h: a run of 33,791 empty ones, then two counts.
-      {wrap({0xfd, 0x8f, 0x04, 0x02, 0x02}), "count run overflows the histogram's layout"},
-      {wrap({0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}),
-       "count run overflows the histogram's layout"},
+      {wrap({0xfd, 0x8f, 0x04, 0x02, 0x02}), overflow},
+      {wrap({0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}), overflow},
       {wrap({0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}), "histogram counts too many values"},
   };
   HistogramCodec codec;
@@ -167,10 +171,17 @@ struct Line {
   bool operator==(const Line&) const = default;
 };
 
-std::vector<Line> read_log(const std::string& text, const std::string* tag, int64_t* skipped) {
-  FILE* file = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-  HlogReader reader(file, "log", tag);
-  HlogMerge merge({&reader});
+// The intervals of the logs merged, and the number of lines skipped in them.
+std::vector<Line> read_logs(const std::vector<std::string>& texts, const std::string* tag,
+                            int64_t* skipped) {
+  std::vector<FILE*> files;
+  std::deque<HlogReader> readers;
+  std::vector<HlogReader*> merged;
+  for (const std::string& text : texts) {
+    files.push_back(fmemopen(const_cast<char*>(text.data()), text.size(), "r"));
+    merged.push_back(&readers.emplace_back(files.back(), "log", tag));
+  }
+  HlogMerge merge(merged);
   std::vector<Line> lines;
   LogInterval interval;
   const Histogram layout(1, hour_ns, 3);
@@ -179,8 +190,9 @@ std::vector<Line> read_log(const std::string& text, const std::string* tag, int6
     for (auto [value, n] : *interval.counts) count += n;
     lines.push_back({interval.start, interval.length, interval.negative, count});
   }
-  *skipped = reader.skipped();
-  fclose(file);
+  *skipped = 0;
+  for (const HlogReader& reader : readers) *skipped += reader.skipped();
+  for (FILE* file : files) fclose(file);
   return lines;
 }
 
@@ -202,84 +214,61 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
     huge += "1.000,1.000,0.002," + wrap({0x80, 0x80, 0x80, 0x80, 0x80, 0x40}) + "\n";
     if (i < 8) eight.push_back({t0 + 1000000000, 1000000000, 0, int64_t{1} << 40});
   }
+  // One interval of the three values, start_ms after t0.
+  auto at = [&](int64_t start_ms, int64_t length_ms = 1000, int64_t negative = 0) {
+    return Line{t0 + start_ms * 1000000, length_ms * 1000000, negative, 3};
+  };
+  const std::string line = ",1.000,0.002," + std::string(three) + "\n";
   const struct {
-    std::string log;
+    std::vector<std::string> logs;
     const std::string* tag;
     std::vector<Line> lines;
     int64_t skipped;
   } cases[] = {
-      {version + start + base + legend + "0.150,1.000,0.002," + three + "\n",
-       nullptr,
-       {{t0 + 150000000, 1000000000, 0, 3}},
-       0},
+      {{version + start + base + legend + "0.150" + line}, nullptr, {at(150)}, 0},
       // Format 1.2: no base time, relative times deduced from the start time.
-      {"#[Histogram log format version 1.2]\n" + start + legend + "2.5,1," + "0.002," + three +
-           "\r\n",
+      {{"#[Histogram log format version 1.2]\n" + start + legend + "2.5,1,0.002," + three + "\r\n"},
        nullptr,
-       {{t0 + 2500000000, 1000000000, 0, 3}},
+       {at(2500)},
        0},
       // Absolute times, when they are within a year of the start time.
-      {start + "1700000003.000,1.000,0.002," + three,
-       nullptr,
-       {{t0 + 3000000000, 1000000000, 0, 3}},
-       0},
+      {{start + "1700000003.000,1.000,0.002," + three}, nullptr, {at(3000)}, 0},
       // Absolute times with the end, not the length, in the second column.
-      {start + "1700000003.000,1700000003.500,0.002," + three,
-       nullptr,
-       {{t0 + 3000000000, 500000000, 0, 3}},
-       0},
+      {{start + "1700000003.000,1700000003.500,0.002," + three}, nullptr, {at(3000, 500)}, 0},
       // Tags: all merge by default, one is selected by name, untagged lines by none.
-      {base + "Tag=A,1.000,1.000,0.002," + three +
-           "\n#[Excluded: negative=4, min=-7, over=0, max=0]\n1.000,1.000,0.002," + three + "\n",
+      {{base + "Tag=A,1.000" + line + "#[Excluded: negative=4, min=-7, over=0, max=0]\n1.000" +
+        line},
        nullptr,
-       {{t0 + 1000000000, 1000000000, 0, 3}, {t0 + 1000000000, 1000000000, 4, 3}},
+       {at(1000), at(1000, 1000, 4)},
        0},
-      {base + "#[Excluded: negative=4, min=-7, over=0, max=0]\nTag=A,1.000,1.000,0.002," + three +
-           "\nTag=B,1.000,1.000,0.002," + three + "\n1.000,1.000,0.002," + three + "\n",
+      {{base + "#[Excluded: negative=4, min=-7, over=0, max=0]\nTag=A,1.000" + line +
+        "Tag=B,1.000" + line + "1.000" + line},
        &a,
-       {{t0 + 1000000000, 1000000000, 4, 3}},
+       {at(1000, 1000, 4)},
        0},
-      {base + "1.000,1.000,0.002,HISTFAAA!\n2.000,x,0.002," + three + "\n3.000,1.000\n" +
-           "#[Excluded: negative=1, min=-7, over=x, max=0]\n#[StartTime: now]\nTag=A\n" +
-           "4.000,1.000,0.002," + three + "\n",
+      {{base + "1.000,1.000,0.002,HISTFAAA!\n2.000,x,0.002," + three + "\n3.000,1.000\n" +
+        "#[Excluded: negative=1, min=-7, over=x, max=0]\n#[StartTime: now]\nTag=A\n" +
+        "#[Excluded: negative=0, min=1, over=0, max=0]\n" +
+        "#[Excluded: negative=0, min=0, over=-1, max=0]\n" +
+        "#[Excluded: negative=0, min=0, over=0, max=-1]\n3.0x0" + line + "4.000" + line},
        nullptr,
-       {{t0 + 4000000000, 1000000000, 0, 3}},
-       6},
-      {base + std::string(size_t{5} << 20, 'A') + "\n5.000,1.000,0.002," + three + "\n",
+       {at(4000)},
+       10},
+      // A line past 4 MiB is skipped unread, even a comment.
+      {{base + "#" + std::string(size_t{9} << 19, 'A') + "\n5.000" + line}, nullptr, {at(5000)}, 1},
+      {{huge}, nullptr, eight, 1},
+      // Logs interleave by start time.
+      {{base + "0.000" + line + "2.000" + line,
+        "#[BaseTime: 1700000001.000]\n0.000" + line + "5.000" + line},
        nullptr,
-       {{t0 + 5000000000, 1000000000, 0, 3}},
-       1},
-      {huge, nullptr, eight, 1},
+       {at(0), at(1000), at(2000), at(6000)},
+       0},
   };
   for (const auto& c : cases) {
     int64_t skipped = 0;
-    EXPECT_EQ(read_log(c.log, c.tag, &skipped), c.lines) << c.log.substr(0, 400);
-    EXPECT_EQ(skipped, c.skipped) << c.log.substr(0, 400);
+    EXPECT_EQ(read_logs(c.logs, c.tag, &skipped), c.lines) << c.logs[0].substr(0, 400);
+    EXPECT_EQ(skipped, c.skipped) << c.logs[0].substr(0, 400);
   }
-}
-
-TEST(HlogMerge, InterleavesLogsByStartTime) {
-  const std::string lines[] = {
-      std::string("#[BaseTime: 10.000]\n0.000,1.000,0.002,") + three + "\n2.000,1.000,0.002," +
-          three + "\n",
-      std::string("#[BaseTime: 11.000]\n0.000,1.000,0.002,") + three + "\n5.000,1.000,0.002," +
-          three + "\n",
-  };
-  std::vector<FILE*> files;
-  std::vector<std::unique_ptr<HlogReader>> owned;
-  std::vector<HlogReader*> readers;
-  for (const auto& text : lines) {
-    files.push_back(fmemopen(const_cast<char*>(text.data()), text.size(), "r"));
-    owned.push_back(std::make_unique<HlogReader>(files.back(), "log", nullptr));
-    readers.push_back(owned.back().get());
-  }
-  HlogMerge merge(readers);
-  const Histogram layout(1, hour_ns, 3);
-  LogInterval interval;
-  std::vector<int64_t> starts;
-  while (merge.next(layout, &interval)) starts.push_back(interval.start / 1000000000);
-  EXPECT_EQ(starts, (std::vector<int64_t>{10, 11, 12, 16}));
-  for (FILE* file : files) fclose(file);
 }
 
 }  // namespace

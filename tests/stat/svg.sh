@@ -1,57 +1,20 @@
 #!/usr/bin/env bash
 # Renders caplat-stat's pictures with rsvg-convert and checks each PNG: its
 # size, and that the curves' colours are drawn on it; skipped (77) without
-# rsvg-convert or python3.
+# rsvg-convert, java or javac.
 #   svg.sh CAPLAT_STAT
 set -u
 stat=$1
-if ! command -v rsvg-convert > /dev/null || ! command -v python3 > /dev/null; then
-  echo "no rsvg-convert or python3: skipped"
+if ! command -v rsvg-convert > /dev/null || ! command -v java > /dev/null ||
+  ! command -v javac > /dev/null; then
+  echo "no rsvg-convert, java or javac: skipped"
   exit 77
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+javac -d "$work" "$(dirname "$0")/PixelCount.java" || exit 1
 failed=0
 rows=0
-
-# Decodes an 8-bit RGB or RGBA PNG and prints "WIDTH HEIGHT" and then, for each
-# colour given as rrggbb, the number of pixels close to it.
-count_pixels() {
-  python3 - "$@" << 'PY'
-import struct, sys, zlib
-data = open(sys.argv[1], "rb").read()
-pos, idat, width, height, channels = 8, b"", 0, 0, 0
-while pos < len(data):
-    size, kind = struct.unpack(">I4s", data[pos:pos + 8])
-    body = data[pos + 8:pos + 8 + size]
-    if kind == b"IHDR":
-        width, height, depth, colour = struct.unpack(">IIBB", body[:10])
-        channels = {2: 3, 6: 4}[colour]
-    elif kind == b"IDAT":
-        idat += body
-    pos += 12 + size
-raw, stride, rows, prev = zlib.decompress(idat), width * channels, [], bytearray(width * channels)
-for y in range(height):
-    kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-    for i in range(stride):
-        a = line[i - channels] if i >= channels else 0
-        b, c = prev[i], prev[i - channels] if i >= channels else 0
-        if kind == 1: line[i] = (line[i] + a) & 255
-        elif kind == 2: line[i] = (line[i] + b) & 255
-        elif kind == 3: line[i] = (line[i] + (a + b) // 2) & 255
-        elif kind == 4:
-            p = a + b - c
-            pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-            line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-    rows.append(line)
-    prev = line
-print(width, height)
-for wanted in sys.argv[2:]:
-    r, g, b = (int(wanted[i:i + 2], 16) for i in (0, 2, 4))
-    print(sum(1 for line in rows for x in range(width)
-              if abs(line[x * channels] - r) + abs(line[x * channels + 1] - g) + abs(line[x * channels + 2] - b) < 40))
-PY
-}
 
 # check NAME WIDTH HEIGHT "COLOUR MIN..." with the picture in $work/p.svg.
 check() {
@@ -63,7 +26,7 @@ check() {
   if ! rsvg-convert "$work/p.svg" -o "$work/p.png"; then
     echo "FAIL: $name: rsvg-convert"; failed=$((failed + 1)); return
   fi
-  mapfile -t found < <(count_pixels "$work/p.png" "${colours[@]}")
+  mapfile -t found < <(java -cp "$work" PixelCount "$work/p.png" "${colours[@]}")
   local ok=1
   [ "${found[0]}" = "$want_size" ] || { echo "  size ${found[0]}, want $want_size"; ok=0; }
   for i in "${!colours[@]}"; do
@@ -79,9 +42,10 @@ awk 'BEGIN { srand(5); t = 1700000000000000000
   for (i = 0; i < 6000; i++) { t += 10000000; l = 20000000 + rand() * rand() * 10000000
     if (i == 3000) l = 900000000; if (i == 4000) l = -2000000; if (i == 5000) l = 12000000000
     printf "%.0f %.0f\n", t - l, t } }' > "$work/times"
-# The percentile curve is blue; p50, p99 and max over time add blue, orange and red.
+# The percentile curve is blue; p50, p99 and max over time add blue, orange and
+# red. The red of the legend alone is some 350 pixels, the max curve some 1,200 more.
 "$stat" --svg "$work/p.svg" "$work/times" > /dev/null
-check "percentiles and latency over time" 900 830 1f5fbf 800 e69f00 300 c0392b 300 000000 1000
+check "percentiles and latency over time" 900 830 1f5fbf 800 e69f00 300 c0392b 1000 000000 1000
 "$stat" -i 5s --svg "$work/p.svg" "$work/times" > /dev/null
 check "with -i" 900 830 1f5fbf 600 e69f00 200 c0392b 200
 awk '{ printf "%.6f\n", ($2 - $1) / 1e6 }' "$work/times" | "$stat" --svg "$work/p.svg" > /dev/null
