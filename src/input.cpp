@@ -106,7 +106,9 @@ bool Input::parse_hex_header(uint64_t* ts, const unsigned char* line) {
 
 uint64_t Input::parse_payload_header(const unsigned char* line) {
   const char* text = reinterpret_cast<const char*>(line);
-  if (text[0] != Input::header_title[0] || strncmp(text, Input::header_title, header_title_size) != 0) return 0;
+  if (text[0] != Input::header_title[0] ||
+      strncmp(text, Input::header_title, header_title_size) != 0)
+    return 0;
   return header_count(line + header_title_size);
 }
 

@@ -82,8 +82,8 @@ Reader::Reader(FILE* file, size_t block, std::function<void()> before_wait)
   // Only a log cached long ago, whose pages cost the kernel more to hand out
   // either way, was read faster than mapped. Advice to the kernel (sequential,
   // populate), windows of 4 or 12 MiB and one reused address range measured no
-  // better on every log. A file that claims no
-  // size (as those under /proc do) or refuses to be mapped is read.
+  // better on every log. A file that claims no size (as those under /proc do)
+  // or refuses to be mapped is read.
   struct stat st;
   off_t offset = lseek(fd_, 0, SEEK_CUR);
   if (offset >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > offset) {
