@@ -26,10 +26,8 @@ inline std::string dump(const std::string& data, bool ascii = false) {
     snprintf(pair, sizeof pair, "%04zx ", offset & 0xffff);
     text += pair;
     const std::string bytes = data.substr(offset, 16);
-    for (unsigned char b : bytes) {
-      snprintf(pair, sizeof pair, " %02x", b);
-      text += pair;
-    }
+    for (unsigned char b : bytes)
+      text += {' ', "0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
     text += (ascii ? std::string(3 * (16 - bytes.size()) + 3, ' ') + bytes : "") + "\n";
   }
   return text;
@@ -41,20 +39,19 @@ inline std::string record(const std::string& receive, const std::string& json, b
          std::to_string(json.size()) + " bytes)\n" + dump(json, ascii);
 }
 
-inline void write_all(int fd, const std::string& data) {
-  for (size_t done = 0; done < data.size();) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n <= 0) abort();
-    done += n;
-  }
+// Writes data to file and flushes it, or aborts; file is closed if close.
+inline void write_all(FILE* file, const std::string& data, bool close = false) {
+  if (fwrite(data.data(), 1, data.size(), file) != data.size() ||
+      (close ? fclose : fflush)(file) != 0)
+    abort();
 }
 
 // A stream over a file in memory, which caplat maps, holding data from its start.
 inline FILE* memory_file(const std::string& data = "") {
-  int fd = memfd_create("log", 0);
-  write_all(fd, data);
-  lseek(fd, 0, SEEK_SET);
-  return fdopen(fd, "r+");
+  FILE* file = fdopen(memfd_create("log", 0), "w+");
+  write_all(file, data);
+  rewind(file);
+  return file;
 }
 
 // Closes a stream opened for update; what was written to it.
@@ -97,10 +94,7 @@ inline Result run(const std::string& log, uint32_t format, Via via = Via::File,
   if (via == Via::Pipe) {
     int ends[2];
     if (pipe(ends) != 0) abort();
-    writer = std::thread([&log, end = ends[1]] {
-      write_all(end, log);
-      close(end);
-    });
+    writer = std::thread([&log, end = fdopen(ends[1], "w")] { write_all(end, log, true); });
     parser.input.file = fdopen(ends[0], "r");
   } else {
     parser.input.file = memory_file(log);
@@ -115,7 +109,6 @@ inline Result run(const std::string& log, uint32_t format, Via via = Via::File,
   Result result;
   result.status = via == Via::Plain ? plain(&parser.input, &parser.output) : parser.parse();
   stderr = terminal;
-  fflush(errors);
   result.errors = take(errors);
   if (writer.joinable()) writer.join();
   fclose(parser.input.file);
