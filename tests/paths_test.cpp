@@ -67,24 +67,22 @@ runlog::Result every_way(const std::string& log, uint32_t format) {
 TEST(Paths, RecordsEveryWay) {
   const std::string e123 = "{\"E\":1700000000123}", ts = "1700000000.15", rec = record(ts, e123);
   const std::string pair = "1700000000123000000 1700000000150000000\n", header = record("", e123);
-  const std::string malformed = "Malformed HEX payload\n!";
-  // A payload of 40 bytes cut after its first dump line.
-  const std::string cut =
-      ts + "\nDecompressed payload (40 bytes)\n" + runlog::dump("0123456789abcdef");
-  struct Case {
-    std::string log, pairs, errors;
-  } cases[] = {
-      {header + "1600000000\n" + rec + header, pair + pair, ""},
+  const std::string malformed = "Malformed HEX payload\n!",
+                    head40 = ts + "\nDecompressed payload (40 bytes)\n";
+  // Each log, and what every way prints for it.
+  const std::pair<std::string, runlog::Result> cases[] = {
+      {header + "1600000000\n" + rec + header, {pair + pair, ""}},
       // Nothing past a NUL in the payload is searched.
-      {record(ts, std::string("{\"a\":1}\0", 8) + e123), "", ""},
-      {cut + rec + rec, pair, malformed + "WARNING: Discarded payload with 16 bytes!!\n"},
-      {ts + "\nDecompressed payload (40 bytes)\n\n" + rec, pair, malformed},
-      {ts + "\nDecompressed payload (-1 bytes)\n" + runlog::dump(e123) + "end\n", "", malformed},
+      {record(ts, std::string("{\"a\":1}\0", 8) + e123), {}},
+      // A payload cut short after its first dump line.
+      {head40 + runlog::dump("0123456789abcdef") + rec + rec,
+       {pair, malformed + "WARNING: Discarded payload with 16 bytes!!\n"}},
+      {head40 + "\n" + rec, {pair, malformed}},
+      {ts + "\nDecompressed payload (-1 bytes)\n" + runlog::dump(e123) + "end\n", {"", malformed}},
       // The first payload with a time fixes the format.
       {record(ts, "{\"ts\":\"1700000000100\"}") + rec + record(ts, "{\"ts\":\"1700000000123\"}"),
-       "1700000000100000000 1700000000150000000\n" + pair, ""}};
-  for (const Case& c : cases)
-    EXPECT_EQ(every_way(c.log, 0), (runlog::Result{c.pairs, c.errors, 0}));
+       {"1700000000100000000 1700000000150000000\n" + pair, ""}}};
+  for (const auto& [log, result] : cases) EXPECT_EQ(every_way(log, 0), result);
 }
 
 TEST(Paths, GeneratedLogsEveryWay) {
@@ -154,15 +152,12 @@ TEST(Paths, DumpLineAtEveryLevel) {
         {line, true}, {line + " 00\n", true}, {line + "   {\"E\":17000000001\n", true}};
     for (size_t pos = 0; pos < line.size(); ++pos) {
       for (char probe : std::string("\0\t\n /09:@AFG`afg\x7f\x80\xb0\xff", 20)) {
-        lines.emplace_back(line + "\n", shape[pos] == 'h'
-                                            ? std::string("0123456789abcdef").find(probe) < 16
-                                            : probe == ' ');
+        const bool hex = std::string("0123456789abcdef").find(probe) < 16;
+        lines.emplace_back(line + "\n", shape[pos] == 'h' ? hex : probe == ' ');
         lines.back().first[pos] = probe;
       }
     }
-    for (const auto& line_and_shape : lines) {
-      const std::string& text = line_and_shape.first;
-      const bool canonical = line_and_shape.second;
+    for (const auto& [text, canonical] : lines) {
       Input plain;
       plain.remaining = pairs;
       // The canonical shape is one of those the plain rules take.
