@@ -12,12 +12,11 @@ const unsigned char* bytes(const char* s) {
 }
 
 TEST(Rules, PayloadHeader) {
-  const std::pair<const char*, uint64_t> cases[] = {{"19 bytes)\n", 19},
-                                                    {"121 bytes):\n", 121},
-                                                    {" 7 bytes)\n", 7},
-                                                    {"x bytes)\n", 0},
-                                                    {"-1 bytes)\n", ~uint64_t{0}},
-                                                    {"99999999999999999999999)", ~uint64_t{0}}};
+  // A count of -1, or past the largest number, reads as the largest, as strtoul reads it.
+  const uint64_t most = ~uint64_t{0};
+  const std::pair<const char*, uint64_t> cases[] = {
+      {"19 bytes)\n", 19}, {"121 bytes):\n", 121}, {" 7 bytes)\n", 7},
+      {"x bytes)\n", 0},   {"-1 bytes)\n", most},  {"99999999999999999999999)", most}};
   for (const auto& [count, value] : cases) {
     std::string line = Input::header_title + std::string(count);
     EXPECT_EQ(Input::parse_payload_header(bytes(line.c_str())), value) << line;
@@ -37,9 +36,7 @@ TEST(Rules, DumpLine) {
     const char* appended;  // as text
     uint64_t remaining_after;
   } cases[] = {
-      {19, "0000  7b 22 45 22 3a 31 37 30 30 30 30 30 30 30 30 31   {\"E\":17000000001\n", true,
-       "{\"E\":17000000001", 3},
-      {4, "0010  32 33 7d 7e 7f\n", true, "23}~", 0},
+      // Lines of the canonical shape are compared with the fast decoders in paths_test.
       {2, "0010  32\t33   ...\n", true, "23", 0},
       {2, "0010  3233\n", true, "23", 0},
       // A failure while reading pairs keeps the bytes before it; remaining drops all the same.
