@@ -3,13 +3,14 @@
 # past its first MiB with EIO. Whether caplat maps the file or reads it, it
 # must keep the results it printed before and end with the read error's one
 # message, even when the results cannot be written. Skipped (77) where FUSE
-# is unavailable.
+# is unavailable. One row per case, as in cli.sh.
 set -u
-caplat=$(realpath "$1")
+program=$(realpath "$1")
+# shellcheck source=support/table.sh
+. "$(dirname "$0")/support/table.sh"
 # Debian's own interpreter, which sees Debian's python3-fusepy.
 py=/usr/bin/python3
 "$py" -c 'import fusepy' 2> /dev/null && [ -c /dev/fuse ] || exit 77
-work=$(mktemp -d)
 mkdir "$work/mnt"
 trap 'fusermount -u "$work/mnt" 2> /dev/null || umount "$work/mnt"; wait; rm -rf "$work"' EXIT
 # A first line of 31 bytes ends the first MiB inside a dump line, which must not
@@ -17,7 +18,7 @@ trap 'fusermount -u "$work/mnt" 2> /dev/null || umount "$work/mnt"; wait; rm -rf
 { printf '%030d\n' 0; for i in $(seq 40000); do
   printf '1700000000.15\nDecompressed payload (19 bytes)\n0000  7b 22 45 22 3a 31 37 30 30 30 30 30 30 30 30 31\n0010  32 33 7d\n'
 done; } > "$work/log"
-"$caplat" -2 < "$work/log" > "$work/all"
+"$program" -2 < "$work/log" > "$work/all"
 "$py" - "$work/log" "$work/mnt" << 'PY' &
 import errno, stat, sys
 from fusepy import FUSE, FuseOSError, Operations
@@ -49,24 +50,12 @@ PY
 for _ in $(seq 100); do [ -e "$work/mnt/log" ] && break; sleep 0.05; done
 [ -e "$work/mnt/log" ] || exit 77
 
-failed=0
-# NAME COMMAND STATUS KEPT: the command runs in the work folder, its standard
-# error in err; unless STATUS is -, it must end with it and the one message.
-# If KEPT is kept, out holds the start of the results, and not nothing.
-check() {
-  (cd "$work" && eval "$2")
-  local status=$? size=0
-  [ "$4" = kept ] && size=$(stat -c %s "$work/out")
-  if { [ "$3" != - ] && { [ $status != "$3" ] || [ "$(cat "$work/err")" != "Source file can't be read" ]; }; } ||
-    { [ "$4" = kept ] && { [ "$size" -eq 0 ] || ! cmp -s "$work/out" <(head -c "$size" "$work/all"); }; }; then
-    echo "FAIL: $1: status $status, $size bytes out, stderr: $(cat "$work/err")"
-    failed=$((failed + 1))
-  fi
-}
-check "mapped path" '"$caplat" -2 mnt/log out 2> err' 1 kept
-check "mapped standard input" '"$caplat" -2 < mnt/log > out 2> err' 1 kept
-check "read path" '"$caplat" -2 mnt/unsized out 2> err' 1 kept
-check "a pipe from a failed read" 'cat mnt/log 2> /dev/null | "$caplat" -2 > out 2> err' - kept
-check "read error and full disk" '"$caplat" -2 < mnt/log > /dev/full 2> err' 1 -
-echo "$((5 - failed)) passed, $failed failed"
-[ $failed -eq 0 ]
+noread='Source file can'"'"'t be read\n'
+# What was written before the error is kept: the start of the results, not nothing.
+kept="[ -s out ] && cmp -s out <(head -c \"\$(stat -c %s out)\" '$work/all')"
+t "mapped path" "" "-2 '$work/mnt/log' out" "" "" "$noread" 1 "$kept"
+t "mapped standard input" "" "-2 < '$work/mnt/log' > out" "" "" "$noread" 1 "$kept"
+t "read path" "" "-2 '$work/mnt/unsized' out" "" "" "$noread" 1 "$kept"
+t "read error and full disk" "" "-2 < '$work/mnt/log' > /dev/full" "" "" "$noread" 1 ""
+echo "$((rows - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]
