@@ -84,7 +84,6 @@ TEST(Rules, ApplicationTime) {
       {Undetected, R"({"a":1,"time":"1969-12-31T23:59:59.000000Z"})", none, Undetected},
       {Undetected, R"({"data":{"time": 1700000000.123456789999}})", 1700000000123456789,
        DataTimeSeconds},
-      {Undetected, R"({"data":{"time":17000000000}})", none, Undetected},
       {Undetected, R"({"E":1700000000123})", 1700000000123000000, EMilliseconds},
       {Undetected, R"({"E":17000000001234})", none, Undetected},
       // Only bytes up to the space are blanks before a number.

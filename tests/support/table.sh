@@ -20,9 +20,8 @@ same() {
 
 t() {
   rows=$((rows + 1))
-  mkdir "$work/$rows"
   (
-    cd "$work/$rows" || exit 1
+    mkdir "$work/$rows" && cd "$work/$rows" || exit 1
     # shellcheck disable=SC2059
     printf -- "$4" > .stdin
     eval "$2"
