@@ -53,7 +53,6 @@ for _ in $(seq 100); do [ -e "$work/mnt/log" ] && break; sleep 0.05; done
 noread='Source file can'"'"'t be read\n'
 # What was written before the error is kept: the start of the results, not nothing.
 kept="[ -s out ] && cmp -s out <(head -c \"\$(stat -c %s out)\" '$work/all')"
-t "mapped path" "" "-2 '$work/mnt/log' out" "" "" "$noread" 1 "$kept"
 t "mapped standard input" "" "-2 < '$work/mnt/log' > out" "" "" "$noread" 1 "$kept"
 t "read path" "" "-2 '$work/mnt/unsized' out" "" "" "$noread" 1 "$kept"
 t "read error and full disk" "" "-2 < '$work/mnt/log' > /dev/full" "" "" "$noread" 1 ""

@@ -20,14 +20,13 @@ namespace runlog {
 // Hex dump lines of data, sixteen bytes a line, with the bytes themselves in a
 // column after them if ascii (for payloads of printable bytes).
 inline std::string dump(const std::string& data, bool ascii = false) {
+  const char* hex = "0123456789abcdef";
   std::string text;
   for (size_t offset = 0; offset < data.size(); offset += 16) {
-    char pair[8];
-    snprintf(pair, sizeof pair, "%04zx ", offset & 0xffff);
-    text += pair;
+    for (int shift = 12; shift >= 0; shift -= 4) text += hex[offset >> shift & 15];
+    text += ' ';
     const std::string bytes = data.substr(offset, 16);
-    for (unsigned char b : bytes)
-      text += {' ', "0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
+    for (unsigned char b : bytes) text += {' ', hex[b >> 4], hex[b & 15]};
     text += (ascii ? std::string(3 * (16 - bytes.size()) + 3, ' ') + bytes : "") + "\n";
   }
   return text;
