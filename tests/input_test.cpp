@@ -30,35 +30,34 @@ TEST(Rules, PayloadHeader) {
 
 TEST(Rules, DumpLine) {
   struct Case {
-    uint64_t remaining;
+    uint64_t remaining, remaining_after;
     const char* line;
     bool ok;
     const char* appended;  // as text
-    uint64_t remaining_after;
   } cases[] = {
       // Lines of the canonical shape are compared with the fast decoders in paths_test.
-      {2, "0010  32\t33   ...\n", true, "23", 0},
-      {2, "0010  3233\n", true, "23", 0},
+      {2, 0, "0010  32\t33   ...\n", true, "23"},
+      {2, 0, "0010  3233\n", true, "23"},
       // A failure while reading pairs keeps the bytes before it; remaining drops all the same.
-      {20, "0000  7b 22 zz\n", false, "{\"", 4},
-      {3, "0010  32 33\n", false, "23", 0},
-      {2, "0010  32 3\n", false, "2", 0},
-      {0, "0000  7b 22\n", false, "", 0},
-      {3, "0000  7B 22 45\n", false, "", 0},
-      {3, "00A0  7b 22 45\n", false, "", 3},
-      {3, "0000 7b\n", false, "", 3},
-      {3, "0000 \t7b 22 45\n", false, "", 3},
-      {3, "", false, "", 3},
+      {20, 4, "0000  7b 22 zz\n", false, "{\""},
+      {3, 0, "0010  32 33\n", false, "23"},
+      {2, 0, "0010  32 3\n", false, "2"},
+      {0, 0, "0000  7b 22\n", false, ""},
+      {3, 0, "0000  7B 22 45\n", false, ""},
+      {3, 3, "00A0  7b 22 45\n", false, ""},
+      {3, 3, "0000 7b\n", false, ""},
+      {3, 3, "0000 \t7b 22 45\n", false, ""},
+      {3, 3, "", false, ""},
       // Indented, positions 4 and 5 of the line itself must still be spaces.
-      {1, " 0000  7b\n", false, "", 1},
-      {1, "      0000  7b\n", true, "{", 0},
-      {1, "\t\t\t\t  0000  7b\n", true, "{", 0},
+      {1, 1, " 0000  7b\n", false, ""},
+      {1, 0, "      0000  7b\n", true, "{"},
+      {1, 0, "\t\t\t\t  0000  7b\n", true, "{"},
       // Wide offset columns, once a payload passes 64 KiB.
-      {2, "ffffffff  7b 22\n", true, "{\"", 0},
-      {2, "123456789  7b 22\n", false, "", 2},
-      {2, "10000 7b 22\n", false, "", 2},
-      {2, "1000A  7b 22\n", false, "", 2},
-      {2, " 10000  7b 22\n", false, "", 2}};
+      {2, 0, "ffffffff  7b 22\n", true, "{\""},
+      {2, 2, "123456789  7b 22\n", false, ""},
+      {2, 2, "10000 7b 22\n", false, ""},
+      {2, 2, "1000A  7b 22\n", false, ""},
+      {2, 2, " 10000  7b 22\n", false, ""}};
   for (const Case& c : cases) {
     Input in;
     in.remaining = c.remaining;
@@ -72,31 +71,30 @@ TEST(Rules, ApplicationTime) {
   using enum Input::Mode;
   const uint64_t none = 1;
   struct Case {
-    Input::Mode before;
+    Input::Mode before, after;
     const char* payload;
     uint64_t ns;
-    Input::Mode after;
   } cases[] = {
-      {Undetected, R"({"a":1,"time":"2023-11-14T22:13:20Z"})", none, Undetected},
-      {Undetected, R"({"time":"2023-11-14T22:13:20.123456Z"})", none, Undetected},
+      {Undetected, Undetected, R"({"a":1,"time":"2023-11-14T22:13:20Z"})", none},
+      {Undetected, Undetected, R"({"time":"2023-11-14T22:13:20.123456Z"})", none},
       // The second before the epoch is timegm's failure, also for the fallback.
-      {Undetected, R"({"a":1,"time":"1969-12-31T23:59:59.000000Z"})", none, Undetected},
-      {Undetected, R"({"data":{"time": 1700000000.123456789999}})", 1700000000123456789,
-       DataTimeSeconds},
-      {Undetected, R"({"E":1700000000123})", 1700000000123000000, EMilliseconds},
-      {Undetected, R"({"E":17000000001234})", none, Undetected},
+      {Undetected, Undetected, R"({"a":1,"time":"1969-12-31T23:59:59.000000Z"})", none},
+      {Undetected, DataTimeSeconds, R"({"data":{"time": 1700000000.123456789999}})",
+       1700000000123456789},
+      {Undetected, EMilliseconds, R"({"E":1700000000123})", 1700000000123000000},
+      {Undetected, Undetected, R"({"E":17000000001234})", none},
       // Only bytes up to the space are blanks before a number.
-      {Undetected, R"({"E":!1700000000123})", none, Undetected},
-      {Undetected, R"({"ts":"1700000000123.4567899"})", 1700000000123456789, TsMilliseconds},
+      {Undetected, Undetected, R"({"E":!1700000000123})", none},
+      {Undetected, TsMilliseconds, R"({"ts":"1700000000123.4567899"})", 1700000000123456789},
       // The time key is looked for first.
-      {Undetected, R"({"E":1700000000123,"time":"2023-11-14T22:13:20.123456Z"})",
-       1700000000123456000, TimeIso8601},
+      {Undetected, TimeIso8601, R"({"E":1700000000123,"time":"2023-11-14T22:13:20.123456Z"})",
+       1700000000123456000},
       // The first key match decides: a later, valid E is not tried.
-      {Undetected, R"({"E":x,"E":1700000000123,"ts":"5"})", 5000000, TsMilliseconds},
-      {EMilliseconds, R"({"a":1,"time":"2023-11-14T22:13:20.123456Z"})", none, EMilliseconds},
+      {Undetected, TsMilliseconds, R"({"E":x,"E":1700000000123,"ts":"5"})", 5000000},
+      {EMilliseconds, EMilliseconds, R"({"a":1,"time":"2023-11-14T22:13:20.123456Z"})", none},
       // A fixed mode looks for its own key alone.
-      {DataTimeSeconds, R"({"E":1,"data":{"time":1700000000}})", 1700000000000000000,
-       DataTimeSeconds}};
+      {DataTimeSeconds, DataTimeSeconds, R"({"E":1,"data":{"time":1700000000}})",
+       1700000000000000000}};
   uint64_t ns = none;
   EXPECT_FALSE(Input::parse_app_ts(&ns, bytes(R"({"E":1})"), Undetected));
   // The value alone, as the search hands it over.
