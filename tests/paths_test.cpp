@@ -160,7 +160,8 @@ TEST(Paths, DumpLineAtEveryLevel) {
       // The canonical shape is one of those the plain rules take.
       EXPECT_TRUE(plain.parse_payload(exact(text)) || !canonical) << text;
       const unsigned char* bare = exact(text, true);
-      at_every_level([&](int level) {
+      // Captured by name, as older compilers cannot capture structured bindings.
+      at_every_level([&, &text = text, canonical = canonical](int level) {
         unsigned char out[16];
         bool fast =
             pairs == 16 ? hexline::decode(out, bare) : hexline::decode_short(out, bare, pairs);
