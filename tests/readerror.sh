@@ -15,7 +15,7 @@ mkdir "$work/mnt"
 trap 'fusermount -u "$work/mnt" 2> /dev/null || umount "$work/mnt"; wait; rm -rf "$work"' EXIT
 # A first line of 31 bytes ends the first MiB inside a dump line, which must not
 # be decoded when the read after it fails.
-{ printf '%030d\n' 0; for i in $(seq 40000); do
+{ printf '%030d\n' 0; for _ in $(seq 40000); do
   printf '1700000000.15\nDecompressed payload (19 bytes)\n0000  7b 22 45 22 3a 31 37 30 30 30 30 30 30 30 30 31\n0010  32 33 7d\n'
 done; } > "$work/log"
 "$program" -2 < "$work/log" > "$work/all"
