@@ -1,10 +1,8 @@
 # Writes caplat -2 lines (application and receive time in ns, latency in ms)
 # of n latencies from seed, received from second start on over about span
-# seconds, with a gap, clock skew, stale and over-an-hour latencies among them;
-# with pairs=1, "receive_ns latency_ns" lines instead. Times are kept as
-# seconds and nanoseconds, which doubles hold exactly.
+# seconds, with a gap, clock skew, stale and over-an-hour latencies among them.
+# Times are kept as seconds and nanoseconds, which doubles hold exactly.
 function line(sec, ns, lat,    a_ns, borrow, mag) {
-  if (pairs) return sprintf("%d%09d %.0f", sec, ns, lat)
   a_ns = ns - lat
   borrow = int(a_ns / 1e9)
   if (a_ns < borrow * 1e9) borrow--
