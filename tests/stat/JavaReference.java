@@ -1,18 +1,15 @@
 // What HdrHistogram's Java library makes of caplat's "application_ns receive_ns"
 // lines on standard input, each counted once or as often as an optional third
 // field says: an interval log of one histogram per second of receive time, odd
-// seconds tagged B (first argument), the percentile distribution in ms of tag B
-// (second argument) and that of all lines (standard output). Latencies from 0
-// to 1 hour are recorded, at the digits of the third argument.
-import java.io.BufferedReader;
-import java.io.InputStreamReader;
-import java.io.PrintStream;
-import org.HdrHistogram.Histogram;
-import org.HdrHistogram.HistogramLogWriter;
+// seconds tagged B (file of the second argument), and the percentile
+// distribution in ms of all lines (standard output). Latencies from 0 to 1 hour
+// are recorded, at the digits of the first argument.
+import java.io.*;
+import org.HdrHistogram.*;
 
 public class JavaReference {
   static final long HOUR = 3600000000000L;
-  static Histogram all, tagged, interval;
+  static Histogram all, interval;
   static HistogramLogWriter writer;
 
   static void close(long second) {
@@ -21,16 +18,13 @@ public class JavaReference {
     interval.setTag(second % 2 == 1 ? "B" : null);
     writer.outputIntervalHistogram(interval);
     all.add(interval);
-    if (second % 2 == 1) tagged.add(interval);
     interval.reset();
   }
 
-  public static void main(String[] args) throws Exception {
-    int digits = Integer.parseInt(args[2]);
-    all = new Histogram(HOUR, digits);
-    tagged = new Histogram(HOUR, digits);
-    interval = new Histogram(HOUR, digits);
-    PrintStream log = new PrintStream(args[0]);
+  public static void main(String[] args) throws IOException {
+    all = new Histogram(HOUR, Integer.parseInt(args[0]));
+    interval = new Histogram(HOUR, Integer.parseInt(args[0]));
+    PrintStream log = new PrintStream(args[1]);
     writer = new HistogramLogWriter(log);
     BufferedReader in = new BufferedReader(new InputStreamReader(System.in));
     long second = -1;
@@ -54,7 +48,6 @@ public class JavaReference {
     }
     if (second >= 0) close(second);
     log.close();
-    tagged.outputPercentileDistribution(new PrintStream(args[1]), 5, 1e6);
     all.outputPercentileDistribution(System.out, 5, 1e6);
   }
 }

@@ -28,18 +28,16 @@ same() {
     failed=$((failed + 1))
   fi
 }
-# reference DIGITS < LINES: the library's log in java.hlog, tag B's
-# distribution in b.hgrm, that of all lines in java.hgrm.
-reference() {
-  java -cp "$work:$jar" JavaReference "$work/java.hlog" "$work/b.hgrm" "$1" > "$work/java.hgrm"
-}
+# reference DIGITS LOG < LINES: the library's interval log of the lines in LOG,
+# their distribution in java.hgrm.
+reference() { java -cp "$work:$jar" JavaReference "$1" "$2" > "$work/java.hgrm"; }
 
 # Latencies in ns, one per line, on standard input, as caplat's lines at times
 # near 10^12 ns, which doubles hold exactly.
 hgrm() {
   awk '{ printf "%.0f %.0f\n", 1e12, 1e12 + $1 }' > "$work/input"
   "$stat" -d "$2" --hgrm "$work/ours.hgrm" "$work/input" > /dev/null 2>&1
-  reference "$2" < "$work/input"
+  reference "$2" /dev/null < "$work/input"
   same "$1 (-d $2)" "$work/java.hgrm" "$work/ours.hgrm"
 }
 skewed() { awk -v seed="$1" -v n="$2" 'BEGIN { srand(seed); for (i = 0; i < n; i++) printf "%.0f\n", exp(rand() * rand() * 28) }'; }
@@ -76,27 +74,28 @@ for seed in 1 2; do
   same "seed $seed: the processor's distribution as CSV" "$work/processor.rows" "$work/ours.rows"
 done
 
-# ours NAME [OPTION...]: caplat-stat reads java.hlog and prints java.hgrm.
+# ours NAME LOG [OPTION...]: caplat-stat reads the library's LOG and prints java.hgrm.
 ours() {
-  "$stat" "${@:2}" --hgrm "$work/ours.hgrm" "$work/java.hlog" > /dev/null
+  "$stat" "${@:3}" --hgrm "$work/ours.hgrm" "$2" > /dev/null
   same "$1" "$work/java.hgrm" "$work/ours.hgrm"
 }
-lines 3 | cut -d " " -f 1,2 | reference 3
-ours "the library's 1.3 log"
-mv "$work/b.hgrm" "$work/java.hgrm"
-ours "the library's 1.3 log, tag B" --tag B
+lines 3 | cut -d " " -f 1,2 > "$work/input"
+reference 3 "$work/java.hlog" < "$work/input"
+ours "the library's 1.3 log" "$work/java.hlog"
 # Format 1.2 had no base time: the times are relative to the start time.
-lines 3 | cut -d " " -f 1,2 | reference 3
-sed -i -e 's/version 1.3/version 1.2/' -e '/^#\[BaseTime/d' "$work/java.hlog"
-ours "the library's log as format 1.2"
+sed -e 's/version 1.3/version 1.2/' -e '/^#\[BaseTime/d' "$work/java.hlog" > "$work/java12.hlog"
+ours "the library's log as format 1.2" "$work/java12.hlog"
+# Tag B holds the odd seconds of receive time.
+awk 'substr($2, 1, length($2) - 9) % 2' "$work/input" | reference 3 /dev/null
+ours "the library's 1.3 log, tag B" "$work/java.hlog" --tag B
 # Counts no input could give line by line, as many as an interval may hold:
 # 10^12 of 1 ns, past 2^31 of 1 ms and two million of an hour.
-reference 3 <<< "1700000000000000000 1700000000000000001 1000000000000
+reference 3 "$work/java.hlog" <<< "1700000000000000000 1700000000000000001 1000000000000
 1700000000000000000 1700000000001000000 5000000000
 1699996400000000000 1700000000000000000 2000000"
-ours "huge counts from the library's log"
-reference 3 <<< $'1700000000000000000 1700000000000004096 1\n1700000000000000000 1700000000000002048 2147483648'
-ours "a count past 2^31 from the library's log"
+ours "huge counts from the library's log" "$work/java.hlog"
+reference 3 "$work/java.hlog" <<< $'1700000000000000000 1700000000000004096 1\n1700000000000000000 1700000000000002048 2147483648'
+ours "a count past 2^31 from the library's log" "$work/java.hlog"
 
 echo "Java: $((checks - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]
