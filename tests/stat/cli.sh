@@ -170,8 +170,6 @@ tl "a log on standard input from a file" "" "--hgrm m.hgrm - < a.hlog" "" "*" ""
   '"$stat" --hgrm t.hgrm a.txt > /dev/null && cmp m.hgrm t.hgrm'
 tl "caplat output and a log together" "" "--hgrm m.hgrm a.txt b.hlog" "" "*" "" 0 \
   '"$stat" --hgrm t.hgrm a.txt b.txt > /dev/null && cmp m.hgrm t.hgrm'
-tl "--tag selects" "sed 's/^[0-9]/Tag=B,&/' b.hlog > tagged.hlog" "--tag B --hgrm m.hgrm a.hlog tagged.hlog" \
-  "" "*" "" 0 '"$stat" --hgrm t.hgrm b.txt > /dev/null && cmp m.hgrm t.hgrm'
 
 # Bad lines are reported with their file and line, and skipped.
 good=$(grep -m1 '^[0-9]' "$logs/a.hlog")

@@ -1,20 +1,11 @@
 # Writes caplat -2 lines (application and receive time in ns, latency in ms)
 # of n latencies from seed, received from second start on over about span
-# seconds, with a gap, clock skew, stale and over-an-hour latencies among them;
-# with pairs=1, "receive_ns latency_ns" lines instead. Times are kept as
-# seconds and nanoseconds, which doubles hold exactly.
-function line(sec, ns, lat,    a_ns, borrow, mag) {
-  if (pairs) return sprintf("%d%09d %.0f", sec, ns, lat)
-  a_ns = ns - lat
-  borrow = int(a_ns / 1e9)
-  if (a_ns < borrow * 1e9) borrow--
-  mag = lat < 0 ? -lat : lat
-  return sprintf("%d%09d %d%09d %s%d.%06d", sec + borrow, a_ns - borrow * 1e9, sec, ns,
-                 lat < 0 ? "-" : "", int(mag / 1e6), mag % 1e6)
-}
+# seconds, with a gap, clock skew, stale and over-an-hour latencies among them.
+# Times are kept as seconds and nanoseconds, which doubles hold exactly, and
+# counted from 10,000 s before start, which keeps application times positive.
 BEGIN {
   srand(seed)
-  t = 0
+  t = 1e13
   for (i = 0; i < n; i++) {
     t += int(rand() * 2 * span * 1e9 / n)
     if (i == int(n / 2)) t += 5e9
@@ -23,6 +14,9 @@ BEGIN {
     if (r < 0.01) lat = -lat
     else if (r < 0.015) lat = 1e10 + int(rand() * 1e11)
     else if (r < 0.017) lat = 3600000000000 + int(rand() * 1e9)
-    print line(start + int(t / 1e9), t % 1e9, lat)
+    a = t - lat
+    mag = lat < 0 ? -lat : lat
+    printf "%d%09d %d%09d %s%d.%06d\n", start - 1e4 + int(a / 1e9), a % 1e9, start - 1e4 + int(t / 1e9),
+      t % 1e9, lat < 0 ? "-" : "", int(mag / 1e6), mag % 1e6
   }
 }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,46 +29,45 @@ std::string base64(const std::vector<unsigned char>& bytes) {
   static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string text;
   for (size_t i = 0; i < bytes.size(); i += 3) {
-    uint32_t v = bytes[i] << 16;
-    if (i + 1 < bytes.size()) v |= bytes[i + 1] << 8;
-    if (i + 2 < bytes.size()) v |= bytes[i + 2];
+    uint32_t v = 0;
+    for (size_t k = i; k < i + 3; ++k) v = v << 8 | (k < bytes.size() ? bytes[k] : 0);
     for (size_t k = 0; k < 4; ++k)
       text += i + k <= bytes.size() ? digits[(v >> (18 - 6 * k)) & 63] : '=';
   }
   return text;
 }
 
-void put(std::vector<unsigned char>* out, uint64_t v, int bytes) {
-  for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) out->push_back(v >> shift & 0xff);
+// Appends the big-endian bytes of each (value, size) pair.
+void put(std::vector<unsigned char>* out, std::initializer_list<std::pair<uint64_t, int>> fields) {
+  for (auto [v, bytes] : fields)
+    for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) out->push_back(v >> shift & 0xff);
 }
 
 // A V2 histogram with the given header fields and payload bytes, deflated and
 // wrapped as a log line's histogram; cut drops bytes from the deflated stream.
-std::string wrap(int32_t payload_length, int32_t offset, int32_t digits, int64_t lowest,
-                 int64_t highest, const std::vector<unsigned char>& payload, size_t cut = 0) {
+std::string wrap(uint32_t payload_length, uint32_t offset, uint32_t digits, uint64_t lowest,
+                 uint64_t highest, const std::vector<unsigned char>& payload, size_t cut = 0) {
   std::vector<unsigned char> raw;
-  put(&raw, 0x1c849313, 4);
-  put(&raw, static_cast<uint32_t>(payload_length), 4);
-  put(&raw, static_cast<uint32_t>(offset), 4);
-  put(&raw, static_cast<uint32_t>(digits), 4);
-  put(&raw, lowest, 8);
-  put(&raw, highest, 8);
-  put(&raw, 0x3ff0000000000000, 8);
+  put(&raw, {{0x1c849313, 4},
+             {payload_length, 4},
+             {offset, 4},
+             {digits, 4},
+             {lowest, 8},
+             {highest, 8},
+             {0x3ff0000000000000, 8}});
   raw.insert(raw.end(), payload.begin(), payload.end());
   uLongf size = compressBound(raw.size());
-  std::vector<unsigned char> packed(8 + size);
-  compress(packed.data() + 8, &size, raw.data(), raw.size());
-  size -= cut;
-  packed.resize(8 + size);
-  std::vector<unsigned char> head;
-  put(&head, 0x1c849314, 4);
-  put(&head, size, 4);
-  std::copy(head.begin(), head.end(), packed.begin());
+  std::vector<unsigned char> deflated(size);
+  compress(deflated.data(), &size, raw.data(), raw.size());
+  deflated.resize(size - cut);
+  std::vector<unsigned char> packed;
+  put(&packed, {{0x1c849314, 4}, {deflated.size(), 4}});
+  packed.insert(packed.end(), deflated.begin(), deflated.end());
   return base64(packed);
 }
 
 std::string wrap(const std::vector<unsigned char>& payload) {
-  return wrap(static_cast<int32_t>(payload.size()), 0, 3, 1, hour_ns, payload);
+  return wrap(static_cast<uint32_t>(payload.size()), 0, 3, 1, hour_ns, payload);
 }
 
 TEST(HistogramCodec, RoundTripsEveryCount) {
@@ -143,10 +143,10 @@ TEST(HistogramCodec, RejectsCorruptTextAddingNothing) {
       {wrap(1, 0, 6, 1, hour_ns, one_count), impossible},
       {wrap(1, 0, 3, 0, hour_ns, one_count), impossible},
       {wrap(1, 0, 3, 1000, 1999, one_count), impossible},
-      {wrap(1, 0, 3, int64_t{1} << 52, INT64_MAX, one_count), impossible},
+      {wrap(1, 0, 3, uint64_t{1} << 52, INT64_MAX, one_count), impossible},
       {wrap(1, 5, 3, 1, hour_ns, one_count),
        "histogram has a shifted index, which is not supported"},
-      {wrap(-1, 0, 3, 1, hour_ns, one_count),
+      {wrap(UINT32_MAX, 0, 3, 1, hour_ns, one_count),
        "payload length is impossible for the histogram's layout"},
       {wrap(2, 0, 3, 1, hour_ns, one_count), "payload is shorter than its header says"},
       {wrap(0, 0, 3, 1, hour_ns, one_count), "payload is longer than its header says"},
