@@ -46,6 +46,7 @@ t "destination in a missing folder" "printf '$rec' > in" "in no/out" "" "" \
 guard() { printf 'Destination file `%s` is %s!!\n%s' "$1" "$2" "$nodst"; }
 keep="printf '$rec' | cmp -s - log"
 t "hard link" "printf '$rec' > log; ln log hard" "log hard" "" "" "$(guard hard 'the source file')" 1 "$keep"
+t "symbolic link" "printf '$rec' > log; ln -s log sym" "-1 log sym" "" "" "$(guard sym 'the source file')" 1 "$keep"
 t "standard input" "printf '$rec' > log" "log < log" "" "" "$(guard log 'the source file')" 1 "$keep"
 t "devices are not guarded" "" "/dev/null /dev/null" "" "" "" 0 ""
 t "a pipe as the destination is not searched" "printf '$rec' > in" "< /dev/null; timeout 10 \"\$caplat\" -1 in /dev/stdout | cat" "" \
