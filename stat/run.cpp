@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,9 +38,20 @@ bool open_outputs(const Options& o, std::unique_ptr<Output>* csv, std::unique_pt
          (o.hlog == nullptr || *hlog);
 }
 
+// Interval logs stay open while they merge, one descriptor each: the logs of
+// more hosts than the usual soft limit of 1,024 need the hard limit.
+void raise_descriptor_limit() {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+}
+
 }  // namespace
 
 int run(const Options& o) {
+  raise_descriptor_limit();
   std::unique_ptr<Output> csv_file, hgrm_file, svg_file, hlog_file;
   if (!open_outputs(o, &csv_file, &hgrm_file, &svg_file, &hlog_file)) return 2;
   Output standard_output(STDOUT_FILENO, "standard output");

@@ -166,6 +166,8 @@ tl "two logs give the summary and the .hgrm of both" "" "--hgrm m.hgrm b.hlog a.
   '"$stat" --hgrm t.hgrm a.txt b.txt > text && [ "$(kept .stdout)" = "$(kept text)" ] && cmp m.hgrm t.hgrm'
 tl "a merged log is the union" "" "--hlog m.hlog a.hlog b.hlog" "" "*" "" 0 \
   '"$stat" m.hlog > merged && "$stat" a.txt b.txt > text && [ "$(kept merged)" = "$(kept text)" ]'
+tl "more logs than the soft limit on descriptors" "for i in {1..20}; do cp a.hlog \$i.hlog; done; ulimit -Sn 16" \
+  "--json {1..20}.hlog" "" "*" "" 0 'grep -q "^{\"count\":60000," .stdout'
 tl "a log on standard input from a file" "" "--hgrm m.hgrm - < a.hlog" "" "*" "" 0 \
   '"$stat" --hgrm t.hgrm a.txt > /dev/null && cmp m.hgrm t.hgrm'
 tl "caplat output and a log together" "" "--hgrm m.hgrm a.txt b.hlog" "" "*" "" 0 \
