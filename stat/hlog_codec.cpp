@@ -103,7 +103,7 @@ bool base64_decode(std::string_view text, std::vector<unsigned char>* bytes) {
     *out++ = static_cast<unsigned char>(v >> 8);
     *out++ = static_cast<unsigned char>(v);
   }
-  bytes->resize(bytes->size() - padding);
+  bytes->erase(bytes->end() - static_cast<std::ptrdiff_t>(padding), bytes->end());
   return true;
 }
 
