@@ -94,15 +94,22 @@ void Histogram::reset() {
   min_ = INT64_MAX;
 }
 
-int64_t Histogram::value_at_index(size_t index) const {
+int64_t Histogram::value_at(const Layout& layout, size_t index) {
+  int64_t half_count = int64_t{1} << layout.half_count_magnitude;
   auto i = static_cast<int64_t>(index);
-  int64_t bucket = (i >> half_count_magnitude_) - 1;
-  int64_t sub_bucket = (i & (half_count_ - 1)) + half_count_;
+  int64_t bucket = (i >> layout.half_count_magnitude) - 1;
+  int64_t sub_bucket = (i & (half_count - 1)) + half_count;
   if (bucket < 0) {
-    sub_bucket -= half_count_;
+    sub_bucket -= half_count;
     bucket = 0;
   }
-  return sub_bucket << (bucket + unit_magnitude_);
+  int64_t shift = bucket + layout.unit_magnitude;
+  if (shift + layout.half_count_magnitude + 1 > 62) return INT64_MAX;
+  return sub_bucket << shift;
+}
+
+int64_t Histogram::value_at_index(size_t index) const {
+  return value_at({unit_magnitude_, half_count_magnitude_, bucket_count_, size_}, index);
 }
 
 int64_t Histogram::size_of_equivalent_range(int64_t value) const {

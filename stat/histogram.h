@@ -33,6 +33,10 @@ class Histogram {
   // not fit in 63 bits.
   static bool layout_of(int64_t lowest, int64_t highest, int64_t digits, Layout* layout);
 
+  // The lowest value counted at index of a histogram of layout, or INT64_MAX
+  // where the index's bucket reaches past the values of 63 bits.
+  static int64_t value_at(const Layout& layout, size_t index);
+
   // True if lowest, highest and digits are in the ranges the constructor takes.
   static bool valid(int64_t lowest, int64_t highest, int digits);
 

@@ -20,24 +20,6 @@ constexpr int64_t max_line_count = int64_t{1} << 40;
 
 constexpr char base64_digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// The lowest value counted at index of a histogram of layout, or INT64_MAX for
-// the ranges of the last buckets that reach past it. The layout is that of the
-// histogram a text was encoded from, which may differ from the destination's;
-// its counts array is never allocated, only walked.
-int64_t value_at(const Histogram::Layout& layout, size_t index) {
-  int64_t half_count = int64_t{1} << layout.half_count_magnitude;
-  auto i = static_cast<int64_t>(index);
-  int64_t bucket = (i >> layout.half_count_magnitude) - 1;
-  int64_t sub_bucket = (i & (half_count - 1)) + half_count;
-  if (bucket < 0) {
-    sub_bucket -= half_count;
-    bucket = 0;
-  }
-  int64_t shift = bucket + layout.unit_magnitude;
-  if (shift + layout.half_count_magnitude + 1 > 62) return INT64_MAX;
-  return sub_bucket << shift;
-}
-
 void put_int(std::vector<unsigned char>* out, uint64_t v, int bytes) {
   for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
     out->push_back(static_cast<unsigned char>(v >> shift));
@@ -250,7 +232,9 @@ const char* HistogramCodec::inflate_counts(const Histogram& layout) {
         if (count > max_line_count - total) return "histogram counts too many values";
         total += count;
         int64_t highest = layout.highest_trackable();
-        int64_t value = value_at(encoded, index);
+        // The layout is that of the histogram the text was encoded from, which
+        // may differ from the destination's; its counts array is only walked.
+        int64_t value = Histogram::value_at(encoded, index);
         if (value <= highest) value = layout.lowest_equivalent(value);
         bool merged = !counts_.empty() && (counts_.back().first == value ||
                                            (value > highest && counts_.back().first > highest));
