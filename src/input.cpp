@@ -131,7 +131,7 @@ bool Input::parse_payload(const unsigned char* line) {
   for (; n > 0; --n) {
     pairs = skip_blanks(pairs);
     if (!is_hex(pairs[0]) || !is_hex(pairs[1])) return false;
-    payload.push_back(static_cast<char>(hex_value(pairs[0]) * 16 + hex_value(pairs[1])));
+    payload.push_back(static_cast<unsigned char>(hex_value(pairs[0]) * 16 + hex_value(pairs[1])));
     pairs += 2;
   }
   return true;
@@ -185,9 +185,13 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
       const unsigned char* newline = p + pairs_end;
       if (*newline != '\n') newline = find_piece_end(p, end);
       if (newline == nullptr) break;
-      unsigned char bytes[16];
-      if (!hexline::decode_short(bytes, p, remaining)) break;
-      payload.append(reinterpret_cast<const char*>(bytes), remaining);
+      size_t old = payload.size();
+      // The decoder writes sixteen bytes whatever the count.
+      if (!hexline::decode_short(payload.extend(16), p, remaining)) {
+        payload.truncate(old);
+        break;
+      }
+      payload.truncate(old + remaining);
       remaining = 0;
       complete = complete_payload(pair);
       p = newline + 1;
@@ -238,20 +242,18 @@ void Input::record_line(uint64_t* pair, const unsigned char* line, uint64_t coun
 
 size_t Input::decode_run(const unsigned char* data, size_t size) {
   // Lines that leave bytes to come cannot complete the payload, so a run of them
-  // needs no look at the state in between.
+  // needs no look at the state in between. They are decoded straight into the
+  // payload, a batch at a time so that its storage grows with the lines found.
   constexpr size_t batch = 256;
-  unsigned char bytes[16 * batch];
   size_t taken = 0;
   for (;;) {
     uint64_t lines = remaining == 0 ? 0 : (remaining - 1) / 16;
     if (lines > batch) lines = batch;
-    size_t used;
-    size_t done = hexline::decode_lines(bytes, lines, data + taken, size - taken, &used);
-    // Copied sixteen bytes at a time, as the vector decoders store them: a wider load
-    // from several narrower stores would wait until they had reached the cache.
     size_t old = payload.size();
-    payload.resize(old + 16 * done);
-    for (size_t i = 0; i < done; ++i) memcpy(&payload[old + 16 * i], bytes + 16 * i, 16);
+    size_t used;
+    size_t done =
+        hexline::decode_lines(payload.extend(16 * lines), lines, data + taken, size - taken, &used);
+    payload.truncate(old + 16 * done);
     remaining -= 16 * done;
     taken += used;
     if (done < batch) return taken;
@@ -277,8 +279,7 @@ void Input::accept_timestamp(uint64_t* pair, uint64_t ts) {
 
 bool Input::complete_payload(uint64_t* pair) {
   state = HaveTimestamp;
-  bool found = detect_app_ts(&pair[1], reinterpret_cast<const unsigned char*>(payload.c_str()),
-                             payload.size());
+  bool found = detect_app_ts(&pair[1], payload.data(), payload.size());
   if (found) pair[0] = timestamp;
   payload.clear();
   return found;

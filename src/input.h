@@ -3,8 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
-
+#include "bytestring.h"
 #include "newline.h"
 
 // Decodes a capture log one line at a time: receive-time lines, payload header
@@ -41,7 +40,7 @@ class Input {
   // Payload bytes still expected while InPayload.
   uint64_t remaining = 0;
   // Payload bytes decoded so far; always NUL-terminated.
-  std::string payload;
+  ByteString payload;
 
   // Decodes one NUL-terminated line; true when pair (receive, application) is complete.
   bool parse(uint64_t* pair, const unsigned char* line);

@@ -62,7 +62,7 @@ TEST(Rules, DumpLine) {
     Input in;
     in.remaining = c.remaining;
     EXPECT_EQ(in.parse_payload(bytes(c.line)), c.ok) << c.line;
-    EXPECT_EQ(in.payload, c.appended) << c.line;
+    EXPECT_EQ(in.payload.view(), c.appended) << c.line;
     EXPECT_EQ(in.remaining, c.remaining_after) << c.line;
   }
 }
