@@ -91,166 +91,138 @@ size_t lines_scalar(unsigned char* out, size_t max_lines, const unsigned char* d
 constexpr char shape[] = "hhhh  hh hh hh hh hh hh hh hh hh hh hh hh hh hh hh hh";
 static_assert(sizeof shape - 1 == canonical_size);
 
-// The SSSE3 and AVX2 decoders class each byte by two table lookups, one on its
-// upper four bits and one on its lower four, and keep the classes both allow:
-// a position of the line passes if that leaves the class its shape expects.
-// Bytes from 0x80 up find no class by their upper bits.
-constexpr unsigned char digit_class = 1;
-constexpr unsigned char letter_class = 2;
-constexpr unsigned char space_class = 4;
+// The SSSE3 and AVX2 decoders take each byte's value as a hex digit, if it is
+// one, as the lesser of two differences: from '0', saturated, and from 'a' less
+// ten. Written back as a digit by one table lookup, the value gives the byte
+// itself exactly when the byte is a lower-case hex digit: a byte below '0'
+// writes back as '0', one from 0xd7 up writes back as nothing (the lookup gives
+// zero for an index from 0x80 up), and any other gives a digit it is not.
+// Where the shape expects a space the lookup is made to give zero and a space
+// is put in its place, so that one comparison checks every byte of a load.
+constexpr char hex_digits[] = "0123456789abcdef";
 
-struct NibbleTables {
-  alignas(16) unsigned char upper[16];
-  alignas(16) unsigned char lower[16];
-  // Added to a hex digit's lower four bits to make its value.
-  alignas(16) unsigned char add[16];
-  constexpr NibbleTables() : upper(), lower(), add() {
-    upper[2] = space_class;
-    upper[3] = digit_class;
-    upper[6] = letter_class;
-    for (int n = 0; n < 16; ++n) {
-      lower[n] = static_cast<unsigned char>((n <= 9 ? digit_class : 0) |
-                                            (n >= 1 && n <= 6 ? letter_class : 0) |
-                                            (n == 0 ? space_class : 0));
+// The spaces of the shape in the load of width lanes at offset: a space where
+// the shape has one, and in lookup_ends the index bit that makes the lookup
+// give zero.
+struct SpaceLanes {
+  alignas(32) unsigned char spaces[32];
+  alignas(32) unsigned char lookup_ends[32];
+  constexpr SpaceLanes(size_t offset, size_t width) : spaces(), lookup_ends() {
+    for (size_t lane = 0; lane < width; ++lane) {
+      bool space = shape[offset + lane] == ' ';
+      spaces[lane] = space ? ' ' : 0;
+      lookup_ends[lane] = space ? 0x80 : 0;
     }
-    add[6] = 9;
   }
 };
-constexpr NibbleTables nibbles;
 
-constexpr signed char expected_class(char c) {
-  return static_cast<signed char>(c == 'h' ? digit_class | letter_class : space_class);
+// Byte i of the decoded line is the value of the digit pair at positions 6 + 3i
+// and 7 + 3i. A shuffle puts the pairs' digits side by side, each taken from
+// the first load that holds it, and a multiply-add joins each pair into its
+// byte. Shuffles work within 16-byte lanes, so each lane of a load gathers the
+// digits it holds into the places they take in their group of eight pairs.
+struct Gather {
+  // The load the digits come from.
+  size_t load;
+  alignas(32) signed char places[32];
+  // Gathers the digits of pairs first to first + 7 that the load of width lanes
+  // at offset holds from position from on.
+  constexpr Gather(size_t load, size_t offset, size_t width, size_t first, size_t from = 0)
+      : load(load), places() {
+    for (signed char& place : places) place = -1;
+    for (size_t digit = 0; digit < 16; ++digit) {
+      size_t pos = 6 + 3 * (first + digit / 2) + digit % 2;
+      if (pos < from || pos < offset || pos >= offset + width) continue;
+      size_t lane = (pos - offset) / 16 * 16;
+      places[lane + digit] = static_cast<signed char>(pos - offset - lane);
+    }
+  }
+};
+
+// The SSSE3 decoder's four loads; the last overlaps the third so that no byte
+// past the line is read.
+constexpr size_t load_at[4] = {0, 16, 32, 37};
+constexpr SpaceLanes ssse3_spaces[4] = {
+    {load_at[0], 16}, {load_at[1], 16}, {load_at[2], 16}, {load_at[3], 16}};
+// Pairs 0 to 7 lie in the first two loads, pairs 8 to 15 in the last three.
+constexpr Gather ssse3_gather[5] = {{0, load_at[0], 16, 0},
+                                    {1, load_at[1], 16, 0},
+                                    {1, load_at[1], 16, 8},
+                                    {2, load_at[2], 16, 8},
+                                    {3, load_at[3], 16, 8, load_at[2] + 16}};
+
+inline __m128i load16(const void* p) {
+  return _mm_loadu_si128(static_cast<const __m128i*>(p));
 }
 
-// Expected classes and shuffles for the four 16-byte loads at these offsets; the
-// last load overlaps the third so that no byte past the line is read.
-constexpr int load_at[4] = {0, 16, 32, 37};
+__attribute__((target("avx2"))) inline __m256i load32(const void* p) {
+  return _mm256_loadu_si256(static_cast<const __m256i*>(p));
+}
 
-struct Tables {
-  alignas(16) signed char expect[4][16];
-  alignas(16) signed char high[4][16];
-  alignas(16) signed char low[4][16];
-  constexpr Tables() : expect(), high(), low() {
-    for (int v = 0; v < 4; ++v) {
-      for (int lane = 0; lane < 16; ++lane) {
-        expect[v][lane] = expected_class(shape[load_at[v] + lane]);
-        high[v][lane] = low[v][lane] = -1;
-      }
-    }
-    // Byte i comes from positions 6 + 3i and 7 + 3i, each taken from the
-    // first load that holds it.
-    for (int i = 0; i < 16; ++i) {
-      for (int half = 0; half < 2; ++half) {
-        int pos = 6 + 3 * i + half;
-        int v = pos < 16 ? 0 : pos < 32 ? 1 : pos < 48 ? 2 : 3;
-        (half ? low : high)[v][i] = static_cast<signed char>(pos - load_at[v]);
-      }
-    }
-  }
-};
-constexpr Tables tables;
+// The digit values of a load, and in fits all ones in each lane whose byte is
+// what the shape expects there.
+__attribute__((target("ssse3"))) inline __m128i digit_values(__m128i c, const SpaceLanes& lanes,
+                                                             __m128i* fits) {
+  __m128i value =
+      _mm_min_epu8(_mm_subs_epu8(c, _mm_set1_epi8('0')), _mm_sub_epi8(c, _mm_set1_epi8('a' - 10)));
+  __m128i index = _mm_or_si128(value, load16(lanes.lookup_ends));
+  __m128i written = _mm_or_si128(_mm_shuffle_epi8(load16(hex_digits), index), load16(lanes.spaces));
+  *fits = _mm_cmpeq_epi8(written, c);
+  return value;
+}
+
+// Joins sixteen digit values, high digit first, into eight bytes in 16-bit lanes.
+__attribute__((target("ssse3"))) inline __m128i join_pairs(__m128i digits) {
+  return _mm_maddubs_epi16(digits, _mm_set1_epi16(0x0110));
+}
 
 __attribute__((target("ssse3"))) inline bool decode_ssse3(unsigned char* out,
                                                           const unsigned char* line) {
-  const __m128i low_bits = _mm_set1_epi8(0x0f);
-  const __m128i upper_classes = _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.upper));
-  const __m128i lower_classes = _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.lower));
-  const __m128i add = _mm_load_si128(reinterpret_cast<const __m128i*>(nibbles.add));
-  __m128i high = _mm_setzero_si128();
-  __m128i low = _mm_setzero_si128();
-  // A position that lacks the class its shape expects leaves a zero here.
-  __m128i least = _mm_set1_epi8(-1);
-  for (int v = 0; v < 4; ++v) {
-    __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + load_at[v]));
-    __m128i upper = _mm_and_si128(_mm_srli_epi16(c, 4), low_bits);
-    __m128i lower = _mm_and_si128(c, low_bits);
-    __m128i classes = _mm_and_si128(_mm_shuffle_epi8(upper_classes, upper),
-                                    _mm_shuffle_epi8(lower_classes, lower));
-    least = _mm_min_epu8(
-        least,
-        _mm_and_si128(classes, _mm_load_si128(reinterpret_cast<const __m128i*>(tables.expect[v]))));
-    __m128i value = _mm_add_epi8(lower, _mm_shuffle_epi8(add, upper));
-    high = _mm_or_si128(
-        high,
-        _mm_shuffle_epi8(value, _mm_load_si128(reinterpret_cast<const __m128i*>(tables.high[v]))));
-    low = _mm_or_si128(
-        low,
-        _mm_shuffle_epi8(value, _mm_load_si128(reinterpret_cast<const __m128i*>(tables.low[v]))));
-  }
-  // Values are below 16, so shifting 16-bit lanes moves no bit across bytes.
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(_mm_slli_epi16(high, 4), low));
-  return _mm_movemask_epi8(_mm_cmpeq_epi8(least, _mm_setzero_si128())) == 0;
+  __m128i value[4];
+  __m128i fits[4];
+  for (size_t v = 0; v < 4; ++v)
+    value[v] = digit_values(load16(line + load_at[v]), ssse3_spaces[v], &fits[v]);
+  __m128i gathered[5];
+  for (size_t g = 0; g < 5; ++g)
+    gathered[g] = _mm_shuffle_epi8(value[ssse3_gather[g].load], load16(ssse3_gather[g].places));
+  __m128i first = _mm_or_si128(gathered[0], gathered[1]);
+  __m128i second = _mm_or_si128(_mm_or_si128(gathered[2], gathered[3]), gathered[4]);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   _mm_packus_epi16(join_pairs(first), join_pairs(second)));
+  __m128i all = _mm_and_si128(_mm_and_si128(fits[0], fits[1]), _mm_and_si128(fits[2], fits[3]));
+  return _mm_movemask_epi8(all) == 0xffff;
 }
 
 // Two 32-byte loads, one at the start of the line and one ending at its last
-// pair, cover it without touching a byte past it. A byte shuffle works within
-// each 16-byte half of a register, so each half gathers the digits it holds
-// into its own copy of the 16 places, and the two copies are joined at the end.
+// pair, cover it without touching a byte past it. Pairs 0 to 7 come from the
+// first load's two lanes, pairs 8 to 15 from the second's.
 constexpr size_t avx2_load_at[2] = {0, canonical_size - 32};
+constexpr SpaceLanes avx2_spaces[2] = {{avx2_load_at[0], 32}, {avx2_load_at[1], 32}};
+constexpr Gather avx2_gather[2] = {{0, avx2_load_at[0], 32, 0}, {1, avx2_load_at[1], 32, 8}};
 
-struct Avx2Tables {
-  alignas(32) signed char expect[2][32];
-  alignas(32) signed char high[2][32];
-  alignas(32) signed char low[2][32];
-  constexpr Avx2Tables() : expect(), high(), low() {
-    for (size_t v = 0; v < 2; ++v) {
-      for (size_t lane = 0; lane < 32; ++lane) {
-        expect[v][lane] = expected_class(shape[avx2_load_at[v] + lane]);
-        high[v][lane] = low[v][lane] = -1;
-      }
-    }
-    // Byte i comes from positions 6 + 3i and 7 + 3i, each taken from the
-    // first half of the two loads that holds it.
-    for (size_t i = 0; i < 16; ++i) {
-      for (size_t half = 0; half < 2; ++half) {
-        size_t pos = 6 + 3 * i + half;
-        size_t v = pos < 32 ? 0 : 1;
-        size_t offset = pos - avx2_load_at[v];
-        size_t upper = offset < 16 ? 0 : 16;
-        (half ? low : high)[v][upper + i] = static_cast<signed char>(offset - upper);
-      }
-    }
-  }
-};
-constexpr Avx2Tables avx2_tables;
-
-__attribute__((target("avx2"))) inline __m256i broadcast(const unsigned char* table) {
-  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table)));
+__attribute__((target("avx2"))) inline __m256i broadcast(const void* table) {
+  return _mm256_broadcastsi128_si256(load16(table));
 }
 
 __attribute__((target("avx2"))) inline bool decode_avx2(unsigned char* out,
                                                         const unsigned char* line) {
-  const __m256i low_bits = _mm256_set1_epi8(0x0f);
-  const __m256i upper_classes = broadcast(nibbles.upper);
-  const __m256i lower_classes = broadcast(nibbles.lower);
-  const __m256i add = broadcast(nibbles.add);
-  __m256i high = _mm256_setzero_si256();
-  __m256i low = _mm256_setzero_si256();
-  // A position that lacks the class its shape expects leaves a zero here.
-  __m256i least = _mm256_set1_epi8(-1);
+  const __m256i digits = broadcast(hex_digits);
+  __m128i half[2];
+  __m256i all = _mm256_set1_epi8(-1);
   for (size_t v = 0; v < 2; ++v) {
-    __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(line + avx2_load_at[v]));
-    __m256i upper = _mm256_and_si256(_mm256_srli_epi16(c, 4), low_bits);
-    __m256i lower = _mm256_and_si256(c, low_bits);
-    __m256i classes = _mm256_and_si256(_mm256_shuffle_epi8(upper_classes, upper),
-                                       _mm256_shuffle_epi8(lower_classes, lower));
-    least = _mm256_min_epu8(
-        least,
-        _mm256_and_si256(
-            classes, _mm256_load_si256(reinterpret_cast<const __m256i*>(avx2_tables.expect[v]))));
-    __m256i value = _mm256_add_epi8(lower, _mm256_shuffle_epi8(add, upper));
-    high = _mm256_or_si256(
-        high, _mm256_shuffle_epi8(
-                  value, _mm256_load_si256(reinterpret_cast<const __m256i*>(avx2_tables.high[v]))));
-    low = _mm256_or_si256(
-        low, _mm256_shuffle_epi8(
-                 value, _mm256_load_si256(reinterpret_cast<const __m256i*>(avx2_tables.low[v]))));
+    __m256i c = load32(line + avx2_load_at[v]);
+    __m256i value = _mm256_min_epu8(_mm256_subs_epu8(c, _mm256_set1_epi8('0')),
+                                    _mm256_sub_epi8(c, _mm256_set1_epi8('a' - 10)));
+    __m256i index = _mm256_or_si256(value, load32(avx2_spaces[v].lookup_ends));
+    __m256i written =
+        _mm256_or_si256(_mm256_shuffle_epi8(digits, index), load32(avx2_spaces[v].spaces));
+    all = _mm256_and_si256(all, _mm256_cmpeq_epi8(written, c));
+    __m256i gathered = _mm256_shuffle_epi8(value, load32(avx2_gather[v].places));
+    half[v] = _mm_or_si128(_mm256_castsi256_si128(gathered), _mm256_extracti128_si256(gathered, 1));
   }
-  // Values are below 16, so shifting 16-bit lanes moves no bit across bytes.
-  __m256i digits = _mm256_or_si256(_mm256_slli_epi16(high, 4), low);
-  __m128i bytes = _mm_or_si128(_mm256_castsi256_si128(digits), _mm256_extracti128_si256(digits, 1));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-  return _mm256_movemask_epi8(_mm256_cmpeq_epi8(least, _mm256_setzero_si256())) == 0;
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   _mm_packus_epi16(join_pairs(half[0]), join_pairs(half[1])));
+  return _mm256_movemask_epi8(all) == -1;
 }
 
 // One masked load takes the whole line, so nothing past it is touched; one
