@@ -176,10 +176,12 @@ __attribute__((target("ssse3"))) inline __m128i join_pairs(__m128i digits) {
   return _mm_maddubs_epi16(digits, _mm_set1_epi16(0x0110));
 }
 
-__attribute__((target("ssse3"))) inline bool decode_ssse3(unsigned char* out,
-                                                          const unsigned char* line) {
+// Writes the 16 bytes of a line of the canonical shape to out, and sets fits to
+// the lanes of its four loads that are what the shape expects.
+__attribute__((target("ssse3"))) inline void decode_ssse3_loads(unsigned char* out,
+                                                                const unsigned char* line,
+                                                                __m128i* fits) {
   __m128i value[4];
-  __m128i fits[4];
   for (size_t v = 0; v < 4; ++v)
     value[v] = digit_values(load16(line + load_at[v]), ssse3_spaces[v], &fits[v]);
   __m128i gathered[5];
@@ -189,8 +191,30 @@ __attribute__((target("ssse3"))) inline bool decode_ssse3(unsigned char* out,
   __m128i second = _mm_or_si128(_mm_or_si128(gathered[2], gathered[3]), gathered[4]);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
                    _mm_packus_epi16(join_pairs(first), join_pairs(second)));
+}
+
+__attribute__((target("ssse3"))) inline bool decode_ssse3(unsigned char* out,
+                                                          const unsigned char* line) {
+  __m128i fits[4];
+  decode_ssse3_loads(out, line, fits);
   __m128i all = _mm_and_si128(_mm_and_si128(fits[0], fits[1]), _mm_and_si128(fits[2], fits[3]));
   return _mm_movemask_epi8(all) == 0xffff;
+}
+
+// The positions of the line, one bit each, among the first size.
+constexpr uint64_t first_positions(size_t size) {
+  return (uint64_t{1} << size) - 1;
+}
+
+__attribute__((target("ssse3"))) bool decode_short_ssse3(unsigned char* out,
+                                                         const unsigned char* line, size_t pairs) {
+  __m128i fits[4];
+  decode_ssse3_loads(out, line, fits);
+  uint64_t fit = 0;
+  for (size_t v = 0; v < 4; ++v)
+    fit |= static_cast<uint64_t>(_mm_movemask_epi8(fits[v])) << load_at[v];
+  uint64_t needed = first_positions(short_size(pairs));
+  return (fit & needed) == needed;
 }
 
 // Two 32-byte loads, one at the start of the line and one ending at its last
@@ -204,11 +228,13 @@ __attribute__((target("avx2"))) inline __m256i broadcast(const void* table) {
   return _mm256_broadcastsi128_si256(load16(table));
 }
 
-__attribute__((target("avx2"))) inline bool decode_avx2(unsigned char* out,
-                                                        const unsigned char* line) {
+// Writes the 16 bytes of a line of the canonical shape to out, and sets fits to
+// the lanes of its two loads that are what the shape expects.
+__attribute__((target("avx2"))) inline void decode_avx2_loads(unsigned char* out,
+                                                              const unsigned char* line,
+                                                              __m256i* fits) {
   const __m256i digits = broadcast(hex_digits);
   __m128i half[2];
-  __m256i all = _mm256_set1_epi8(-1);
   for (size_t v = 0; v < 2; ++v) {
     __m256i c = load32(line + avx2_load_at[v]);
     __m256i value = _mm256_min_epu8(_mm256_subs_epu8(c, _mm256_set1_epi8('0')),
@@ -216,13 +242,31 @@ __attribute__((target("avx2"))) inline bool decode_avx2(unsigned char* out,
     __m256i index = _mm256_or_si256(value, load32(avx2_spaces[v].lookup_ends));
     __m256i written =
         _mm256_or_si256(_mm256_shuffle_epi8(digits, index), load32(avx2_spaces[v].spaces));
-    all = _mm256_and_si256(all, _mm256_cmpeq_epi8(written, c));
+    fits[v] = _mm256_cmpeq_epi8(written, c);
     __m256i gathered = _mm256_shuffle_epi8(value, load32(avx2_gather[v].places));
     half[v] = _mm_or_si128(_mm256_castsi256_si128(gathered), _mm256_extracti128_si256(gathered, 1));
   }
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
                    _mm_packus_epi16(join_pairs(half[0]), join_pairs(half[1])));
-  return _mm256_movemask_epi8(all) == -1;
+}
+
+__attribute__((target("avx2"))) inline bool decode_avx2(unsigned char* out,
+                                                        const unsigned char* line) {
+  __m256i fits[2];
+  decode_avx2_loads(out, line, fits);
+  return _mm256_movemask_epi8(_mm256_and_si256(fits[0], fits[1])) == -1;
+}
+
+__attribute__((target("avx2"))) bool decode_short_avx2(unsigned char* out,
+                                                       const unsigned char* line, size_t pairs) {
+  __m256i fits[2];
+  decode_avx2_loads(out, line, fits);
+  uint64_t fit = 0;
+  for (size_t v = 0; v < 2; ++v)
+    fit |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(fits[v])))
+           << avx2_load_at[v];
+  uint64_t needed = first_positions(short_size(pairs));
+  return (fit & needed) == needed;
 }
 
 // One masked load takes the whole line, so nothing past it is touched; one
@@ -247,7 +291,7 @@ constexpr WideTables wide;
 // Any number of pairs: the mask keeps the load and the checks within the line.
 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) inline bool decode_avx512_pairs(
     unsigned char* out, const unsigned char* line, size_t pairs) {
-  const __mmask64 within = (uint64_t{1} << short_size(pairs)) - 1;
+  const __mmask64 within = first_positions(short_size(pairs));
   __m512i c = _mm512_maskz_loadu_epi8(within, line);
   __m512i digit = _mm512_sub_epi8(c, _mm512_set1_epi8('0'));
   __m512i letter = _mm512_sub_epi8(c, _mm512_set1_epi8('a'));
@@ -305,8 +349,8 @@ struct Decoders {
 Decoders decoders_for(Level level) {
 #if defined(__x86_64__)
   if (level == Level::Avx512) return {decode_avx512, decode_short_avx512, lines_avx512};
-  if (level == Level::Avx2) return {decode_avx2, decode_pairs, lines_avx2};
-  if (level == Level::Ssse3) return {decode_ssse3, decode_pairs, lines_ssse3};
+  if (level == Level::Avx2) return {decode_avx2, decode_short_avx2, lines_avx2};
+  if (level == Level::Ssse3) return {decode_ssse3, decode_short_ssse3, lines_ssse3};
 #endif
   (void)level;
   return {decode_scalar, decode_pairs, lines_scalar};

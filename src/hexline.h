@@ -24,7 +24,8 @@ constexpr size_t short_size(size_t pairs) {
 }
 
 // As decode for a canonical line of 1 to 16 pairs, writing that many bytes to the
-// 16 at out; the first short_size(pairs) bytes of line are read.
+// 16 at out; canonical_size bytes at line are read, of which only the first
+// short_size(pairs) need be the line's.
 bool decode_short(unsigned char* out, const unsigned char* line, size_t pairs);
 
 // Decodes consecutive canonical lines at the start of the size bytes at data, each

@@ -179,8 +179,9 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
       if (remaining > 16) break;
       // The payload's last line, of 1 to 16 pairs, whose newline usually
       // follows them; a printable column may come between.
+      // The decoder reads a whole canonical line's width, past a shorter line.
+      if (static_cast<size_t>(end - p) <= hexline::canonical_size) break;
       size_t pairs_end = hexline::short_size(remaining);
-      if (static_cast<size_t>(end - p) <= pairs_end) break;
       // A newline among the pairs fails the decoding.
       const unsigned char* newline = p + pairs_end;
       if (*newline != '\n') newline = find_piece_end(p, end);
