@@ -12,11 +12,17 @@
 inline const unsigned char* find_newline(const unsigned char* p, size_t n) {
   size_t i = 0;
 #if defined(__SSE2__)
-  const __m128i newline = _mm_set1_epi8('\n');
-  for (; i + 16 <= n; i += 16) {
-    __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    if (unsigned mask = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, newline)))
-      return p + i + __builtin_ctz(mask);
+  if (n >= 16) {
+    const __m128i newline = _mm_set1_epi8('\n');
+    for (;; i += 16) {
+      // The last sixteen bytes are looked at in one step, with some looked at
+      // before, rather than one at a time.
+      if (i + 16 > n) i = n - 16;
+      __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      if (unsigned mask = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, newline)))
+        return p + i + __builtin_ctz(mask);
+      if (i + 16 == n) return nullptr;
+    }
   }
 #endif
   for (; i < n; ++i) {
