@@ -1,6 +1,8 @@
 #include "hexline.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "newline.h"
 #include "prefetch.h"
@@ -129,7 +131,7 @@ struct Gather {
   // at offset holds from position from on.
   constexpr Gather(size_t load, size_t offset, size_t width, size_t first, size_t from = 0)
       : load(load), places() {
-    for (signed char& place : places) place = -1;
+    std::fill(std::begin(places), std::end(places), -1);
     for (size_t digit = 0; digit < 16; ++digit) {
       size_t pos = 6 + 3 * (first + digit / 2) + digit % 2;
       if (pos < from || pos < offset || pos >= offset + width) continue;
@@ -262,9 +264,10 @@ __attribute__((target("avx2"))) bool decode_short_avx2(unsigned char* out,
   __m256i fits[2];
   decode_avx2_loads(out, line, fits);
   uint64_t fit = 0;
-  for (size_t v = 0; v < 2; ++v)
+  for (size_t v = 0; v < 2; ++v) {
     fit |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(fits[v])))
            << avx2_load_at[v];
+  }
   uint64_t needed = first_positions(short_size(pairs));
   return (fit & needed) == needed;
 }
