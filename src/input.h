@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
 #include "bytestring.h"
 #include "newline.h"
 
