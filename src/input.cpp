@@ -1,6 +1,7 @@
 #include "input.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -56,6 +57,29 @@ uint64_t header_count(const unsigned char* count) {
     value = value * 10 + (count[digits] - '0');
   if (digits > 0 && digits <= plain_count_digits) return value;
   return strtoul(reinterpret_cast<const char*>(count), nullptr, 10);
+}
+
+// What follows the count in a header of the common shape.
+constexpr char header_end[] = " bytes)\n";
+static_assert(sizeof header_end - 1 == 8);
+
+// Bytes a header of the common shape may be read through: the title, the word
+// that holds its count and the word after the count.
+constexpr size_t common_header_reach = header_title_size + 16;
+
+// The count of a header of the common shape at p, the title, 1 to 7 digits and
+// header_end, read a word at a time as header_count would read it; sets size
+// to the header's bytes with its newline. False for any other line. The
+// common_header_reach bytes at p are read.
+bool common_header(uint64_t* count, size_t* size, const unsigned char* p) {
+  if (memcmp(p, Input::header_title, header_title_size) != 0) return false;
+  const unsigned char* digits = p + header_title_size;
+  uint64_t other = decimal::non_digits(digits);
+  auto n = static_cast<size_t>(std::countr_zero(other) / 8);
+  if (n == 0 || n == 8 || memcmp(digits + n, header_end, 8) != 0) return false;
+  *count = decimal::digits_value(digits, n);
+  *size = header_title_size + n + 8;
+  return true;
 }
 
 // Reads the value of an application time written in mode; bytes before limit
@@ -206,12 +230,21 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
       p += decimal::receive_time_size + 1;
       continue;
     }
+    // A header of the common shape, whose count the rules below read alike.
+    uint64_t count;
+    size_t header_size;
+    if (state == HaveTimestamp && end - p >= static_cast<ptrdiff_t>(common_header_reach) &&
+        common_header(&count, &header_size, p)) {
+      record_line(pair, p, count);
+      p += header_size;
+      continue;
+    }
     const unsigned char* newline = find_piece_end(p, end);
     if (newline == nullptr) break;
     // A lone newline means nothing, but the rules for numbers would skip it as
     // a blank and read on.
     if (p != newline) {
-      uint64_t count = 0;
+      count = 0;
       if (state == HaveTimestamp && p[0] == Input::header_title[0]) {
         // strtoul would look past the newline for a count that does not start
         // with a digit.

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
 #include "bytestring.h"
 #include "newline.h"
 
@@ -79,8 +80,10 @@ class Input {
   void accept_timestamp(uint64_t* pair, uint64_t ts);
   void start_payload(uint64_t count);
   bool complete_payload(uint64_t* pair);
-  size_t decode_run(const unsigned char* data, size_t size);
-  bool detect_app_ts(uint64_t* ts, const unsigned char* text, size_t size);
+  // Both are inlined into the line loop, which calls each once a payload.
+  [[gnu::always_inline]] inline size_t decode_run(const unsigned char* data, size_t size);
+  [[gnu::always_inline]] inline bool detect_app_ts(uint64_t* ts, const unsigned char* text,
+                                                   size_t size);
 
   // A NUL-terminated copy of a line that the line rules must read.
   unsigned char text_[piece_limit + 1] = {};

@@ -122,6 +122,11 @@ TEST(Paths, GeneratedLogsEveryWay) {
     line[n / 2] = '\0';
     logs.push_back(line + "\n" + record("", json) + base);
   }
+  // Counts of the widths that a header of the common shape reads a word at a
+  // time, and past them.
+  for (const char* count : {"0", "0064", "1234567", "12345678"})
+    logs.push_back("1\nDecompressed payload (" + std::string(count) + " bytes)\n" +
+                   runlog::dump(json) + base);
   // Counts that strtoul would look for past the end of the header line.
   for (const char* gap : {"", " ", "\t \n"})
     logs.push_back("1\nDecompressed payload (" + std::string(gap) + "\n" + base);
