@@ -22,9 +22,7 @@ class ByteString {
   bool empty() const { return size_ == 0; }
 
   // The bytes as text.
-  std::string_view view() const {
-    return {reinterpret_cast<const char*>(storage_.get()), size_};
-  }
+  std::string_view view() const { return {reinterpret_cast<const char*>(storage_.get()), size_}; }
 
   // Drops every byte; the storage is kept.
   void clear() { truncate(0); }
