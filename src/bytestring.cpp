@@ -13,10 +13,6 @@ constexpr size_t initial_capacity = 64;
 ByteString::ByteString()
     : capacity_(initial_capacity), storage_(new unsigned char[initial_capacity + 1]()) {}
 
-void ByteString::append(const unsigned char* p, size_t n) {
-  memcpy(extend(n), p, n);
-}
-
 void ByteString::reserve(size_t n) {
   size_t capacity = capacity_;
   while (capacity < n) capacity *= 2;

@@ -30,9 +30,6 @@ class ByteString {
   // Appends one byte.
   void push_back(unsigned char c) { *extend(1) = c; }
 
-  // Appends the n bytes at p.
-  void append(const unsigned char* p, size_t n);
-
   // Grows the string by n bytes left for the caller to write, and returns where
   // they start; truncate gives back any the caller does not write.
   unsigned char* extend(size_t n) {
