@@ -202,8 +202,8 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
       p += decode_run(p, end - p);
       if (remaining > 16) break;
       // The payload's last line, of 1 to 16 pairs, whose newline usually
-      // follows them; a printable column may come between.
-      // The decoder reads a whole canonical line's width, past a shorter line.
+      // follows them; a printable column may come between. The decoder reads
+      // a whole canonical line's width, past a shorter line.
       if (static_cast<size_t>(end - p) <= hexline::canonical_size) break;
       size_t pairs_end = hexline::short_size(remaining);
       // A newline among the pairs fails the decoding.
