@@ -25,7 +25,7 @@ class Checker : public IntervalConsumer {
   int64_t count() const { return count_; }
 
  private:
-  int64_t next_ = INT64_MIN;
+  uint64_t next_ = 0;
   int64_t count_ = 0;
 };
 

@@ -54,6 +54,15 @@ class Histogram {
     return true;
   }
 
+  // Counts n values known only to lie in value's range, as a log holds them:
+  // the largest value recorded becomes the highest of that range.
+  bool record_range(int64_t value, int64_t n) {
+    if (!record(lowest_equivalent(value), n)) return false;
+    int64_t highest = highest_equivalent(value);
+    if (highest > max_) max_ = highest;
+    return true;
+  }
+
   // Adds the counts of other, which must have the same layout; false, adding
   // nothing, if the layouts differ.
   bool add(const Histogram& other);
@@ -64,8 +73,8 @@ class Histogram {
   // The number of values counted.
   int64_t total_count() const { return total_; }
 
-  // The largest value recorded (as recorded, or the lowest equivalent value of
-  // its index after add); 0 if none.
+  // The largest value recorded (as recorded, or the highest of its range for
+  // record_range); 0 if none.
   int64_t max() const { return total_ ? max_ : 0; }
 
   // The smallest value recorded, as for max; 0 if none.

@@ -10,8 +10,6 @@ namespace {
 // The cookies that open the compressed text and the histogram within it.
 constexpr uint32_t compressed_cookie = 0x1c849314;
 constexpr uint32_t histogram_cookie = 0x1c849313;
-// Cookie, payload length, index offset, digits, lowest, highest, ratio.
-constexpr size_t header_size = 40;
 // A ZigZag LEB128 varint is at most nine bytes: the ninth carries eight bits.
 constexpr size_t max_varint_size = 9;
 // No interval holds more values than this; it keeps every sum far from
@@ -64,30 +62,91 @@ constexpr std::array<unsigned char, 256> base64_values = [] {
   return values;
 }();
 
-bool base64_decode(std::string_view text, std::vector<unsigned char>* bytes) {
-  if (text.size() % 4 != 0) return false;
-  size_t padding = 0;
-  while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=') ++padding;
-  bytes->resize(text.size() / 4 * 3);
-  unsigned char* out = bytes->data();
-  for (size_t i = 0; i < text.size(); i += 4) {
+// Decodes base64 text that arrives in pieces, a group of four digits at a
+// time. Padding may only end the text, and spaces and carriage returns only
+// trail it, as they do at the end of a log line.
+class Base64Stream {
+ public:
+  explicit Base64Stream(const HistogramCodec::TextSource& source) : source_(source) {}
+
+  // Decodes into out until size bytes (a multiple of 3) or the end of the
+  // text; returns how many.
+  size_t read(unsigned char* out, size_t size) {
+    size_t n = 0;
+    while (n + 3 <= size && !bad_) {
+      if (piece_.empty()) {
+        if (ended_) break;
+        piece_ = source_();
+        if (piece_.empty()) {
+          ended_ = true;
+          bad_ = held_ != 0;
+          break;
+        }
+      }
+      // Whole groups straight from the piece, while nothing is held over.
+      if (held_ == 0 && !trailing_ && piece_.size() >= 4 && plain(piece_.data())) {
+        n += decode_group(piece_.data(), out + n);
+        piece_.remove_prefix(4);
+        continue;
+      }
+      char c = piece_.front();
+      piece_.remove_prefix(1);
+      if (c == ' ' || c == '\r') {
+        trailing_ = true;
+      } else if (trailing_) {
+        bad_ = true;
+      } else {
+        group_[held_++] = c;
+        if (held_ == 4) {
+          n += decode_group(group_, out + n);
+          held_ = 0;
+        }
+      }
+    }
+    return n;
+  }
+
+  // True if the text is not base64.
+  bool bad() const { return bad_; }
+
+ private:
+  // True if none of the four characters at p may end the text.
+  static bool plain(const char* p) {
+    for (int i = 0; i < 4; ++i) {
+      if (p[i] == ' ' || p[i] == '\r') return false;
+    }
+    return true;
+  }
+
+  size_t decode_group(const char* group, unsigned char* out) {
+    size_t padding = group[3] != '=' ? 0 : group[2] != '=' ? 1 : 2;
     uint32_t v = 0;
-    unsigned char bad = 0;
+    unsigned char invalid = finished_ ? 64 : 0;
     for (size_t k = 0; k < 4; ++k) {
-      // Padding counts as zero bits, and only where it belongs.
-      bool pad = i + k >= text.size() - padding;
-      unsigned char digit = pad ? 0 : base64_values[static_cast<unsigned char>(text[i + k])];
-      bad |= digit;
+      unsigned char digit = k >= 4 - padding ? 0 : base64_values[static_cast<unsigned char>(group[k])];
+      invalid |= digit;
       v = v << 6 | digit;
     }
-    if (bad & 64) return false;
-    *out++ = static_cast<unsigned char>(v >> 16);
-    *out++ = static_cast<unsigned char>(v >> 8);
-    *out++ = static_cast<unsigned char>(v);
+    if (invalid & 64) {
+      bad_ = true;
+      return 0;
+    }
+    finished_ = padding != 0;
+    const unsigned char bytes[] = {static_cast<unsigned char>(v >> 16),
+                                   static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
+    std::memcpy(out, bytes, 3 - padding);
+    return 3 - padding;
   }
-  bytes->erase(bytes->end() - static_cast<std::ptrdiff_t>(padding), bytes->end());
-  return true;
-}
+
+  const HistogramCodec::TextSource& source_;
+  std::string_view piece_;
+  char group_[4] = {};
+  size_t held_ = 0;
+  bool trailing_ = false;
+  bool finished_ = false;
+  bool ended_ = false;
+  bool bad_ = false;
+};
 
 // zlib allocates through operator new, so that running out of memory in it
 // ends the program as anywhere else.
@@ -161,91 +220,118 @@ void HistogramCodec::encode(const Histogram& histogram, std::string* text) {
 }
 
 const char* HistogramCodec::decode(std::string_view text, const Histogram& layout) {
+  bool given = false;
+  return decode(
+      [&]() {
+        std::string_view piece = given ? std::string_view() : text;
+        given = true;
+        return piece;
+      },
+      layout);
+}
+
+const char* HistogramCodec::decode(const TextSource& source, const Histogram& layout) {
   counts_.clear();
-  if (!base64_decode(text, &packed_)) return "histogram is not base64";
-  if (packed_.size() < 8 || get_int(packed_.data(), 4) != compressed_cookie)
-    return "not a compressed histogram of the V2 encoding";
-  if (get_int(packed_.data() + 4, 4) != packed_.size() - 8)
-    return "compressed length does not match the histogram's size";
-  inflateReset(&inflater_);
-  inflater_.next_in = packed_.data() + 8;
-  inflater_.avail_in = static_cast<uInt>(packed_.size() - 8);
-  const char* what = inflate_counts(layout);
+  parse_ = Parse();
+  const char* what = inflate_text(source, layout);
   if (what) counts_.clear();
   return what;
 }
 
-const char* HistogramCodec::inflate_counts(const Histogram& layout) {
-  // Inflates a chunk at a time, so that a stream that inflates without end
-  // costs time in proportion to the payload length its header allows, and no
-  // memory at all.
-  unsigned char header[header_size];
-  size_t have = 0;
+const char* HistogramCodec::inflate_text(const TextSource& source, const Histogram& layout) {
+  // A block of the compressed bytes at a time, so that a line of any length
+  // costs no more memory than this, and a stream that inflates without end
+  // costs time in proportion to the payload length its header allows.
+  static constexpr const char* not_base64 = "histogram is not base64";
+  Base64Stream text(source);
+  packed_.resize(decode_block);
+  size_t n = text.read(packed_.data(), packed_.size());
+  if (text.bad()) return not_base64;
+  if (n < 8 || get_int(packed_.data(), 4) != compressed_cookie)
+    return "not a compressed histogram of the V2 encoding";
+  uint64_t declared = get_int(packed_.data() + 4, 4);
+  uint64_t seen = n - 8;
+  inflateReset(&inflater_);
+  inflater_.next_in = packed_.data() + 8;
+  inflater_.avail_in = static_cast<uInt>(n - 8);
   int status = Z_OK;
-  size_t payload_left = 0;
-  Histogram::Layout encoded{};
-  size_t index = 0;
-  uint64_t varint = 0;
-  size_t varint_bytes = 0;
-  int64_t total = 0;
-  while (status != Z_STREAM_END) {
-    inflater_.next_out = chunk_.data();
-    inflater_.avail_out = static_cast<uInt>(chunk_.size());
-    status = inflate(&inflater_, Z_NO_FLUSH);
-    if (status == Z_BUF_ERROR) return "compressed histogram is cut short";
-    if (status != Z_OK && status != Z_STREAM_END) return "compressed histogram does not inflate";
-    size_t produced = chunk_.size() - inflater_.avail_out;
-    const unsigned char* p = chunk_.data();
-    const unsigned char* end = p + produced;
-    if (have < header_size) {
-      size_t n = std::min(header_size - have, produced);
-      std::memcpy(header + have, p, n);
-      have += n;
-      p += n;
-      if (have < header_size) continue;
-      if (get_int(header, 4) != histogram_cookie) return "not a histogram of the V2 encoding";
-      auto offset = static_cast<int32_t>(get_int(header + 8, 4));
-      auto digits = static_cast<int32_t>(get_int(header + 12, 4));
-      auto lowest = static_cast<int64_t>(get_int(header + 16, 8));
-      auto highest = static_cast<int64_t>(get_int(header + 24, 8));
-      if (offset != 0) return "histogram has a shifted index, which is not supported";
-      if (!Histogram::layout_of(lowest, highest, digits, &encoded))
-        return "histogram header has impossible digits, lowest or highest value";
-      payload_left = get_int(header + 4, 4);
-      if (payload_left > encoded.size * max_varint_size)
-        return "payload length is impossible for the histogram's layout";
+  for (;;) {
+    if (seen > declared) return "compressed length does not match the histogram's size";
+    while (status != Z_STREAM_END) {
+      inflater_.next_out = chunk_.data();
+      inflater_.avail_out = static_cast<uInt>(chunk_.size());
+      status = inflate(&inflater_, Z_NO_FLUSH);
+      // No progress without more input.
+      if (status == Z_BUF_ERROR) break;
+      if (status != Z_OK && status != Z_STREAM_END) return "compressed histogram does not inflate";
+      const char* what = parse_counts(chunk_.data(), inflater_.next_out, layout);
+      if (what) return what;
+      if (inflater_.avail_in == 0 && inflater_.avail_out != 0) break;
     }
-    if (static_cast<size_t>(end - p) > payload_left)
-      return "payload is longer than its header says";
-    payload_left -= static_cast<size_t>(end - p);
-    for (; p < end; ++p) {
-      varint |= static_cast<uint64_t>(*p & (varint_bytes + 1 < max_varint_size ? 0x7f : 0xff))
-                << (7 * varint_bytes);
-      if (++varint_bytes < max_varint_size && (*p & 0x80)) continue;
-      auto count = static_cast<int64_t>((varint >> 1) ^ (0 - (varint & 1)));
-      varint = 0;
-      varint_bytes = 0;
-      // A negative count stands for that many empty buckets.
-      uint64_t slots = count < 0 ? 0 - static_cast<uint64_t>(count) : 1;
-      if (slots > encoded.size - index) return "count run overflows the histogram's layout";
-      if (count > 0) {
-        if (count > max_line_count - total) return "histogram counts too many values";
-        total += count;
-        int64_t highest = layout.highest_trackable();
-        // The layout is that of the histogram the text was encoded from, which
-        // may differ from the destination's; its counts array is only walked.
-        int64_t value = Histogram::value_at(encoded, index);
-        if (value <= highest) value = layout.lowest_equivalent(value);
-        bool merged = !counts_.empty() && (counts_.back().first == value ||
-                                           (value > highest && counts_.back().first > highest));
-        if (!merged) counts_.emplace_back(value, 0);
-        counts_.back() = {value, counts_.back().second + count};
-      }
-      index += slots;
-    }
+    if (status == Z_STREAM_END && inflater_.avail_in != 0)
+      return "payload is shorter than its header says";
+    n = text.read(packed_.data(), packed_.size());
+    if (text.bad()) return not_base64;
+    if (n == 0) break;
+    seen += n;
+    inflater_.next_in = packed_.data();
+    inflater_.avail_in = static_cast<uInt>(n);
   }
-  if (have < header_size) return "compressed histogram is shorter than its header";
-  if (payload_left != 0 || inflater_.avail_in != 0 || varint_bytes != 0)
+  if (seen != declared) return "compressed length does not match the histogram's size";
+  if (status != Z_STREAM_END) return "compressed histogram is cut short";
+  if (parse_.have < header_size) return "compressed histogram is shorter than its header";
+  if (parse_.payload_left != 0 || parse_.varint_bytes != 0)
     return "payload is shorter than its header says";
+  return nullptr;
+}
+
+const char* HistogramCodec::parse_counts(const unsigned char* p, const unsigned char* end,
+                                         const Histogram& layout) {
+  Parse& s = parse_;
+  if (s.have < header_size) {
+    size_t n = std::min(header_size - s.have, static_cast<size_t>(end - p));
+    std::memcpy(s.header + s.have, p, n);
+    s.have += n;
+    p += n;
+    if (s.have < header_size) return nullptr;
+    if (get_int(s.header, 4) != histogram_cookie) return "not a histogram of the V2 encoding";
+    auto offset = static_cast<int32_t>(get_int(s.header + 8, 4));
+    auto digits = static_cast<int32_t>(get_int(s.header + 12, 4));
+    auto lowest = static_cast<int64_t>(get_int(s.header + 16, 8));
+    auto highest = static_cast<int64_t>(get_int(s.header + 24, 8));
+    if (offset != 0) return "histogram has a shifted index, which is not supported";
+    if (!Histogram::layout_of(lowest, highest, digits, &s.encoded))
+      return "histogram header has impossible digits, lowest or highest value";
+    s.payload_left = get_int(s.header + 4, 4);
+    if (s.payload_left > s.encoded.size * max_varint_size)
+      return "payload length is impossible for the histogram's layout";
+  }
+  if (static_cast<size_t>(end - p) > s.payload_left) return "payload is longer than its header says";
+  s.payload_left -= static_cast<size_t>(end - p);
+  for (; p < end; ++p) {
+    s.varint |= static_cast<uint64_t>(*p & (s.varint_bytes + 1 < max_varint_size ? 0x7f : 0xff))
+                << (7 * s.varint_bytes);
+    if (++s.varint_bytes < max_varint_size && (*p & 0x80)) continue;
+    auto count = static_cast<int64_t>((s.varint >> 1) ^ (0 - (s.varint & 1)));
+    s.varint = 0;
+    s.varint_bytes = 0;
+    // A negative count stands for that many empty buckets.
+    uint64_t slots = count < 0 ? 0 - static_cast<uint64_t>(count) : 1;
+    if (slots > s.encoded.size - s.index) return "count run overflows the histogram's layout";
+    if (count > 0) {
+      if (count > max_line_count - s.total) return "histogram counts too many values";
+      s.total += count;
+      int64_t highest = layout.highest_trackable();
+      // The layout is that of the histogram the text was encoded from, which
+      // may differ from the destination's; its counts array is only walked.
+      int64_t value = Histogram::value_at(s.encoded, s.index);
+      if (value <= highest) value = layout.lowest_equivalent(value);
+      bool merged = !counts_.empty() && (counts_.back().first == value ||
+                                         (value > highest && counts_.back().first > highest));
+      if (!merged) counts_.emplace_back(value, 0);
+      counts_.back() = {value, counts_.back().second + count};
+    }
+    s.index += slots;
+  }
   return nullptr;
 }

@@ -18,12 +18,13 @@ constexpr size_t block = 1 << 20;
 constexpr size_t padding = 16;
 // Lines reported one by one; beyond them only the count is given at the end.
 constexpr int64_t max_reported = 10;
-// Digits of a time in ns that always fit in 64 bits.
-constexpr int max_time_digits = 19;
-// Digits of a latency in ms whose nanoseconds fit in 64 bits, and decimals
-// down to the nanosecond.
+// Digits of a time in ns up to 2^64 - 1, which caplat prints unsigned.
+constexpr int max_time_digits = 20;
+// Digits of a latency in ms whose nanoseconds fit in 64 bits; decimals read,
+// and those kept, down to the nanosecond.
 constexpr int max_ms_digits = 13;
-constexpr int max_ms_decimals = 6;
+constexpr int max_ms_decimals = 9;
+constexpr int ns_decimals = 6;
 
 constexpr uint64_t powers_of_ten[] = {1,      10,      100,      1000,     10000,
                                       100000, 1000000, 10000000, 100000000};
@@ -54,8 +55,9 @@ uint64_t digits_value(uint64_t w, int n) {
 }
 
 // Reads the run of digits at p, at most max_digits (up to 24) long, into
-// value; returns the byte after it, or null if there is no digit or too many.
-// Unrolled by words of eight, since most runs are of a time's 19 digits.
+// value; returns the byte after it, or null if there is no digit, too many, or
+// the value passes 64 bits. Unrolled by words of eight, since most runs are of
+// a time's 19 digits.
 inline __attribute__((always_inline)) const char* read_number(const char* p, int max_digits,
                                                               uint64_t* value) {
   uint64_t w = load8(p);
@@ -70,7 +72,9 @@ inline __attribute__((always_inline)) const char* read_number(const char* p, int
     w = load8(p + total);
     n = digit_run(w);
     if (total + n > max_digits) return nullptr;
-    if (n != 0) v = v * powers_of_ten[n] + digits_value(w, n);
+    if (n != 0 && (__builtin_mul_overflow(v, powers_of_ten[n], &v) ||
+                   __builtin_add_overflow(v, digits_value(w, n), &v)))
+      return nullptr;
     if (n < 8) {
       *value = v;
       return p + total + n;
@@ -79,17 +83,14 @@ inline __attribute__((always_inline)) const char* read_number(const char* p, int
   return nullptr;
 }
 
-// Reads a time in ns that fits in int64.
-inline __attribute__((always_inline)) const char* read_time(const char* p, int64_t* ns) {
-  uint64_t v;
-  p = read_number(p, max_time_digits, &v);
-  if (p == nullptr || v > static_cast<uint64_t>(INT64_MAX)) return nullptr;
-  *ns = static_cast<int64_t>(v);
-  return p;
+// Reads a time in ns, unsigned as caplat prints it.
+inline __attribute__((always_inline)) const char* read_time(const char* p, uint64_t* ns) {
+  return read_number(p, max_time_digits, ns);
 }
 
-// Reads a latency in ms, as caplat prints it with "%f", into exact ns: the
-// whole milliseconds and the decimals are read as integers.
+// Reads a latency in ms into exact ns: the whole milliseconds and the
+// decimals are read as integers, and decimals past the nanosecond are cut.
+// Every latency caplat prints fits, from -2^63 to 2^63 - 1 ns.
 inline __attribute__((always_inline)) const char* read_ms(const char* p, int64_t* ns) {
   bool negative = *p == '-';
   if (negative) ++p;
@@ -102,11 +103,15 @@ inline __attribute__((always_inline)) const char* read_ms(const char* p, int64_t
     p = read_number(start, max_ms_decimals, &fraction);
     if (p == nullptr) return nullptr;
     decimals = static_cast<int>(p - start);
+    if (decimals > ns_decimals) {
+      fraction /= powers_of_ten[decimals - ns_decimals];
+      decimals = ns_decimals;
+    }
   }
   // At most 13 digits of ms: the ns fit in 64 bits unsigned, if not signed.
-  uint64_t v = whole * 1000000 + fraction * powers_of_ten[max_ms_decimals - decimals];
-  if (v > static_cast<uint64_t>(INT64_MAX)) return nullptr;
-  *ns = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+  uint64_t v = whole * 1000000 + fraction * powers_of_ten[ns_decimals - decimals];
+  if (v > static_cast<uint64_t>(INT64_MAX) + (negative ? 1 : 0)) return nullptr;
+  *ns = static_cast<int64_t>(negative ? 0 - v : v);
   return p;
 }
 
@@ -120,7 +125,7 @@ inline __attribute__((always_inline)) const char* skip_ms(const char* p) {
       static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(text, _mm_set1_epi8('\n'))));
   if (newlines != 0) {
     int size = __builtin_ctz(newlines);
-    int point = size - 1 - max_ms_decimals;
+    int point = size - 1 - ns_decimals;
     int first = *p == '-' ? 1 : 0;
     if (point <= first || p[point] != '.') return nullptr;
     __m128i offset = _mm_sub_epi8(text, _mm_set1_epi8('0'));
@@ -134,7 +139,7 @@ inline __attribute__((always_inline)) const char* skip_ms(const char* p) {
   const char* start = p;
   while (*p >= '0' && *p <= '9') ++p;
   if (p == start || *p != '.') return nullptr;
-  for (int i = 0; i < max_ms_decimals; ++i) {
+  for (int i = 0; i < ns_decimals; ++i) {
     if (*++p < '0' || *p > '9') return nullptr;
   }
   return *++p == '\n' ? p : nullptr;
@@ -161,7 +166,7 @@ inline __attribute__((always_inline)) const char* parse_line(const char* p,
     if (p == nullptr || *p != '\n') return nullptr;
     accumulator->add(latency);
   } else {
-    int64_t application, receive;
+    uint64_t application, receive;
     p = read_time(p, &application);
     if (p == nullptr || *p != ' ') return nullptr;
     p = read_time(p + 1, &receive);
@@ -171,7 +176,8 @@ inline __attribute__((always_inline)) const char* parse_line(const char* p,
     if (form == LatencyReader::TimesAndLatency && (*p != ' ' || (p = skip_ms(p + 1)) == nullptr))
       return nullptr;
     if (*p != '\n') return nullptr;
-    accumulator->add(receive, receive - application);
+    // The latency as caplat computes it: the difference modulo 2^64, signed.
+    accumulator->add(receive, static_cast<int64_t>(receive - application));
   }
   return p + 1;
 }
@@ -280,7 +286,9 @@ LatencyReader::Status LatencyReader::read(int fd, const char* name) {
     }
     auto* last =
         static_cast<char*>(memrchr(start, '\n', have - static_cast<size_t>(start - buffer)));
-    if (last == nullptr && have == block) {
+    // Only a line that fills the whole block from its start is too long; the
+    // start of the next line after a discarded one moves to the front.
+    if (last == nullptr && start == buffer && have == block) {
       ++line_;
       skip("line longer than a megabyte");
       discarding = true;

@@ -1,12 +1,15 @@
 #include "options.h"
 
 #include <getopt.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "histogram.h"
 #include "output.h"
@@ -68,6 +71,68 @@ int print(const std::string& text) {
   out.put(text);
   out.flush();
   return out.report() ? 0 : 2;
+}
+
+// Names a file as open would reach it: an existing one by its device and
+// inode, through whatever name or link; another by its folder's and its own
+// name. Devices and other special files have no key: /dev/null may take every
+// output at once.
+struct FileKey {
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string name;
+  bool operator==(const FileKey&) const = default;
+};
+
+bool key_of_path(const char* path, FileKey* key) {
+  struct stat st;
+  if (stat(path, &st) == 0) {
+    *key = {st.st_dev, st.st_ino, ""};
+    return S_ISREG(st.st_mode);
+  }
+  std::string folder = path;
+  size_t slash = folder.find_last_of('/');
+  std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
+  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+  if (stat(folder.c_str(), &st) != 0) return false;
+  *key = {st.st_dev, st.st_ino, name};
+  return true;
+}
+
+// False, after reporting it, if an output would be written over an input or
+// over another output: outputs are truncated before inputs are read.
+bool files_apart(const Options& o) {
+  std::vector<std::pair<FileKey, const char*>> inputs;
+  FileKey key;
+  bool standard_input = o.paths.empty();
+  for (const char* path : o.paths) {
+    if (strcmp(path, "-") == 0) {
+      standard_input = true;
+    } else if (key_of_path(path, &key)) {
+      inputs.emplace_back(key, path);
+    }
+  }
+  struct stat st;
+  if (standard_input && fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode))
+    inputs.emplace_back(FileKey{st.st_dev, st.st_ino, ""}, "-");
+  std::vector<std::pair<FileKey, const char*>> outputs;
+  for (const char* path : {o.csv, o.hgrm, o.svg, o.hlog}) {
+    if (path == nullptr || strcmp(path, "-") == 0 || !key_of_path(path, &key)) continue;
+    for (const auto& [input, name] : inputs) {
+      if (input == key) {
+        fprintf(stderr, "caplat-stat: %s: is also an input, which it would overwrite\n", path);
+        return false;
+      }
+    }
+    for (const auto& [output, name] : outputs) {
+      if (output == key) {
+        fprintf(stderr, "caplat-stat: %s: is named for two outputs\n", path);
+        return false;
+      }
+    }
+    outputs.emplace_back(key, path);
+  }
+  return true;
 }
 
 }  // namespace
@@ -136,10 +201,26 @@ int parse_options(int argc, char** argv, Options* options) {
   }
   if (options->csv != nullptr && options->interval == 0)
     return usage_error("--csv needs -i", nullptr);
-  if (options->json && options->interval != 0 && options->csv == nullptr)
-    return usage_error("--json and the interval rows cannot share standard output", nullptr);
-  if (options->hlog != nullptr && strcmp(options->hlog, "-") == 0)
-    return usage_error("the interval log cannot share standard output with the summary", nullptr);
+  // Standard output takes one thing: JSON, the interval rows, or a file named
+  // "-"; the summary's table when nothing else.
+  auto dash = [](const char* path) { return path != nullptr && strcmp(path, "-") == 0; };
+  const std::pair<bool, const char*> standard_users[] = {
+      {options->json, "--json"},
+      {options->interval != 0 && (options->csv == nullptr || dash(options->csv)),
+       "the interval rows"},
+      {dash(options->hgrm), "--hgrm -"},
+      {dash(options->svg), "--svg -"},
+      {dash(options->hlog), "--hlog -"}};
+  const char* user = nullptr;
+  for (auto [uses, name] : standard_users) {
+    if (!uses) continue;
+    if (user != nullptr) {
+      return usage_error((std::string(user) + " and " + name + " cannot share standard output").c_str(),
+                         nullptr);
+    }
+    user = name;
+  }
+  options->summary = user == nullptr;
   for (int i = optind; i < argc; ++i) options->paths.push_back(argv[i]);
-  return -1;
+  return files_apart(*options) ? -1 : 2;
 }

@@ -18,6 +18,9 @@ struct Options {
   int64_t interval = 0;
   // --json: the summary as JSON.
   bool json = false;
+  // Whether the summary's table goes to standard output: unless JSON or
+  // another output takes it.
+  bool summary = true;
   // --csv, --hgrm and --svg: the files named, or null.
   const char* csv = nullptr;
   const char* hgrm = nullptr;
@@ -31,5 +34,6 @@ struct Options {
 
 // Reads the command line into options. Returns -1 to go on, or the status to
 // exit with at once: 0 after --help or --version, 2 after a usage error (the
-// error and the usage are then on standard error).
+// error and the usage are then on standard error) or when an output would
+// write over an input or another output.
 int parse_options(int argc, char** argv, Options* options);

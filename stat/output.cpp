@@ -51,35 +51,21 @@ void Output::put(std::string_view text) {
   }
 }
 
-void Output::put_int(int64_t v) {
-  char digits[24];
+void Output::put_decimal(bool negative, uint64_t magnitude, int decimals) {
+  char digits[48];
   char* end = digits + sizeof digits;
   char* p = end;
-  // Negated as unsigned, so that the most negative value has its digits too.
-  uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-  do {
-    *--p = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u != 0);
-  if (v < 0) *--p = '-';
-  put(std::string_view(p, static_cast<size_t>(end - p)));
-}
-
-void Output::put_fixed(int64_t v, int decimals) {
-  int64_t scale = 1;
-  for (int i = 0; i < decimals; ++i) scale *= 10;
-  uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-  if (v < 0) put('-');
-  put_int(static_cast<int64_t>(u / static_cast<uint64_t>(scale)));
-  if (decimals == 0) return;
-  put('.');
-  char fraction[24];
-  uint64_t rest = u % static_cast<uint64_t>(scale);
-  for (int i = decimals - 1; i >= 0; --i) {
-    fraction[i] = static_cast<char>('0' + rest % 10);
-    rest /= 10;
+  for (int i = 0; i < decimals; ++i) {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
   }
-  put(std::string_view(fraction, static_cast<size_t>(decimals)));
+  if (decimals != 0) *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (negative) *--p = '-';
+  put(std::string_view(p, static_cast<size_t>(end - p)));
 }
 
 bool Output::flush() {

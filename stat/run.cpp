@@ -7,12 +7,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 
 #include "accumulator.h"
 #include "csv.h"
 #include "hgrm.h"
-#include "hlog.h"
+#include "hlog_merge.h"
+#include "hlog_reader.h"
+#include "hlog_writer.h"
 #include "latency_reader.h"
 #include "output.h"
 #include "svg.h"
@@ -26,6 +29,12 @@ constexpr int64_t picture_rows = 1000;
 
 // Interval of an interval log when -i is not given, as HdrHistogram's tools write.
 constexpr int64_t log_interval_ns = 1000000000;
+
+// An input file, open.
+struct Input {
+  int fd;
+  const char* name;
+};
 
 // Opens the output files named; false after reporting one that cannot be opened.
 bool open_outputs(const Options& o, std::unique_ptr<Output>* csv, std::unique_ptr<Output>* hgrm,
@@ -46,6 +55,29 @@ void raise_descriptor_limit() {
     files.rlim_cur = files.rlim_max;
     setrlimit(RLIMIT_NOFILE, &files);
   }
+}
+
+// Opens every input, sorting interval logs from caplat's output; false if one
+// could not be opened (after reporting it).
+bool open_inputs(const std::vector<const char*>& paths, std::vector<Input>* texts,
+                 std::vector<Input>* logs) {
+  bool ok = true;
+  for (const char* path : paths) {
+    bool standard_input = strcmp(path, "-") == 0;
+    int fd = standard_input ? STDIN_FILENO : open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      fprintf(stderr, "caplat-stat: %s: %s\n", path, strerror(errno));
+      ok = false;
+      continue;
+    }
+    Input input{fd, standard_input ? "(standard input)" : path};
+    (HlogReader::is_log_file(fd) ? logs : texts)->push_back(input);
+  }
+  return ok;
+}
+
+void close_input(const Input& input) {
+  if (input.fd != STDIN_FILENO) close(input.fd);
 }
 
 }  // namespace
@@ -71,56 +103,59 @@ int run(const Options& o) {
     svg = std::make_unique<SvgWriter>(*o.unit);
     accumulator.add_consumer(svg.get());
   }
-
   std::unique_ptr<HlogWriter> hlog;
   if (hlog_file) {
     hlog = std::make_unique<HlogWriter>(hlog_file.get(), o.tag != nullptr ? o.tag : "");
     accumulator.add_consumer(hlog.get());
   }
 
-  LatencyReader reader(&accumulator, o.interval != 0);
-  // Interval logs are read after caplat's output, all at once, merged by time.
-  std::vector<std::pair<int, const char*>> logs;
   int status = 0;
+  std::vector<Input> texts, logs;
   std::vector<const char*> paths = o.paths;
   if (paths.empty()) paths.push_back("-");
-  for (const char* path : paths) {
-    bool standard_input = strcmp(path, "-") == 0;
-    int fd = standard_input ? STDIN_FILENO : open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      fprintf(stderr, "caplat-stat: %s: %s\n", path, strerror(errno));
-      status = 2;
-      continue;
-    }
-    const char* name = standard_input ? "(standard input)" : path;
-    if (is_log_file(fd)) {
-      logs.emplace_back(fd, name);
-      continue;
-    }
-    LatencyReader::Status read = reader.read(fd, name);
-    if (!standard_input) close(fd);
+  if (!open_inputs(paths, &texts, &logs)) status = 2;
+  // Interval logs are read beside caplat's output, in order of time, so that
+  // both fall into the intervals of their own receive times.
+  const std::string selected = o.tag != nullptr ? o.tag : "";
+  std::deque<HlogReader> log_readers;
+  std::vector<HlogReader*> merged;
+  for (const Input& log : logs)
+    merged.push_back(&log_readers.emplace_back(log.fd, log.name, o.tag ? &selected : nullptr));
+  HlogMerge merge(merged, &accumulator);
+  accumulator.set_earlier(&merge);
+
+  bool intervals = o.interval != 0 || o.hlog != nullptr;
+  LatencyReader reader(&accumulator, intervals);
+  // A file that cannot be read, or lacks the receive times that intervals
+  // need, ends the reading; what was read is still summed up.
+  bool reading = true;
+  for (const Input& text : texts) {
+    LatencyReader::Status read = reading ? reader.read(text.fd, text.name) : LatencyReader::Done;
+    close_input(text);
     if (read == LatencyReader::NoReceiveTimes) {
-      fprintf(stderr, "caplat-stat: %s: -i needs receive times, and this input has one field\n",
-              name);
-      return 2;
+      fprintf(stderr,
+              "caplat-stat: %s: -i and --hlog need receive times, and this input has one field\n",
+              text.name);
     }
-    // A read error ends the run; what was read is still summed up.
-    if (read == LatencyReader::ReadError) {
+    if (read != LatencyReader::Done) {
+      reading = false;
       status = 2;
-      break;
     }
   }
-  int64_t skipped = 0;
-  if (!read_logs(logs, o.tag, &accumulator, &skipped)) status = 2;
   accumulator.finish();
   if (hlog) hlog->finish();
   reader.report_unreported();
-  skipped += reader.skipped();
+  int64_t skipped = reader.skipped();
+  for (const HlogReader& log : log_readers) {
+    skipped += log.skipped();
+    if (log.failed()) status = 2;
+  }
+  for (const Input& log : logs) close_input(log);
 
   Summary summary{accumulator.totals(), accumulator.histogram(), o.percentiles, skipped};
   if (o.json) {
     write_json(summary, &standard_output);
-  } else if (o.interval == 0 || csv_file) {
+  } else if (o.summary) {
     write_summary(summary, *o.unit, &standard_output);
   }
   if (hgrm_file) write_hgrm(accumulator.histogram(), hgrm_file.get());

@@ -35,6 +35,15 @@ long double deviation(const Totals& totals, int64_t n) {
   return std::sqrt(std::max(squares, 0.0L) / static_cast<long double>(n));
 }
 
+// Tenths of messages per second: the messages that came with receive times
+// over the span of those times; false if the span is empty.
+bool rate_tenths(const Totals& totals, int64_t* tenths) {
+  uint64_t span = totals.last_receive - totals.first_receive;
+  if (!totals.have_receive || span == 0) return false;
+  *tenths = rounded_quotient(static_cast<int128>(totals.timed) * 10000000000, span);
+  return true;
+}
+
 void put_share(int64_t n, int64_t count, Output* out) {
   int64_t scale = 100;
   for (int i = 0; i < share_decimals; ++i) scale *= 10;
@@ -77,7 +86,9 @@ bool parse_percentiles(const char* text, std::vector<Percentile>* list) {
       return false;
     double value = strtod(item.c_str(), nullptr);
     if (value > 100.0) return false;
-    list->push_back({item, value});
+    // A percentile asked for twice is given once, under its first spelling.
+    if (std::none_of(list->begin(), list->end(), [&](const Percentile& p) { return p.value == value; }))
+      list->push_back({item, value});
     if (end == nullptr) return true;
     p = end + 1;
   }
@@ -99,13 +110,13 @@ void write_summary(const Summary& s, const Unit& unit, Output* out) {
   out->put_int(t.count);
   out->put('\n');
   if (t.have_receive) {
-    int64_t span = t.last_receive - t.first_receive;
     put_label("span", out);
-    out->put_fixed(span, 9);
+    out->put_fixed(t.last_receive - t.first_receive, 9);
     out->put(" s");
-    if (span > 0) {
+    int64_t tenths;
+    if (rate_tenths(t, &tenths)) {
       out->put(", ");
-      out->put_fixed(rounded_quotient(static_cast<int128>(t.count) * 10000000000, span), 1);
+      out->put_fixed(tenths, 1);
       out->put(" messages/s");
     }
     out->put('\n');
@@ -168,12 +179,16 @@ void write_json(const Summary& s, Output* out) {
   };
   out->put("{\"count\":");
   out->put_int(t.count);
-  int64_t span = t.last_receive - t.first_receive;
   key("span_ns");
-  int_or_null(t.have_receive, span);
+  if (t.have_receive) {
+    out->put_int(t.last_receive - t.first_receive);
+  } else {
+    out->put("null");
+  }
   key("messages_per_s");
-  if (t.have_receive && span > 0) {
-    out->put_fixed(rounded_quotient(static_cast<int128>(t.count) * 10000000000, span), 1);
+  int64_t tenths;
+  if (rate_tenths(t, &tenths)) {
+    out->put_fixed(tenths, 1);
   } else {
     out->put("null");
   }
@@ -218,6 +233,6 @@ void write_json(const Summary& s, Output* out) {
   key("skipped_lines");
   out->put_int(s.skipped);
   key("digits");
-  out->put_int(s.histogram.digits());
+  out->put_int(int64_t{s.histogram.digits()});
   out->put("}\n");
 }

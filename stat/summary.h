@@ -15,8 +15,8 @@ struct Percentile {
   double value;
 };
 
-// Reads a comma-separated list of percentiles from 0 to 100; false if any is
-// not a plain decimal number in that range.
+// Reads a comma-separated list of percentiles from 0 to 100, each once; false
+// if any is not a plain decimal number in that range.
 bool parse_percentiles(const char* text, std::vector<Percentile>* list);
 
 // The percentiles of the summary when none are asked for.

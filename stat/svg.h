@@ -28,7 +28,7 @@ class SvgWriter : public IntervalConsumer {
   // One interval or a run of merged ones: p50 and p99 are -1 when the interval
   // had no latency from 0 to 1 hour; a merged row takes the larger of each.
   struct Row {
-    int64_t start;
+    uint64_t start;
     int64_t count;
     int64_t p50;
     int64_t p99;
@@ -41,5 +41,5 @@ class SvgWriter : public IntervalConsumer {
   const Unit& unit_;
   std::vector<Row> rows_;
   // The length of a row: the interval's, doubled at each merge.
-  int64_t row_length_ = 0;
+  uint64_t row_length_ = 0;
 };

@@ -28,10 +28,16 @@ t "the largest ms and time that fit, and one past each" "" "--json" \
   '9223372036854.775807\n9223372036854.775808\n-9223372036854.775807\n' \
   "$(j 2 null null 0 null null null null null null null null null 1 -9223372036854775807 1 1 9223372036854775807 1)" \
   "caplat-stat: $stdin:2: $e1\n" 1 ""
-t "times past 64 bits" "" "--json" '0 9223372036854775807\n0 9223372036854775808\n00000000000000000001 2\n' \
-  "$(j 1 0 null 0 null null null null null null null null null 0 null 1 1 9223372036854775807 2)" \
-  "caplat-stat: $stdin:2: $e2\ncaplat-stat: $stdin:3: $e2\n" 1 ""
-
+# Times are unsigned, as caplat prints them, and the latency is their
+# difference modulo 2^64 read as signed, as caplat computes it.
+t "times up to 2^64 - 1, the latency modulo 2^64" "" "--json" \
+  '0 9223372036854775808\n18446744073709551615 0\n18446744073709551615 18446744073709551615\n18446744073709551616 0\n0 100000000000000000000\n' \
+  "$(j 3 18446744073709551615 0.0 2 0 0.500 0.500 1 0 1 1 1 1 1 -9223372036854775808 0 0 null 2)" \
+  "caplat-stat: $stdin:4: $e2\ncaplat-stat: $stdin:5: $e2\n" 1 ""
+t "milliseconds of any length up to nine decimals, cut at the nanosecond" "" "--json" \
+  '1.5\n-0.25\n2.000001\n0.123456789\n-9223372036854.775808\n1.1234567891\n2.\n' \
+  "$(j 5 null null 3 123456 1207819.000 793466.062 2000001 1500159 2000001 2000001 2000001 2000001 2 -9223372036854775808 0 0 null 2)" \
+  "caplat-stat: $stdin:6: $e1\ncaplat-stat: $stdin:7: $e1\n" 1 ""
 # Lines that cannot be read: reported, counted, skipped; status 1.
 t "bad lines of each form" "" "--json" '1 2 3.00000\n1 2 x\n1 3 -0.000002\n4 5 1.000000 6\n' \
   "$(j 1 0 null 1 2 2.000 0.000 2 2 2 2 2 2 0 null 0 0 null 3)" \
@@ -48,9 +54,14 @@ for i in {1..10}; do reports+="caplat-stat: $stdin:$i: $e1\\n"; done
 t "after ten reports, only the count" "" "--json" "${bad}1.000000\n" \
   "$(j 1 null null 1 1000000 1000000.000 0.000 1000000 1000000 1000000 1000000 1000000 1000000 0 null 0 0 null 12)" \
   "${reports}caplat-stat: 12 lines skipped in all\n" 1 ""
-t "a line longer than a megabyte" "head -c 1100000 /dev/zero | tr -c 7 7 > long; echo >> long; echo 3.000000 >> long" "--json long" "" \
-  "$(j 1 null null 1 3000000 3000000.000 0.000 3000000 3000000 3000000 3000000 3000000 3000000 0 null 0 0 null 1)" \
-  "caplat-stat: long:1: line longer than a megabyte\n" 1 ""
+# A line longer than the reader's block of 1 MiB is one skipped line, wherever
+# its newline falls against the blocks, from a file and from a pipe.
+for end in $(seq $((2 * 1048576 - 6)) $((2 * 1048576 + 1))); do
+  t "a line longer than a megabyte, ending at $end" \
+    "head -c $((end - 1)) /dev/zero | tr -c 7 7 > long; printf '\n3.000000\n' >> long" "--json long - < long" "" \
+    "$(j 2 null null 2 3000000 3000000.000 0.000 3000000 3000000 3000000 3000000 3000000 3000000 0 null 0 0 null 2)" \
+    "caplat-stat: long:1: line longer than a megabyte\ncaplat-stat: $stdin:1: line longer than a megabyte\n" 1 ""
+done
 
 # Negative, 10 s or more, over 1 hour: counted apart, each with its share; the
 # set of min to percentiles is 0 to 1 hour, both ends included.
@@ -71,8 +82,26 @@ t "interval rows" "" "-i 1s" "$iv" \
 t "interval rows in us, a receive time out of order joins the open interval" "" "-i 2.5s -u us" \
   '3000000000 3000001000\n2000000000 2000000002\n5000000000 5000000003\n' \
   'start_s,count,p50_us,p90_us,p99_us,p99.9_us,max_us,negative,10s_or_more\n2.500000000,2,0.002,1.000,1.000,1.000,1.000,0,0\n5.000000000,1,0.003,0.003,0.003,0.003,0.003,0,0\n' "" 0 ""
+needs="-i and --hlog need receive times, and this input has one field"
 t "-i needs receive times" "" "-i 1s" '1.000000\n' 'start_s,count,p50_ms,p90_ms,p99_ms,p99.9_ms,max_ms,negative,10s_or_more\n' \
-  "caplat-stat: $stdin: -i needs receive times, and this input has one field\n" 2 ""
+  "caplat-stat: $stdin: $needs\n" 2 ""
+t "--hlog needs receive times" "" "--hlog out.hlog" '1.000000\n' "*" "caplat-stat: $stdin: $needs\n" 2 \
+  '[ "$(grep -vc "^#" out.hlog)" = 1 ]'
+t "a later file without receive times ends the reading, the rows up to it written" "printf '1.000000\\n' > one" \
+  "-i 1s - one" "$iv" "*" "caplat-stat: one: $needs\n" 2 '[ "$(wc -l < .stdout)" = 15 ]'
+# A time far ahead, as one bad line may carry: up to a day of one-second
+# intervals the empty ones get their rows, past that one row stands for them.
+day=86400000000000
+t "a gap of more than a day of intervals is one empty row, reported once" "" "-i 1s" \
+  "0 1000000000\n0 $((2 * day + 1000000000))\n0 $((4 * day + 3000000000))\n0 18446744073709551615\n" \
+  "*" "caplat-stat: no latency received from 2.000000000 s to 172801.000000000 s: one empty interval stands for the gap\n" 0 \
+  '[ "$(cut -d, -f1 .stdout | tail -n +2 | paste -sd" ")" = "1.000000000 2.000000000 172801.000000000 172802.000000000 345603.000000000 345604.000000000 18446744073.000000000" ]'
+t "a gap in an interval log and at 1 ns" "" "-i 1ns --hlog out.hlog --csv rows" "0 1\n0 18446744073709551615\n" "*" "*" 0 \
+  '[ "$(grep -vc "^#" out.hlog)" = 4 ] && [ "$(wc -l < rows)" = 4 ]'
+for last in 86402 86403; do
+  t "a gap of $((last - 2)) one-second intervals" "" "-i 1s" "0 1000000000\n0 ${last}000000000\n" "*" "*" 0 \
+    "[ \$(wc -l < .stdout) = \$(($last == 86402 ? 86403 : 4)) ]"
+done
 t "--csv leaves standard output to the summary" "" "-i 1s --csv rows" "$iv" "*" "" 0 \
   "[ \$(wc -l < rows) = 15 ] && grep -q '^count          5$' .stdout"
 
@@ -87,8 +116,13 @@ t "a usage error names the value" "" "-d 6" "" "" "caplat-stat: digits must be 1
 t "a missing value names its option" "" "-i" "" "" "caplat-stat: option needs a value: -i\n$usage" 2 ""
 t "a usage error without a value" "" "-i 1s --json" "" "" \
   "caplat-stat: --json and the interval rows cannot share standard output\n$usage" 2 ""
+t "an output on standard output takes the summary's place" "" "--hgrm -" '1.000000\n' "*" "" 0 \
+  "head -1 .stdout | grep -q '^       Value' && ! grep -q '^count' .stdout"
+t "a percentile asked for twice is given once" "" "--json -p 50,50.0,90,50" '1.000000\n' "*" "" 0 \
+  "grep -q '\"percentiles\":{\"50\":1000000,\"90\":1000000},' .stdout"
 for bad in "-x" "--bogus" "-d 0" "-d 3x" "-u min" "-p 101" "-p 50,,99" "-p -1" "-i 0s" "-i 1x" \
-  "-i 0.0000000001s" "--csv rows" "--tag a,b" "--tag ''" "--hlog -"; do
+  "-i 0.0000000001s" "--csv rows" "--tag a,b" "--tag ''" "--csv - -i 1s --json" "--hgrm - --svg -" \
+  "-i 1s --hlog -"; do
   t "usage error: $bad" "" "$bad" "" "" "*" 2 "tail -3 .stderr | cmp -s - <(printf '$usage') && [ \$(wc -l < .stderr) = 4 ]"
 done
 
@@ -96,7 +130,7 @@ done
 t "a missing file" "" "--json missing" "" "$(j 0 null null 0 null null null null null null null null null 0 null 0 0 null 0)" \
   'caplat-stat: missing: No such file or directory\n' 2 ""
 t "files in turn, - is standard input" "echo '0 1' > a; echo 2.000000 > b" "--json a - b" '0 3\n' \
-  "$(j 3 2 1500000000.0 3 1 666668.000 942808.099 2000000 3 2000000 2000000 2000000 2000000 0 null 0 0 null 0)" "" 0 ""
+  "$(j 3 2 1000000000.0 3 1 666668.000 942808.099 2000000 3 2000000 2000000 2000000 2000000 0 null 0 0 null 0)" "" 0 ""
 t "a read error ends the run, what was read is summed up" "mkdir d; echo 1.000000 > f" "--json f d f" "" \
   "$(j 1 null null 1 1000000 1000000.000 0.000 1000000 1000000 1000000 1000000 1000000 1000000 0 null 0 0 null 0)" \
   'caplat-stat: d: Is a directory\n' 2 ""
@@ -108,6 +142,19 @@ for width in 7 19; do
     "--json big <(cat big)" "" "*" "" 0 "grep -q '\"count\":400000,.*\"mean_ns\":99999.500,.*\"skipped_lines\":0' .stdout"
 done
 t "a full disk fails" "" "> /dev/full" '1.000000\n' "" 'caplat-stat: standard output: No space left on device\n' 2 ""
+# An output that is also an input, or two outputs in one file, is refused
+# before anything is opened for writing: outputs are truncated first.
+lat='1000000000 1001000000\n'
+for clash in "--hgrm lat lat:lat: is also an input, which it would overwrite" \
+  "--svg ./lat - < lat:./lat: is also an input, which it would overwrite" \
+  "--csv link -i 1s lat:link: is also an input, which it would overwrite" \
+  "--hlog d/../new new:d/../new: is also an input, which it would overwrite" \
+  "--svg x --hgrm ./x lat:x: is named for two outputs" \
+  "--svg link --hgrm lat - < lat:lat: is also an input, which it would overwrite"; do
+  t "refused: ${clash%%:*}" "printf '$lat' > lat; ln -s lat link; mkdir d" "${clash%%:*}" "" "" \
+    "caplat-stat: ${clash#*:}\n" 2 "[ \"\$(cat lat)\" = '1000000000 1001000000' ] && [ ! -e new ] && [ ! -e x ]"
+done
+t "/dev/null takes every output" "" "--svg /dev/null --hgrm /dev/null" "$lat" "*" "" 0 ""
 t "an output that cannot be opened" "" "--hgrm no/such/h" '1.000000\n' "" 'caplat-stat: no/such/h: No such file or directory\n' 2 ""
 t "closed standard output fails" "" ">&-" '1.000000\n' "" 'caplat-stat: standard output: Bad file descriptor\n' 2 ""
 t "closed standard error: no message lands in a file" "" "--hgrm h bad 2>&-" '1.000000\n' "*" "" 2 \
@@ -172,6 +219,23 @@ tl "a log on standard input from a file" "" "--hgrm m.hgrm - < a.hlog" "" "*" ""
   '"$stat" --hgrm t.hgrm a.txt > /dev/null && cmp m.hgrm t.hgrm'
 tl "caplat output and a log together" "" "--hgrm m.hgrm a.txt b.hlog" "" "*" "" 0 \
   '"$stat" --hgrm t.hgrm a.txt b.txt > /dev/null && cmp m.hgrm t.hgrm'
+# The rows of caplat output and of logs, earlier or later, at their own times.
+rows() { cut -d, -f1,2 "$1"; }
+sort -n -k2,2 "$logs/a.txt" "$logs/b.txt" | "$stat" -i 1s | rows /dev/stdin > "$logs/rows"
+tl "a log that starts before caplat's output" "" "-i 1s a.hlog b.txt" "" "*" "" 0 \
+  '[ "$(rows .stdout)" = "$(cat rows)" ]'
+tl "a log that starts after caplat's output" "" "-i 1s --hlog m.hlog a.txt b.hlog" "" "*" "" 0 \
+  '[ "$(rows .stdout)" = "$(cat rows)" ] && "$stat" -i 1s m.hlog > merged && [ "$(rows merged)" = "$(cat rows)" ]'
+tl "merging a log into itself is refused" "" "--hlog a.hlog a.hlog b.hlog" "" "" \
+  "caplat-stat: a.hlog: is also an input, which it would overwrite\n" 2 'cmp a.hlog "$logs/a.hlog"'
+# The same log a thousand times, with a line of 100 KiB: its readers hold a
+# small block each, not their longest line.
+if ! grep -qa __asan_init "$stat"; then
+  tl "a thousand logs with long lines in little memory" \
+    "grep -m5 -v '^#\\[Excluded' a.hlog > short.hlog; { head -c -1 short.hlog; head -c 102400 /dev/zero | tr '\\0' ' '; echo; } > long.hlog; ulimit -v 60000" \
+    "--json \$(printf 'long.hlog %.0s' {1..1000})" "" "*" "" 0 \
+    'n=$("$stat" --json short.hlog | cut -d, -f1); grep -q "^{\"count\":$((1000 * ${n#*:}))," .stdout'
+fi
 
 # Bad lines are reported with their file and line, and skipped.
 good=$(grep -m1 '^[0-9]' "$logs/a.hlog")
@@ -181,6 +245,13 @@ for bad in "0.000,1.000,1.0,HIST!AAA:histogram is not base64" "x,1.000,1.0,${goo
   tl "bad line: ${bad##*:}" "{ echo '#[BaseTime: 0.000]'; echo '$good'; echo '${bad%:*}'; } > bad.hlog" \
     "--hlog out.hlog bad.hlog" "" "*" "caplat-stat: bad.hlog:3: ${bad##*:}\n" 1 '[ "$(grep -c "^[0-9]" out.hlog)" = 1 ]'
 done
+
+# A NUL byte is a byte of its line: after a comment that holds one, the next
+# line is read; a histogram line that holds one is the only line skipped.
+tl "a NUL byte in a comment" "{ echo '#[BaseTime: 0.000]'; printf '#x\\0\\n'; echo '$good'; } > nul.hlog" \
+  "--json nul.hlog" "" "*" "" 0 "grep -q '^{\"count\":[1-9]' .stdout"
+tl "a NUL byte in a histogram line" "{ echo '#[BaseTime: 0.000]'; printf '0.000,1.0\\0,'; echo '${good#*,*,}'; echo '$good'; } > nul.hlog" \
+  "--hlog out.hlog nul.hlog" "" "*" "caplat-stat: nul.hlog:2: bad interval length\n" 1 '[ "$(grep -c "^[0-9]" out.hlog)" = 1 ]'
 
 echo "cli: $((rows - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]

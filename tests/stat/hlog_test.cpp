@@ -1,6 +1,6 @@
-#include "hlog.h"
-
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -10,8 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "accumulator.h"
 #include "histogram.h"
 #include "hlog_codec.h"
+#include "hlog_merge.h"
+#include "hlog_reader.h"
 
 namespace {
 
@@ -164,8 +167,8 @@ TEST(HistogramCodec, RejectsCorruptTextAddingNothing) {
 }
 
 struct Line {
-  int64_t start_ns;
-  int64_t length_ns;
+  uint64_t start_ns;
+  uint64_t length_ns;
   int64_t negative;
   int64_t count;
   bool operator==(const Line&) const = default;
@@ -174,25 +177,27 @@ struct Line {
 // The intervals of the logs merged, and the number of lines skipped in them.
 std::vector<Line> read_logs(const std::vector<std::string>& texts, const std::string* tag,
                             int64_t* skipped) {
-  std::vector<FILE*> files;
+  std::vector<int> files;
   std::deque<HlogReader> readers;
   std::vector<HlogReader*> merged;
   for (const std::string& text : texts) {
-    files.push_back(fmemopen(const_cast<char*>(text.data()), text.size(), "r"));
+    files.push_back(memfd_create("log", 0));
+    EXPECT_EQ(write(files.back(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    lseek(files.back(), 0, SEEK_SET);
     merged.push_back(&readers.emplace_back(files.back(), "log", tag));
   }
-  HlogMerge merge(merged);
+  Accumulator accumulator(3, 0);
+  HlogMerge merge(merged, &accumulator);
   std::vector<Line> lines;
   LogInterval interval;
-  const Histogram layout(1, hour_ns, 3);
-  while (merge.next(layout, &interval)) {
+  while (merge.next(&interval)) {
     int64_t count = 0;
     for (auto [value, n] : *interval.counts) count += n;
     lines.push_back({interval.start, interval.length, interval.negative, count});
   }
   *skipped = 0;
   for (const HlogReader& reader : readers) *skipped += reader.skipped();
-  for (FILE* file : files) fclose(file);
+  for (int fd : files) close(fd);
   return lines;
 }
 
@@ -206,7 +211,7 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
   const std::string legend =
       "\"StartTimestamp\",\"Interval_Length\",\"Interval_Max\",\"Interval_Compressed_Histogram\"\n";
   const std::string a = "A";
-  const int64_t t0 = 1700000000 * int64_t{1000000000};
+  const uint64_t t0 = 1700000000 * uint64_t{1000000000};
   // Nine intervals of 2^40 latencies: the ninth would pass what the totals can sum.
   std::string huge = base;
   std::vector<Line> eight;
@@ -215,7 +220,7 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
     if (i < 8) eight.push_back({t0 + 1000000000, 1000000000, 0, int64_t{1} << 40});
   }
   // One interval of the three values, start_ms after t0.
-  auto at = [&](int64_t start_ms, int64_t length_ms = 1000, int64_t negative = 0) {
+  auto at = [&](uint64_t start_ms, uint64_t length_ms = 1000, int64_t negative = 0) {
     return Line{t0 + start_ms * 1000000, length_ms * 1000000, negative, 3};
   };
   const std::string line = ",1.000,0.002," + std::string(three) + "\n";
@@ -254,8 +259,18 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
        nullptr,
        {at(4000)},
        10},
-      // A line past 4 MiB is skipped unread, even a comment.
-      {{base + "#" + std::string(size_t{9} << 19, 'A') + "\n5.000" + line}, nullptr, {at(5000)}, 1},
+      // Lines of any length, and NUL bytes, which end neither a line nor a log.
+      {{base + "#" + std::string(size_t{9} << 19, 'A') + "\n5.000" + line}, nullptr, {at(5000)}, 0},
+      {{base + "#x" + std::string(1, '\0') + "\n5.000" + line}, nullptr, {at(5000)}, 0},
+      {{base + "5.000" + line.substr(0, 9) + std::string(1, '\0') + line.substr(9) + "6.000" + line},
+       nullptr,
+       {at(6000)},
+       1},
+      {{base + "5.000" + line.substr(0, line.size() - 1) + std::string(HlogReader::block * 3, ' ') +
+        "\r\n6.000" + line},
+       nullptr,
+       {at(5000), at(6000)},
+       0},
       {{huge}, nullptr, eight, 1},
       // Logs interleave by start time.
       {{base + "0.000" + line + "2.000" + line,
@@ -268,6 +283,22 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
     int64_t skipped = 0;
     EXPECT_EQ(read_logs(c.logs, c.tag, &skipped), c.lines) << c.logs[0].substr(0, 400);
     EXPECT_EQ(skipped, c.skipped) << c.logs[0].substr(0, 400);
+  }
+}
+
+// Lines that end or straddle the reader's block at every place near its end,
+// and a histogram of several blocks that is read again from the file.
+TEST(HlogReader, LinesAcrossBlocks) {
+  const std::string line = "1.000,1.000,0.002," + std::string(three) + "\n";
+  const std::string long_line =
+      "2.000,1.000,0.002," + std::string(three) + std::string(HlogReader::block * 2, ' ') + "\n";
+  for (size_t before = HlogReader::block - 2 * line.size(); before < HlogReader::block + 4; ++before) {
+    std::string log = "#[BaseTime: 0.000]\n#" + std::string(before - 20, 'x') + "\n";
+    int64_t skipped = 0;
+    std::vector<Line> lines = read_logs({log + line + long_line + line}, nullptr, &skipped);
+    ASSERT_EQ(lines.size(), 3u) << before;
+    EXPECT_EQ(lines[1], (Line{2000000000, 1000000000, 0, 3})) << before;
+    EXPECT_EQ(skipped, 0) << before;
   }
 }
 

@@ -82,6 +82,10 @@ ours() {
 lines 3 | cut -d " " -f 1,2 > "$work/input"
 reference 3 "$work/java.hlog" < "$work/input"
 ours "the library's 1.3 log" "$work/java.hlog"
+# A NUL byte in the column header line is a byte of that line: the first
+# interval after it is read too.
+perl -pe 's/"Interval_Length"/"Interval\0_Length"/' "$work/java.hlog" > "$work/nul.hlog"
+ours "the library's log with a NUL byte in its column header" "$work/nul.hlog"
 # Format 1.2 had no base time: the times are relative to the start time.
 sed -e 's/version 1.3/version 1.2/' -e '/^#\[BaseTime/d' "$work/java.hlog" > "$work/java12.hlog"
 ours "the library's log as format 1.2" "$work/java12.hlog"

@@ -49,7 +49,8 @@ TEST(Units, Durations) {
 // Keeps every interval handed over.
 struct Recorder : IntervalConsumer {
   struct Row {
-    int64_t start, length, count, in_range, negative, stale, max;
+    uint64_t start, length;
+    int64_t count, in_range, negative, stale, max;
     bool operator==(const Row&) const = default;
   };
   std::vector<Row> rows;
@@ -65,10 +66,10 @@ TEST(Accumulator, Intervals) {
   struct Row {
     const char* name;
     int64_t most;
-    std::vector<std::pair<int64_t, int64_t>> latencies;  // receive, latency
+    std::vector<std::pair<uint64_t, int64_t>> latencies;  // receive, latency
     std::vector<Recorder::Row> want;
   };
-  const int64_t s = 1000000000;
+  const uint64_t s = 1000000000;
   const Row rows[] = {
       {"stale and over an hour",
        0,
