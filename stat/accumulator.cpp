@@ -99,9 +99,9 @@ void Accumulator::finish() {
 }
 
 void Accumulator::add(const LogInterval& logged) {
-  if (most_ != 0) {
-    while (interval_ < logged.length && interval_ <= UINT64_MAX / 2) interval_ *= 2;
-  }
+  // The picture's own interval is no shorter than the log's, whose latencies
+  // it cannot split.
+  if (most_ != 0 && logged.length > interval_) interval_ = logged.length;
   received(logged.start, logged.start + logged.length);
   Histogram& into = latency_histogram();
   int64_t over_hour = logged.over_hour;

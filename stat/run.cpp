@@ -93,6 +93,8 @@ int run(const Options& o) {
   int64_t rows = interval == 0 && o.svg != nullptr ? picture_rows : 0;
   if (interval == 0) interval = o.svg != nullptr ? picture_interval_ns : 0;
   Accumulator accumulator(o.digits, interval, rows);
+  std::vector<const char*> paths = o.paths;
+  if (paths.empty()) paths.push_back("-");
   std::unique_ptr<CsvWriter> csv;
   if (o.interval != 0) {
     csv = std::make_unique<CsvWriter>(*o.unit, csv_file ? csv_file.get() : &standard_output);
@@ -100,7 +102,9 @@ int run(const Options& o) {
   }
   std::unique_ptr<SvgWriter> svg;
   if (svg_file) {
-    svg = std::make_unique<SvgWriter>(*o.unit);
+    std::vector<std::string> names;
+    for (const char* path : paths) names.emplace_back(strcmp(path, "-") == 0 ? "standard input" : path);
+    svg = std::make_unique<SvgWriter>(*o.unit, names);
     accumulator.add_consumer(svg.get());
   }
   std::unique_ptr<HlogWriter> hlog;
@@ -111,8 +115,6 @@ int run(const Options& o) {
 
   int status = 0;
   std::vector<Input> texts, logs;
-  std::vector<const char*> paths = o.paths;
-  if (paths.empty()) paths.push_back("-");
   if (!open_inputs(paths, &texts, &logs)) status = 2;
   // Interval logs are read beside caplat's output, in order of time, so that
   // both fall into the intervals of their own receive times.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "accumulator.h"
@@ -10,13 +11,14 @@
 class Canvas;
 
 // Draws the picture of a run as a self-contained SVG: the percentile curve
-// (latency against 1/(1-p) on a log axis) and, when the input had receive
-// times, p50, p99 and max per interval over time. It keeps one small row per
-// interval, and merges neighbours in pairs once there are too many.
+// (latency against 1/(1-p) on a log axis) with p50, p99 and p99.9 marked and,
+// when the input had receive times, p50, p99 and max per interval over time
+// above the messages per interval. It keeps one small row per interval, and
+// merges neighbours in pairs once there are too many.
 class SvgWriter : public IntervalConsumer {
  public:
-  // Labels latencies in unit.
-  explicit SvgWriter(const Unit& unit) : unit_(unit) {}
+  // Labels latencies in unit, and names inputs in the title.
+  SvgWriter(const Unit& unit, std::vector<std::string> inputs);
 
   // Keeps the row of closed, merged into the last row if rows were merged.
   void interval(const Interval& closed) override;
@@ -26,7 +28,8 @@ class SvgWriter : public IntervalConsumer {
 
  private:
   // One interval or a run of merged ones: p50 and p99 are -1 when the interval
-  // had no latency from 0 to 1 hour; a merged row takes the larger of each.
+  // had no latency from 0 to 1 hour, max when it had none; a merged row takes
+  // the larger of each.
   struct Row {
     uint64_t start;
     int64_t count;
@@ -36,9 +39,15 @@ class SvgWriter : public IntervalConsumer {
   };
 
   void merge_pairs();
-  void draw_over_time(Canvas* canvas, double panel_top) const;
+  void draw_title(Canvas* canvas, const Histogram& histogram, const Totals& totals) const;
+  void draw_percentiles(Canvas* canvas, const Histogram& histogram, double top) const;
+  void draw_over_time(Canvas* canvas, double top) const;
+  void draw_counts(Canvas* canvas, double top) const;
+  // The x of time t ns after the first row's start.
+  double time_x(double t) const;
 
   const Unit& unit_;
+  std::vector<std::string> inputs_;
   std::vector<Row> rows_;
   // The length of a row: the interval's, doubled at each merge.
   uint64_t row_length_ = 0;

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # End-to-end tests of caplat-stat, one row per case (see tests/support/table.sh).
+#   cli.sh CAPLAT_STAT CAPLAT EXAMPLES
 set -u
 stat=$(realpath "$1")
+caplat=$(realpath "$2")
+examples=$(realpath "$3")
+here=$(realpath "$(dirname "$0")")
 program=$stat
 # shellcheck source=../support/table.sh
 . "$(dirname "$0")/../support/table.sh"
@@ -38,6 +42,17 @@ t "milliseconds of any length up to nine decimals, cut at the nanosecond" "" "--
   '1.5\n-0.25\n2.000001\n0.123456789\n-9223372036854.775808\n1.1234567891\n2.\n' \
   "$(j 5 null null 3 123456 1207819.000 793466.062 2000001 1500159 2000001 2000001 2000001 2000001 2 -9223372036854775808 0 0 null 2)" \
   "caplat-stat: $stdin:6: $e1\ncaplat-stat: $stdin:7: $e1\n" 1 ""
+# caplat's own output of the sample log, through a pipe: figures checked
+# against an independent computation (percentiles at the histogram's precision).
+t "caplat -2 piped in" "" "--json < <(\"\$caplat\" -2 < \"\$examples/capture.log\" 2> /dev/null)" "" \
+  "$(j 36 6673258730 5.4 36 3370454 368183059.972 2024674473.795 12346150017 29507583 38535167 12346150017 12346150017 12346150017 0 null 1 0 null 0)" \
+  "" 0 ""
+# The .hgrm layout, byte for byte as the Java library printed it once for
+# these latencies, the cubes of 1 to 2,000 times 449 ns.
+t ".hgrm as the Java library prints it" \
+  "seq 2000 | awk '{ printf \"0 %.0f%s\", \$1 * \$1 * \$1 * 449, ORS }' > in" \
+  "--hgrm h in" "" "*" "" 0 "cmp h '$here/cubes.hgrm'"
+
 # Lines that cannot be read: reported, counted, skipped; status 1.
 t "bad lines of each form" "" "--json" '1 2 3.00000\n1 2 x\n1 3 -0.000002\n4 5 1.000000 6\n' \
   "$(j 1 0 null 1 2 2.000 0.000 2 2 2 2 2 2 0 null 0 0 null 3)" \
@@ -212,7 +227,18 @@ tl "--hlog to a full disk" "" "--hlog /dev/full a.txt" "" "*" \
 tl "two logs give the summary and the .hgrm of both" "" "--hgrm m.hgrm b.hlog a.hlog" "" "*" "" 0 \
   '"$stat" --hgrm t.hgrm a.txt b.txt > text && [ "$(kept .stdout)" = "$(kept text)" ] && cmp m.hgrm t.hgrm'
 tl "a merged log is the union" "" "--hlog m.hlog a.hlog b.hlog" "" "*" "" 0 \
-  '"$stat" m.hlog > merged && "$stat" a.txt b.txt > text && [ "$(kept merged)" = "$(kept text)" ]'
+  '"$stat" m.hlog > merged && "$stat" a.hlog b.hlog > both && cmp merged both &&
+   "$stat" a.txt b.txt > text && [ "$(kept merged)" = "$(kept text)" ]'
+# From a log, the minimum and maximum are the ends of their histogram ranges,
+# the mean their middles, and the span runs to the last interval's end.
+tl "min, mean, max and span from a log" \
+  "printf '1700000000000000000 1700000000010000000\\n1700000004000000000 1700000004010000000\\n' | \"\$stat\" --hlog ten.hlog > /dev/null" \
+  "-p 50,100 ten.hlog" "" \
+  'count          2\nspan           5.000000000 s, 0.4 messages/s\n0 to 1 h       2 (100.0000 %%)\nmin            9.994240 ms\nmean           9.998336 ms\nstddev         0.000000 ms\nmax            10.002431 ms\np50            10.002431 ms\np100           10.002431 ms\nnegative       0 (0.0000 %%)\n10 s or more   0 (0.0000 %%)\nover 1 h       0 (0.0000 %%)\nskipped lines  0\n' \
+  "" 0 ""
+tl "the picture of two logs has a point for every interval" "" "--svg p.svg a.hlog b.hlog" "" "*" "" 0 \
+  '[ "$(grep "stroke=\"#1f5fbf\" stroke-width=\"1.5\" stroke-linecap" p.svg | grep -o h0 | wc -l)" = \
+     "$("$stat" -i 1s a.hlog b.hlog | tail -n +2 | cut -d, -f3 | grep -c .)" ]'
 tl "more logs than the soft limit on descriptors" "for i in {1..20}; do cp a.hlog \$i.hlog; done; ulimit -Sn 16" \
   "--json {1..20}.hlog" "" "*" "" 0 'grep -q "^{\"count\":60000," .stdout'
 tl "a log on standard input from a file" "" "--hgrm m.hgrm - < a.hlog" "" "*" "" 0 \

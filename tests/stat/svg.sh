@@ -43,11 +43,11 @@ awk 'BEGIN { srand(5); t = 1700000000000000000
     if (i == 3000) l = 900000000; if (i == 4000) l = -2000000; if (i == 5000) l = 12000000000
     printf "%.0f %.0f\n", t - l, t } }' > "$work/times"
 # The percentile curve is blue; p50, p99 and max over time add blue, orange and
-# red. The red of the legend alone is some 350 pixels, the max curve some 1,200 more.
+# a light red beneath them, and the messages per interval grey bars.
 "$stat" --svg "$work/p.svg" "$work/times" > /dev/null
-check "percentiles and latency over time" 900 830 1f5fbf 800 e69f00 300 c0392b 1000 000000 1000
+check "percentiles and latency over time" 900 960 1f5fbf 800 e69f00 300 df9c95 200 7f8c8d 20000 000000 1000
 "$stat" -i 5s --svg "$work/p.svg" "$work/times" > /dev/null
-check "with -i" 900 830 1f5fbf 600 e69f00 200 c0392b 200
+check "with -i" 900 960 1f5fbf 600 e69f00 200 df9c95 200 7f8c8d 20000
 awk '{ printf "%.6f\n", ($2 - $1) / 1e6 }' "$work/times" | "$stat" --svg "$work/p.svg" > /dev/null
 check "without receive times, the percentile curve alone" 900 450 1f5fbf 400 e69f00 0 000000 1000
 : | "$stat" --svg "$work/p.svg" > /dev/null
