@@ -83,9 +83,11 @@ bool HlogReader::is_log_file(int fd) {
 }
 
 HlogReader::HlogReader(int fd, std::string name, const std::string* tag)
-    : fd_(fd), name_(std::move(name)), tag_(tag), buffer_(std::make_unique<char[]>(block)) {
-  offset_ = std::max<off_t>(lseek(fd, 0, SEEK_CUR), 0);
-}
+    : fd_(fd),
+      name_(std::move(name)),
+      tag_(tag),
+      buffer_(std::make_unique<char[]>(block)),
+      offset_(std::max<off_t>(lseek(fd, 0, SEEK_CUR), 0)) {}
 
 ssize_t HlogReader::read_more() {
   for (;;) {

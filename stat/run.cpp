@@ -4,10 +4,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <memory>
 
 #include "accumulator.h"
@@ -102,8 +104,8 @@ int run(const Options& o) {
   }
   std::unique_ptr<SvgWriter> svg;
   if (svg_file) {
-    std::vector<std::string> names;
-    for (const char* path : paths) names.emplace_back(strcmp(path, "-") == 0 ? "standard input" : path);
+    std::vector<std::string> names(paths.begin(), paths.end());
+    std::replace(names.begin(), names.end(), std::string("-"), std::string("standard input"));
     svg = std::make_unique<SvgWriter>(*o.unit, names);
     accumulator.add_consumer(svg.get());
   }
@@ -120,9 +122,12 @@ int run(const Options& o) {
   // both fall into the intervals of their own receive times.
   const std::string selected = o.tag != nullptr ? o.tag : "";
   std::deque<HlogReader> log_readers;
+  std::transform(logs.begin(), logs.end(), std::back_inserter(log_readers), [&](const Input& log) {
+    return HlogReader(log.fd, log.name, o.tag ? &selected : nullptr);
+  });
   std::vector<HlogReader*> merged;
-  for (const Input& log : logs)
-    merged.push_back(&log_readers.emplace_back(log.fd, log.name, o.tag ? &selected : nullptr));
+  std::transform(log_readers.begin(), log_readers.end(), std::back_inserter(merged),
+                 [](HlogReader& log) { return &log; });
   HlogMerge merge(merged, &accumulator);
   accumulator.set_earlier(&merge);
 

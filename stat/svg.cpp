@@ -253,14 +253,14 @@ void SvgWriter::draw_counts(Canvas* canvas, double panel_top) const {
   // Messages per row as bars on a linear axis from 0.
   int64_t most = 1;
   for (const Row& row : rows_) most = std::max(most, row.count);
-  double step = std::max(1.0, nice_step(static_cast<double>(most), 2));
-  double high = step * std::ceil(static_cast<double>(most) / step);
+  auto step = static_cast<int64_t>(std::max(1.0, nice_step(static_cast<double>(most), 2)));
+  int64_t steps = (most + step - 1) / step;
   double bottom = panel_top + counts_height;
-  auto y = [&](double n) { return bottom - counts_height * n / high; };
-  for (double n = 0; n <= high + step / 1000; n += step) {
+  auto y = [&](double n) { return bottom - counts_height * n / static_cast<double>(steps * step); };
+  for (int64_t i = 0; i <= steps; ++i) {
+    auto n = static_cast<double>(i * step);
     canvas->line(left, y(n), right, y(n), svg_grid_style);
-    canvas->text(left - 6, y(n) + 4, std::to_string(static_cast<int64_t>(n)),
-                 "font-size=\"12\" text-anchor=\"end\"");
+    canvas->text(left - 6, y(n) + 4, std::to_string(i * step), "font-size=\"12\" text-anchor=\"end\"");
   }
   std::string bars;
   for (const Row& row : rows_) {
