@@ -70,16 +70,19 @@ void Accumulator::close() {
   for (IntervalConsumer* consumer : consumers_) consumer->interval(closed);
   total_.add(*current_);
   current_->reset();
-  totals_.timed += window_.count;
-  fold(&window_);
+  fold(&window_, true);
 }
 
-void Accumulator::fold(Window* window) {
+void Accumulator::fold(Window* window, bool timed) {
   totals_.count += window->count;
+  if (timed) totals_.timed += window->count;
   totals_.negative += window->negative;
   totals_.stale += window->stale;
   totals_.over_hour += window->over_hour;
   totals_.most_negative = std::min(totals_.most_negative, window->most_negative);
+  totals_.max_over_hour = std::max(totals_.max_over_hour, window->max_over_hour);
+  totals_.sum += window->sum;
+  totals_.sum_squares += window->sum_squares;
   *window = Window();
 }
 
@@ -92,10 +95,55 @@ void Accumulator::finish() {
   if (open_) {
     close();
   } else {
-    totals_.timed += window_.count;
-    fold(&window_);
+    fold(&window_, true);
   }
-  fold(&untimed_);
+  fold(&untimed_, false);
+}
+
+void Accumulator::note_receive(uint64_t first, uint64_t last) {
+  if (!totals_.have_receive) {
+    totals_.have_receive = true;
+    totals_.first_receive = first;
+    totals_.last_receive = last;
+  }
+  totals_.first_receive = std::min(totals_.first_receive, first);
+  totals_.last_receive = std::max(totals_.last_receive, last);
+}
+
+void Accumulator::received(uint64_t first, uint64_t last) {
+  note_receive(first, last);
+  if (interval_ != 0 && (!open_ || (first >= end_ && end_ != UINT64_MAX))) roll(first);
+}
+
+void Accumulator::end_run(const Run& run) {
+  run.recorder_.done();
+  const Window& from = run.window_;
+  if (from.count == 0) return;
+  Window& into = run.timed_ ? window_ : untimed_;
+  into.count += from.count;
+  into.negative += from.negative;
+  into.stale += from.stale;
+  into.over_hour += from.over_hour;
+  into.max = std::max(into.max, from.max);
+  into.most_negative = std::min(into.most_negative, from.most_negative);
+  into.max_over_hour = std::max(into.max_over_hour, from.max_over_hour);
+  into.sum += from.sum;
+  into.sum_squares += from.sum_squares;
+  // Every receive time of a run fits the open interval: none rolls it.
+  if (run.timed_) note_receive(run.first_, run.last_);
+}
+
+void Accumulator::add(int64_t latency) {
+  Run run = begin_run(false);
+  run.add(latency);
+  end_run(run);
+}
+
+void Accumulator::add(uint64_t receive, int64_t latency) {
+  received(receive, receive);
+  Run run = begin_run(true);
+  run.add(receive, latency);
+  end_run(run);
 }
 
 void Accumulator::add(const LogInterval& logged) {
@@ -116,8 +164,8 @@ void Accumulator::add(const LogInterval& logged) {
     // The mean of a log's latencies takes each at the middle of its range, as
     // HdrHistogram's own mean does.
     int128 middle = into.median_equivalent(value);
-    totals_.sum += middle * n;
-    totals_.sum_squares += middle * middle * n;
+    window_.sum += middle * n;
+    window_.sum_squares += middle * middle * n;
     window_.count += n;
     if (value >= stale_ns) window_.stale += n;
     window_.max = std::max(window_.max, into.highest_equivalent(value));
@@ -129,7 +177,7 @@ void Accumulator::add(const LogInterval& logged) {
   window_.stale += over_hour;
   window_.over_hour += over_hour;
   if (over_hour != 0) {
-    totals_.max_over_hour = std::max(totals_.max_over_hour, max_over_hour);
+    window_.max_over_hour = std::max(window_.max_over_hour, max_over_hour);
     window_.max = std::max(window_.max, max_over_hour);
   }
 }

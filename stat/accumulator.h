@@ -86,15 +86,79 @@ struct Totals {
   uint64_t last_receive = 0;
 };
 
+// Counts of the latencies of an interval (or of all input, without
+// intervals), or of those without receive times.
+struct Window {
+  int64_t count = 0;
+  int64_t negative = 0;
+  int64_t stale = 0;
+  int64_t over_hour = 0;
+  int64_t max = INT64_MIN;
+  int64_t most_negative = 0;
+  int64_t max_over_hour = 0;
+  // Sum and sum of squares of those from 0 to 1 hour.
+  int128 sum = 0;
+  int128 sum_squares = 0;
+};
+
 // The one place latencies flow into: it keeps the exact totals and the
 // histogram of the whole input and, when intervals are asked for, cuts the
 // input by receive time and hands each closed interval to every consumer.
+// Readers add runs of latencies, counted in locals and added once a run.
 class Accumulator {
  public:
   // More empty intervals than this in a row (a day of one-second intervals)
   // close as one, so that one line with a time far ahead cannot make rows
   // without end.
   static constexpr uint64_t max_empty_intervals = 86400;
+
+  // Latencies counted from a reader's hot loop, in one interval: begin_run()
+  // starts a run, end_run() adds it to the accumulator, which must not be
+  // used otherwise between the two.
+  class Run {
+   public:
+    // True if a latency received at receive belongs to this run; any other
+    // goes to the accumulator's own add, after the run has ended.
+    bool fits(uint64_t receive) const { return receive < limit_; }
+
+    // Counts a latency received at receive, which fits.
+    void add(uint64_t receive, int64_t latency) {
+      if (receive < first_) first_ = receive;
+      if (receive > last_) last_ = receive;
+      add(latency);
+    }
+
+    // Counts a latency.
+    void add(int64_t latency) {
+      ++window_.count;
+      if (latency > window_.max) window_.max = latency;
+      if (static_cast<uint64_t>(latency) <= static_cast<uint64_t>(hour_ns)) {
+        recorder_.record(latency);
+        window_.sum += latency;
+        window_.sum_squares += static_cast<int128>(latency) * latency;
+        if (latency >= stale_ns) ++window_.stale;
+      } else if (latency < 0) {
+        ++window_.negative;
+        if (latency < window_.most_negative) window_.most_negative = latency;
+      } else {
+        ++window_.stale;
+        ++window_.over_hour;
+        if (latency > window_.max_over_hour) window_.max_over_hour = latency;
+      }
+    }
+
+   private:
+    friend class Accumulator;
+    Run(Histogram* histogram, uint64_t limit, bool timed)
+        : recorder_(histogram), limit_(limit), timed_(timed) {}
+
+    Histogram::Recorder recorder_;
+    Window window_;
+    uint64_t first_ = UINT64_MAX;
+    uint64_t last_ = 0;
+    uint64_t limit_;
+    bool timed_;
+  };
 
   // Keeps histograms to digits significant digits; interval is the length of
   // an interval in ns, or 0 for none. With a nonzero most, the length doubles
@@ -109,15 +173,24 @@ class Accumulator {
   // time beside the latencies added here.
   void set_earlier(EarlierInput* earlier) { earlier_ = earlier; }
 
+  // Starts a run of latencies that come with receive times (timed), within
+  // the open interval, or without them, outside every interval.
+  Run begin_run(bool timed) {
+    if (!timed) return Run(&total_, UINT64_MAX, false);
+    // No receive time fits before an interval is open.
+    uint64_t limit = interval_ == 0 ? UINT64_MAX : open_ ? end_ : 0;
+    return Run(&latency_histogram(), limit, true);
+  }
+
+  // Adds the latencies of run.
+  void end_run(const Run& run);
+
   // Adds a latency in ns that came without a receive time: it belongs to no
   // interval.
-  void add(int64_t latency) { count(latency, total_, untimed_); }
+  void add(int64_t latency);
 
   // Adds a latency in ns received at receive, ns since the epoch.
-  void add(uint64_t receive, int64_t latency) {
-    received(receive, receive);
-    count(latency, latency_histogram(), window_);
-  }
+  void add(uint64_t receive, int64_t latency);
 
   // Adds the latencies of an interval of a log, as received at its start and
   // up to its end.
@@ -134,62 +207,25 @@ class Accumulator {
   const Histogram& histogram() const { return total_; }
 
  private:
-  // Counts of the open interval (or of all input, without intervals), or of
-  // the latencies without receive times.
-  struct Window {
-    int64_t count = 0;
-    int64_t negative = 0;
-    int64_t stale = 0;
-    int64_t over_hour = 0;
-    int64_t max = INT64_MIN;
-    int64_t most_negative = 0;
-  };
-
   // With intervals, latencies go to the interval's histogram, which is added to
   // the total as it closes: one record per latency either way.
   Histogram& latency_histogram() { return current_ ? *current_ : total_; }
 
-  // Notes receive times from first to last and opens the interval of first.
-  void received(uint64_t first, uint64_t last) {
-    if (!totals_.have_receive) {
-      totals_.have_receive = true;
-      totals_.first_receive = first;
-      totals_.last_receive = last;
-    }
-    if (first < totals_.first_receive) totals_.first_receive = first;
-    if (last > totals_.last_receive) totals_.last_receive = last;
-    if (interval_ != 0 && (!open_ || (first >= end_ && end_ != UINT64_MAX))) roll(first);
-  }
-
-  void count(int64_t latency, Histogram& histogram, Window& window) {
-    ++window.count;
-    if (latency > window.max) window.max = latency;
-    if (static_cast<uint64_t>(latency) <= static_cast<uint64_t>(hour_ns)) {
-      histogram.record(latency);
-      totals_.sum += latency;
-      totals_.sum_squares += static_cast<int128>(latency) * latency;
-      if (latency >= stale_ns) ++window.stale;
-    } else if (latency < 0) {
-      ++window.negative;
-      if (latency < window.most_negative) window.most_negative = latency;
-    } else {
-      ++window.stale;
-      ++window.over_hour;
-      if (latency > totals_.max_over_hour) totals_.max_over_hour = latency;
-    }
-  }
-
+  void note_receive(uint64_t first, uint64_t last);
+  void received(uint64_t first, uint64_t last);
   void roll(uint64_t receive);
   void skip_gap(uint64_t receive);
   uint64_t end_of(uint64_t start) const;
   void close();
-  void fold(Window* window);
+  void fold(Window* window, bool timed);
 
   uint64_t interval_;
   int64_t most_;
   // Start of the first interval.
   uint64_t origin_ = 0;
   Totals totals_;
+  // The open interval's counts (all input's, without intervals), and those of
+  // the latencies without receive times.
   Window window_;
   Window untimed_;
   Histogram total_;

@@ -49,11 +49,10 @@ Histogram::Histogram(int64_t lowest, int64_t highest, int digits)
     : lowest_(lowest), highest_(highest), digits_(digits) {
   Layout layout{};
   layout_of(lowest, highest, digits, &layout);
-  unit_magnitude_ = layout.unit_magnitude;
-  half_count_magnitude_ = layout.half_count_magnitude;
-  half_count_ = int64_t{1} << half_count_magnitude_;
-  sub_bucket_mask_ = static_cast<uint64_t>(half_count_ * 2 - 1) << unit_magnitude_;
-  leading_zero_base_ = 64 - unit_magnitude_ - half_count_magnitude_ - 1;
+  int64_t half_count = int64_t{1} << layout.half_count_magnitude;
+  shape_ = {layout.unit_magnitude, layout.half_count_magnitude, half_count,
+            static_cast<uint64_t>(half_count * 2 - 1) << layout.unit_magnitude,
+            64 - layout.unit_magnitude - layout.half_count_magnitude - 1};
   bucket_count_ = layout.bucket_count;
   size_ = layout.size;
   counts_ = std::make_unique<int64_t[]>(size_);
@@ -61,8 +60,8 @@ Histogram::Histogram(int64_t lowest, int64_t highest, int digits)
 }
 
 bool Histogram::add(const Histogram& other) {
-  if (other.unit_magnitude_ != unit_magnitude_ ||
-      other.half_count_magnitude_ != half_count_magnitude_ || other.size_ != size_)
+  if (other.shape_.unit_magnitude != shape_.unit_magnitude ||
+      other.shape_.half_count_magnitude != shape_.half_count_magnitude || other.size_ != size_)
     return false;
   if (other.total_ == 0) return true;
   for (size_t w = other.index_of(other.min_) / 64; w <= other.index_of(other.max_) / 64; ++w) {
@@ -109,22 +108,18 @@ int64_t Histogram::value_at(const Layout& layout, size_t index) {
 }
 
 int64_t Histogram::value_at_index(size_t index) const {
-  return value_at({unit_magnitude_, half_count_magnitude_, bucket_count_, size_}, index);
+  return value_at({shape_.unit_magnitude, shape_.half_count_magnitude, bucket_count_, size_}, index);
 }
 
 int64_t Histogram::size_of_equivalent_range(int64_t value) const {
-  auto v = static_cast<uint64_t>(value);
-  int bucket = leading_zero_base_ - __builtin_clzll(v | sub_bucket_mask_);
-  auto sub_bucket = static_cast<int64_t>(v >> (bucket + unit_magnitude_));
-  int adjusted = sub_bucket >= half_count_ * 2 ? bucket + 1 : bucket;
-  return int64_t{1} << (unit_magnitude_ + adjusted);
+  Place place = place_of(shape_, value);
+  int adjusted = place.sub_bucket >= shape_.half_count * 2 ? place.bucket + 1 : place.bucket;
+  return int64_t{1} << (shape_.unit_magnitude + adjusted);
 }
 
 int64_t Histogram::lowest_equivalent(int64_t value) const {
-  auto v = static_cast<uint64_t>(value);
-  int bucket = leading_zero_base_ - __builtin_clzll(v | sub_bucket_mask_);
-  auto sub_bucket = static_cast<int64_t>(v >> (bucket + unit_magnitude_));
-  return sub_bucket << (bucket + unit_magnitude_);
+  Place place = place_of(shape_, value);
+  return place.sub_bucket << (place.bucket + shape_.unit_magnitude);
 }
 
 int64_t Histogram::value_at_percentile(double percentile) const {

@@ -40,6 +40,77 @@ class Histogram {
   // True if lowest, highest and digits are in the ranges the constructor takes.
   static bool valid(int64_t lowest, int64_t highest, int digits);
 
+  // What finding a value's place in the counts takes, kept apart so that a
+  // hot loop can hold a copy in registers.
+  struct Shape {
+    int unit_magnitude;
+    int half_count_magnitude;
+    int64_t half_count;
+    uint64_t sub_bucket_mask;
+    int leading_zero_base;
+  };
+
+  // The bucket of a value and its sub-bucket within it.
+  struct Place {
+    int bucket;
+    int64_t sub_bucket;
+  };
+
+  // Where value (0 or more) lies in a histogram of shape.
+  static Place place_of(const Shape& shape, int64_t value) {
+    auto v = static_cast<uint64_t>(value);
+    int bucket = shape.leading_zero_base - __builtin_clzll(v | shape.sub_bucket_mask);
+    return {bucket, static_cast<int64_t>(v >> (bucket + shape.unit_magnitude))};
+  }
+
+  // The index that counts value in a histogram of shape (maybe beyond the
+  // array for a large value).
+  static size_t index_of(const Shape& shape, int64_t value) {
+    Place place = place_of(shape, value);
+    return static_cast<size_t>(((place.bucket + 1) << shape.half_count_magnitude) +
+                               place.sub_bucket - shape.half_count);
+  }
+
+  // Counts values from a hot loop: it holds copies of what the counting needs,
+  // and keeps the number counted and its extremes until done() adds them.
+  class Recorder {
+   public:
+    // Counts into histogram, which must not change otherwise until done().
+    explicit Recorder(Histogram* histogram)
+        : histogram_(histogram),
+          shape_(histogram->shape_),
+          counts_(histogram->counts_.get()),
+          occupied_(histogram->occupied_.get()) {}
+
+    // Counts value, which must be from 0 to the histogram's highest trackable
+    // value: a value in range always has an index in the array.
+    void record(int64_t value) {
+      size_t index = index_of(shape_, value);
+      ++counts_[index];
+      occupied_[index / 64] |= uint64_t{1} << (index % 64);
+      ++total_;
+      if (value > max_) max_ = value;
+      if (value < min_) min_ = value;
+    }
+
+    // Adds the number counted and the extremes to the histogram.
+    void done() const {
+      histogram_->total_ += total_;
+      if (total_ == 0) return;
+      if (max_ > histogram_->max_) histogram_->max_ = max_;
+      if (min_ < histogram_->min_) histogram_->min_ = min_;
+    }
+
+   private:
+    Histogram* histogram_;
+    Shape shape_;
+    int64_t* counts_;
+    uint64_t* occupied_;
+    int64_t total_ = 0;
+    int64_t max_ = 0;
+    int64_t min_ = INT64_MAX;
+  };
+
   // Counts value n times; false, counting nothing, if value is negative or
   // beyond the counts array.
   bool record(int64_t value, int64_t n = 1) {
@@ -90,12 +161,7 @@ class Histogram {
   int64_t value_at_index(size_t index) const;
 
   // The index that counts value (maybe beyond the array for a large value).
-  size_t index_of(int64_t value) const {
-    auto v = static_cast<uint64_t>(value);
-    int bucket = leading_zero_base_ - __builtin_clzll(v | sub_bucket_mask_);
-    auto sub_bucket = static_cast<int64_t>(v >> (bucket + unit_magnitude_));
-    return static_cast<size_t>(((bucket + 1) << half_count_magnitude_) + sub_bucket - half_count_);
-  }
+  size_t index_of(int64_t value) const { return index_of(shape_, value); }
 
   // The width of the range of values counted together with value.
   int64_t size_of_equivalent_range(int64_t value) const;
@@ -137,17 +203,13 @@ class Histogram {
   int bucket_count() const { return bucket_count_; }
 
   // The number of sub-buckets in the first bucket.
-  int sub_bucket_count() const { return 1 << (half_count_magnitude_ + 1); }
+  int sub_bucket_count() const { return 1 << (shape_.half_count_magnitude + 1); }
 
  private:
   int64_t lowest_;
   int64_t highest_;
   int digits_;
-  int unit_magnitude_;
-  int half_count_magnitude_;
-  int64_t half_count_;
-  uint64_t sub_bucket_mask_;
-  int leading_zero_base_;
+  Shape shape_;
   int bucket_count_;
   size_t size_;
   std::unique_ptr<int64_t[]> counts_;

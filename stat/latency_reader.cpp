@@ -14,12 +14,15 @@ namespace {
 
 // Bytes read at a time; also the longest line.
 constexpr size_t block = 1 << 20;
-// Readable bytes past the data, for the word loads of a digit run.
-constexpr size_t padding = 16;
+// Readable bytes past the data, for the loads of a line's first 48 bytes and
+// of a digit run.
+constexpr size_t padding = 64;
 // Lines reported one by one; beyond them only the count is given at the end.
 constexpr int64_t max_reported = 10;
-// Digits of a time in ns up to 2^64 - 1, which caplat prints unsigned.
+// Digits of a time in ns up to 2^64 - 1, which caplat prints unsigned, and
+// of the usual time, from 2001 to 2286.
 constexpr int max_time_digits = 20;
+constexpr int common_time_digits = 19;
 // Digits of a latency in ms whose nanoseconds fit in 64 bits; decimals read,
 // and those kept, down to the nanosecond.
 constexpr int max_ms_digits = 13;
@@ -81,6 +84,60 @@ inline __attribute__((always_inline)) const char* read_number(const char* p, int
     }
   }
   return nullptr;
+}
+
+#if defined(__SSE2__)
+// The value of a time of nineteen digits (those of 2001 to 2286) at p: the
+// first three one by one, the last sixteen in one vector, in pairs, fours and
+// eights, each step weighing the first of two by a power of ten.
+inline __attribute__((always_inline)) uint64_t nineteen_digits(const char* p) {
+  __m128i d = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3)),
+                           _mm_set1_epi8('0'));
+  __m128i low = _mm_and_si128(d, _mm_set1_epi16(0xff));
+  __m128i pairs = _mm_add_epi16(_mm_mullo_epi16(low, _mm_set1_epi16(10)), _mm_srli_epi16(d, 8));
+  __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(100 | (1 << 16)));
+  __m128i eights =
+      _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(10000 | (1 << 16)));
+  auto both = static_cast<uint64_t>(_mm_cvtsi128_si64(eights));
+  uint64_t last16 = (both & 0xffffffff) * powers_of_ten[8] + (both >> 32);
+  uint64_t first3 = static_cast<uint64_t>(p[0] - '0') * 100 +
+                    static_cast<uint64_t>(p[1] - '0') * 10 + static_cast<uint64_t>(p[2] - '0');
+  return first3 * (powers_of_ten[8] * powers_of_ten[8]) + last16;
+}
+#endif
+
+// Reads the two times of the usual line of caplat's output, nineteen digits
+// and a space each, into first and second, and returns the byte after the
+// second time; null if the line at p has another shape, which read_time reads.
+inline __attribute__((always_inline)) const char* common_times(const char* p, uint64_t* first,
+                                                               uint64_t* second) {
+#if defined(__SSE2__)
+  auto bytes = [](__m128i v, char c) {
+    return static_cast<uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+  };
+  auto digits = [](__m128i v) {
+    __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    return static_cast<uint64_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d)));
+  };
+  __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+  __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+  uint64_t digit = digits(a) | digits(b) << 16 | digits(c) << 32;
+  uint64_t space = bytes(a, ' ') | bytes(b, ' ') << 16 | bytes(c, ' ') << 32;
+  constexpr uint64_t time_digits = (uint64_t{1} << common_time_digits) - 1;
+  constexpr uint64_t want_digits = time_digits | time_digits << (common_time_digits + 1);
+  constexpr uint64_t want_spaces =
+      uint64_t{1} << common_time_digits | uint64_t{1} << (2 * common_time_digits + 1);
+  if ((digit & (want_digits | want_spaces)) != want_digits || (space & want_spaces) != want_spaces)
+    return nullptr;
+  *first = nineteen_digits(p);
+  *second = nineteen_digits(p + common_time_digits + 1);
+  return p + 2 * common_time_digits + 1;
+#else
+  (void)p, (void)first, (void)second;
+  return nullptr;
+#endif
 }
 
 // Reads a time in ns, unsigned as caplat prints it.
@@ -154,30 +211,43 @@ LatencyReader::LatencyReader(Accumulator* accumulator, bool needs_times)
 
 namespace {
 
-// Reads the line of form at p, ended by a newline, into accumulator; returns
-// the byte after the newline, or null, reading nothing, if the line is not of
-// that form. Up to padding bytes after the newline may be loaded.
+// Reads the line of form at p, ended by a newline, into run; returns the byte
+// after the newline, or null, reading nothing, if the line is not of that
+// form. A latency whose receive time does not fit the run goes to the
+// accumulator, which then starts the run anew. Up to padding bytes after the
+// newline may be loaded.
 template <LatencyReader::Form form>
-inline __attribute__((always_inline)) const char* parse_line(const char* p,
+inline __attribute__((always_inline)) const char* parse_line(const char* p, Accumulator::Run* run,
                                                              Accumulator* accumulator) {
   if constexpr (form == LatencyReader::Latency) {
     int64_t latency;
     p = read_ms(p, &latency);
     if (p == nullptr || *p != '\n') return nullptr;
-    accumulator->add(latency);
+    run->add(latency);
   } else {
     uint64_t application, receive;
-    p = read_time(p, &application);
-    if (p == nullptr || *p != ' ') return nullptr;
-    p = read_time(p + 1, &receive);
-    if (p == nullptr) return nullptr;
+    if (const char* times = common_times(p, &application, &receive)) {
+      p = times;
+    } else {
+      p = read_time(p, &application);
+      if (p == nullptr || *p != ' ') return nullptr;
+      p = read_time(p + 1, &receive);
+      if (p == nullptr) return nullptr;
+    }
     // The third field is checked for its form only: the times give the
     // latency exactly, where caplat's text went through a double.
     if (form == LatencyReader::TimesAndLatency && (*p != ' ' || (p = skip_ms(p + 1)) == nullptr))
       return nullptr;
     if (*p != '\n') return nullptr;
     // The latency as caplat computes it: the difference modulo 2^64, signed.
-    accumulator->add(receive, static_cast<int64_t>(receive - application));
+    auto latency = static_cast<int64_t>(receive - application);
+    if (__builtin_expect(run->fits(receive), 1)) {
+      run->add(receive, latency);
+    } else {
+      accumulator->end_run(*run);
+      accumulator->add(receive, latency);
+      *run = accumulator->begin_run(true);
+    }
   }
   return p + 1;
 }
@@ -186,13 +256,15 @@ inline __attribute__((always_inline)) const char* parse_line(const char* p,
 // in lines; returns where a line of another form starts, or end.
 template <LatencyReader::Form form>
 const char* parse_lines(const char* p, const char* end, Accumulator* accumulator, int64_t* lines) {
+  Accumulator::Run run = accumulator->begin_run(form != LatencyReader::Latency);
   int64_t n = 0;
   while (p < end) {
-    const char* next = parse_line<form>(p, accumulator);
+    const char* next = parse_line<form>(p, &run, accumulator);
     if (next == nullptr) break;
     ++n;
     p = next;
   }
+  accumulator->end_run(run);
   *lines += n;
   return p;
 }

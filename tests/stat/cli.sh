@@ -47,6 +47,11 @@ t "milliseconds of any length up to nine decimals, cut at the nanosecond" "" "--
 t "caplat -2 piped in" "" "--json < <(\"\$caplat\" -2 < \"\$examples/capture.log\" 2> /dev/null)" "" \
   "$(j 36 6673258730 5.4 36 3370454 368183059.972 2024674473.795 12346150017 29507583 38535167 12346150017 12346150017 12346150017 0 null 1 0 null 0)" \
   "" 0 ""
+# Times of nineteen digits, read a line at a time in vectors, and the same
+# times with a leading zero, read digit by digit, give the same figures.
+t "the usual times and the same with twenty digits" \
+  "\"\$caplat\" -2 < \"\$examples/capture.log\" 2> /dev/null > out; sed 's/^/0/; s/ / 0/' out > zeros" \
+  "--json out > a; \"\$stat\" --json zeros > b" "" "" "" 0 "cmp a b && grep -q '\"count\":36,' a"
 # The .hgrm layout, byte for byte as the Java library printed it once for
 # these latencies, the cubes of 1 to 2,000 times 449 ns.
 t ".hgrm as the Java library prints it" \
