@@ -15,7 +15,8 @@ program=$stat
 j() {
   printf '{"count":%s,"span_ns":%s,"messages_per_s":%s,"in_range":%s,"min_ns":%s,"mean_ns":%s,"stddev_ns":%s,"max_ns":%s,"percentiles":{"50":%s,"90":%s,"99":%s,"99.9":%s,"99.99":%s},"negative":%s,"most_negative_ns":%s,"stale":%s,"over_hour":%s,"max_over_hour_ns":%s,"skipped_lines":%s,"digits":3}\\n' "$@"
 }
-usage='usage: caplat-stat [-p LIST] [-d DIGITS] [-u UNIT] [-i DURATION] [--csv FILE]\n                   [--json] [--hgrm FILE] [--svg FILE] [--hlog FILE] [--tag NAME]\n                   [FILE ...]\n'
+# The usage, as --help gives it first.
+usage="$("$stat" --help | sed -n '1,/\[FILE \.\.\.\]/p')\n"
 stdin='(standard input)'
 e3='expected application and receive time in ns and a latency in ms'
 e2='expected application and receive time in ns'
@@ -131,6 +132,19 @@ t "-p and -u" "" "-p 0,25,100 -u ns" '0 5\n0 7\n0 9\n0 11\n' \
 t "picture labels without trailing zeros" "" "--svg p.svg" '0.000500\n0.050000\n' "*" "" 0 \
   "grep -q '>0.0001</text>' p.svg"
 t "-h" "" "-h" "" "*" "" 0 "head -1 .stdout | grep -q '^usage: caplat-stat'"
+# Every option of the manual's OPTIONS, with its letter and value, is one that
+# --help lists, and the other way round.
+man_options() {
+  sed -n '/^\.Sh OPTIONS/,/^\.Sh [^O]/p' "$here/../../man/caplat-stat.1" | grep '^\.It Fl' | sed 's/\\-/-/g' |
+    awk '{ s = l = a = ""; for (i = 2; i <= NF; i++) { if ($(i-1) == "Fl") { if ($i ~ /^-/) l = substr($i, 2); else s = $i }
+           if ($(i-1) == "Ar" && a == "") a = $i } print s, l, a }' | sort
+}
+help_options() {
+  "$stat" --help | grep -E '^  (-[a-z],|   ) --' |
+    awk '{ s = ""; if ($1 ~ /,$/) { s = substr($1, 2, 1); $1 = "" } $0 = $0; a = $2 ~ /^[A-Z]+$/ ? tolower($2) : ""
+           print s, substr($1, 3), a }' | sort
+}
+t "the manual's options are --help's" "" "--version" "" "*" "" 0 '[ "$(man_options)" = "$(help_options)" ] && [ "$(man_options | wc -l)" = 12 ]'
 t "--version" "" "--version" "" 'caplat-stat 1.0.0\n' "" 0 ""
 t "a usage error names the value" "" "-d 6" "" "" "caplat-stat: digits must be 1 to 5: 6\n$usage" 2 ""
 t "a missing value names its option" "" "-i" "" "" "caplat-stat: option needs a value: -i\n$usage" 2 ""
