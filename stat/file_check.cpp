@@ -1,4 +1,5 @@
 #include "file_check.h"
+#include "report.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,13 +59,13 @@ bool outputs_apart(const Options& o) {
     if (path == nullptr || strcmp(path, "-") == 0 || !key_of_path(path, &key)) continue;
     for (const auto& [input, name] : inputs) {
       if (input == key) {
-        fprintf(stderr, "caplat-stat: %s: is also an input, which it would overwrite\n", path);
+        report_file(path, "is also an input, which it would overwrite");
         return false;
       }
     }
     for (const auto& [output, name] : outputs) {
       if (output == key) {
-        fprintf(stderr, "caplat-stat: %s: is named for two outputs\n", path);
+        report_file(path, "is named for two outputs");
         return false;
       }
     }

@@ -40,7 +40,7 @@ bool HlogMerge::take(LogInterval* logged) {
   if (!what && count > max_total_count - total_)
     what = "the logs hold more latencies than the totals can sum";
   if (what) {
-    reader->report(what);
+    reader->skip(what);
   } else {
     total_ += count;
     *logged = excluded;

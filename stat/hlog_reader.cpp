@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "hlog_format.h"
+#include "report.h"
 
 using namespace hlog_format;
 
@@ -95,7 +96,7 @@ ssize_t HlogReader::read_more() {
     if (n >= 0 || errno != EINTR) {
       if (n < 0) {
         failed_ = true;
-        fprintf(stderr, "caplat-stat: %s: %s\n", name_.c_str(), strerror(errno));
+        report_file(name_.c_str(), strerror(errno));
       }
       return n;
     }
@@ -162,9 +163,9 @@ void HlogReader::skip_rest() {
   }
 }
 
-void HlogReader::report(const char* what) {
+void HlogReader::skip(const char* what) {
   ++skipped_;
-  fprintf(stderr, "caplat-stat: %s:%" PRId64 ": %s\n", name_.c_str(), line_number_, what);
+  report_line(name_.c_str(), line_number_, what);
 }
 
 bool HlogReader::parse_comment(std::string_view line) {
@@ -247,7 +248,7 @@ bool HlogReader::next() {
     }
     skip_rest();
     if (failed_) return false;
-    if (what != nullptr && what != other_tag) report(what);
+    if (what != nullptr && what != other_tag) skip(what);
   }
   return false;
 }
@@ -269,7 +270,7 @@ const char* HlogReader::decode(HistogramCodec* codec, const Histogram& layout) {
         }
         if (n < 0 && !failed_) {
           failed_ = true;
-          fprintf(stderr, "caplat-stat: %s: %s\n", name_.c_str(), strerror(errno));
+          report_file(name_.c_str(), strerror(errno));
         }
         at += std::max<ssize_t>(n, 0);
         return std::string_view(piece.get(), static_cast<size_t>(std::max<ssize_t>(n, 0)));

@@ -52,7 +52,7 @@ class HlogReader {
   const char* decode(HistogramCodec* codec, const Histogram& layout);
 
   // Reports what is wrong with the current line, which counts as skipped.
-  void report(const char* what);
+  void skip(const char* what);
 
   // The number of lines skipped so far.
   int64_t skipped() const { return skipped_; }

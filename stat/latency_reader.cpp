@@ -1,4 +1,5 @@
 #include "latency_reader.h"
+#include "report.h"
 
 #include <unistd.h>
 
@@ -290,7 +291,7 @@ LatencyReader::Form LatencyReader::detect(const char* line, const char* end) {
 
 void LatencyReader::skip(const char* what) {
   if (++skipped_ <= max_reported)
-    fprintf(stderr, "caplat-stat: %s:%lld: %s\n", name_, static_cast<long long>(line_), what);
+    report_line(name_, line_, what);
 }
 
 void LatencyReader::report_unreported() const {
@@ -341,7 +342,7 @@ LatencyReader::Status LatencyReader::read(int fd, const char* name) {
     ssize_t n = ::read(fd, buffer + kept, block - kept);
     if (n < 0) {
       if (errno == EINTR) continue;
-      fprintf(stderr, "caplat-stat: %s: %s\n", name, strerror(errno));
+      report_file(name, strerror(errno));
       return ReadError;
     }
     if (n == 0) break;

@@ -1,4 +1,5 @@
 #include "output.h"
+#include "report.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -33,7 +34,7 @@ Output* Output::open(const char* path) {
   if (strcmp(path, "-") == 0) return new Output(STDOUT_FILENO, "standard output");
   int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
-    fprintf(stderr, "caplat-stat: %s: %s\n", path, strerror(errno));
+    report_file(path, strerror(errno));
     return nullptr;
   }
   auto* out = new Output(fd, path);
@@ -91,6 +92,6 @@ void Output::flush_all() {
 }
 
 bool Output::report() const {
-  if (error_ != 0) fprintf(stderr, "caplat-stat: %s: %s\n", path_.c_str(), strerror(error_));
+  if (error_ != 0) report_file(path_.c_str(), strerror(error_));
   return error_ == 0;
 }

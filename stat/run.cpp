@@ -21,6 +21,7 @@
 #include "latency_reader.h"
 #include "output.h"
 #include "svg.h"
+#include "report.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ bool open_inputs(const std::vector<const char*>& paths, std::vector<Input>* text
     bool standard_input = strcmp(path, "-") == 0;
     int fd = standard_input ? STDIN_FILENO : open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-      fprintf(stderr, "caplat-stat: %s: %s\n", path, strerror(errno));
+      report_file(path, strerror(errno));
       ok = false;
       continue;
     }
@@ -140,9 +141,7 @@ int run(const Options& o) {
     LatencyReader::Status read = reading ? reader.read(text.fd, text.name) : LatencyReader::Done;
     close_input(text);
     if (read == LatencyReader::NoReceiveTimes) {
-      fprintf(stderr,
-              "caplat-stat: %s: -i and --hlog need receive times, and this input has one field\n",
-              text.name);
+      report_file(text.name, "-i and --hlog need receive times, and this input has one field");
     }
     if (read != LatencyReader::Done) {
       reading = false;
