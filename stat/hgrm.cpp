@@ -39,32 +39,36 @@ void java_mean_deviation(const Histogram& h, double* mean, double* deviation) {
   *deviation = 0;
   if (h.total_count() == 0) return;
   double total = 0;
-  for (size_t i = 0; i < h.counts_size(); ++i) {
-    if (h.count_at_index(i) == 0) continue;
-    total += static_cast<double>(h.median_equivalent(h.value_at_index(i))) *
-             static_cast<double>(h.count_at_index(i));
-  }
+  h.for_each_count([&](size_t i, int64_t count) {
+    total += static_cast<double>(h.median_equivalent(h.value_at_index(i))) * static_cast<double>(count);
+    return true;
+  });
   *mean = total * 1.0 / static_cast<double>(h.total_count());
   double squares = 0;
-  for (size_t i = 0; i < h.counts_size(); ++i) {
-    if (h.count_at_index(i) == 0) continue;
+  h.for_each_count([&](size_t i, int64_t count) {
     double d = static_cast<double>(h.median_equivalent(h.value_at_index(i))) * 1.0 - *mean;
-    squares += (d * d) * static_cast<double>(h.count_at_index(i));
-  }
+    squares += (d * d) * static_cast<double>(count);
+    return true;
+  });
   *deviation = std::sqrt(squares / static_cast<double>(h.total_count()));
 }
 
 }  // namespace
 
 std::vector<PercentileRow> percentile_rows(const Histogram& h, int ticks_per_half) {
+  std::vector<std::pair<size_t, int64_t>> counts;
+  h.for_each_count([&](size_t i, int64_t count) {
+    counts.emplace_back(i, count);
+    return true;
+  });
   std::vector<PercentileRow> rows;
   const int64_t total = h.total_count();
   double level = 0.0;
   bool reached_last = false;
   int64_t running = 0;
-  size_t index = 0;
-  // Indexes whose counts are in running: the iteration adds an index's count
-  // once, when it first stands on it.
+  // The iteration adds an index's count once, when it first stands on it, and
+  // may stand on it for several levels.
+  size_t next = 0;
   size_t added = 0;
   for (;;) {
     if (running >= total) {
@@ -74,21 +78,16 @@ std::vector<PercentileRow> percentile_rows(const Histogram& h, int ticks_per_hal
       reached_last = true;
     }
     bool found = false;
-    for (; index < h.counts_size(); ++index) {
-      int64_t count = h.count_at_index(index);
-      if (added == index) {
-        running += count;
-        ++added;
-      }
-      if (count != 0 &&
-          (100.0 * static_cast<double>(running)) / static_cast<double>(total) >= level) {
+    for (; next < counts.size(); ++next) {
+      if (added == next) running += counts[added++].second;
+      if ((100.0 * static_cast<double>(running)) / static_cast<double>(total) >= level) {
         found = true;
         break;
       }
     }
     // The Java library throws here; a well-formed histogram never gets here.
     if (!found) break;
-    rows.push_back({h.highest_equivalent(h.value_at_index(index)), level, running});
+    rows.push_back({h.highest_equivalent(h.value_at_index(counts[next].first)), level, running});
     int64_t halvings = java_long(std::log(100.0 / (100.0 - level)) / std::log(2.0));
     int64_t ticks = java_multiply(
         ticks_per_half, java_long(std::pow(2.0, static_cast<double>(java_add(halvings, 1)))));

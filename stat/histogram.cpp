@@ -63,15 +63,11 @@ bool Histogram::add(const Histogram& other) {
   if (other.shape_.unit_magnitude != shape_.unit_magnitude ||
       other.shape_.half_count_magnitude != shape_.half_count_magnitude || other.size_ != size_)
     return false;
-  if (other.total_ == 0) return true;
-  for (size_t w = other.index_of(other.min_) / 64; w <= other.index_of(other.max_) / 64; ++w) {
-    uint64_t bits = other.occupied_[w];
-    occupied_[w] |= bits;
-    for (; bits != 0; bits &= bits - 1) {
-      size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
-      counts_[i] += other.counts_[i];
-    }
-  }
+  other.for_each_count([this](size_t i, int64_t count) {
+    counts_[i] += count;
+    occupied_[i / 64] |= uint64_t{1} << (i % 64);
+    return true;
+  });
   total_ += other.total_;
   max_ = std::max(max_, other.max_);
   min_ = std::min(min_, other.min_);
@@ -79,15 +75,11 @@ bool Histogram::add(const Histogram& other) {
 }
 
 void Histogram::reset() {
-  // Only the occupied indexes between those of the smallest and largest value
-  // hold counts.
-  if (total_ != 0) {
-    for (size_t w = index_of(min_) / 64; w <= index_of(max_) / 64; ++w) {
-      for (uint64_t bits = occupied_[w]; bits != 0; bits &= bits - 1)
-        counts_[w * 64 + static_cast<size_t>(__builtin_ctzll(bits))] = 0;
-      occupied_[w] = 0;
-    }
-  }
+  for_each_count([this](size_t i, int64_t) {
+    counts_[i] = 0;
+    occupied_[i / 64] = 0;
+    return true;
+  });
   total_ = 0;
   max_ = 0;
   min_ = INT64_MAX;
@@ -128,16 +120,13 @@ int64_t Histogram::value_at_percentile(double percentile) const {
   auto rank = static_cast<int64_t>(std::ceil(requested * static_cast<double>(total_) / 100.0));
   rank = std::max<int64_t>(rank, 1);
   int64_t running = 0;
-  if (total_ == 0) return 0;
-  for (size_t w = index_of(min_) / 64; w <= index_of(max_) / 64; ++w) {
-    for (uint64_t bits = occupied_[w]; bits != 0; bits &= bits - 1) {
-      size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
-      running += counts_[i];
-      if (running >= rank) {
-        int64_t value = value_at_index(i);
-        return percentile == 0.0 ? lowest_equivalent(value) : highest_equivalent(value);
-      }
-    }
-  }
-  return 0;
+  int64_t value = 0;
+  for_each_count([&](size_t i, int64_t count) {
+    running += count;
+    if (running < rank) return true;
+    value = value_at_index(i);
+    value = percentile == 0.0 ? lowest_equivalent(value) : highest_equivalent(value);
+    return false;
+  });
+  return value;
 }

@@ -157,6 +157,20 @@ class Histogram {
   // The count at index, which must be below counts_size().
   int64_t count_at_index(size_t index) const { return counts_[index]; }
 
+  // Calls visit(index, count) for every index whose count is not zero, in
+  // increasing order, until visit returns false: the one walk over the
+  // counts, a word of indexes at a time, that every other use builds on.
+  template <typename Visit>
+  void for_each_count(Visit visit) const {
+    if (total_ == 0) return;
+    for (size_t w = index_of(min_) / 64; w <= index_of(max_) / 64; ++w) {
+      for (uint64_t bits = occupied_[w]; bits != 0; bits &= bits - 1) {
+        size_t i = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+        if (counts_[i] != 0 && !visit(i, counts_[i])) return;
+      }
+    }
+  }
+
   // The lowest value counted at index.
   int64_t value_at_index(size_t index) const;
 

@@ -176,9 +176,6 @@ HistogramCodec::~HistogramCodec() {
 }
 
 void HistogramCodec::encode(const Histogram& histogram, std::string* text) {
-  // The Java library encodes the counts up to the last one that is not zero.
-  size_t end = histogram.counts_size();
-  while (end > 0 && histogram.count_at_index(end - 1) == 0) --end;
   raw_.clear();
   put_int(&raw_, histogram_cookie, 4);
   put_int(&raw_, 0, 4);  // The payload length, set below.
@@ -190,15 +187,16 @@ void HistogramCodec::encode(const Histogram& histogram, std::string* text) {
   uint64_t ratio_bits = 0;
   std::memcpy(&ratio_bits, &ratio, sizeof ratio);
   put_int(&raw_, ratio_bits, 8);
-  for (size_t i = 0; i < end;) {
-    int64_t count = histogram.count_at_index(i++);
-    if (count == 0) {
-      int64_t zeros = 1;
-      for (; i < end && histogram.count_at_index(i) == 0; ++i) ++zeros;
-      if (zeros > 1) count = -zeros;
-    }
+  // The Java library encodes the counts up to the last one that is not zero,
+  // a run of zeros before each as minus its length (a lone zero as 0).
+  size_t end = 0;
+  histogram.for_each_count([&](size_t i, int64_t count) {
+    size_t zeros = i - end;
+    if (zeros > 0) put_varint(&raw_, zeros == 1 ? 0 : -static_cast<int64_t>(zeros));
     put_varint(&raw_, count);
-  }
+    end = i + 1;
+    return true;
+  });
   uint64_t payload = raw_.size() - header_size;
   for (int i = 0; i < 4; ++i) raw_[4 + i] = static_cast<unsigned char>(payload >> (24 - 8 * i));
 
