@@ -39,17 +39,6 @@ struct Input {
   const char* name;
 };
 
-// Opens the output files named; false after reporting one that cannot be opened.
-bool open_outputs(const Options& o, std::unique_ptr<Output>* csv, std::unique_ptr<Output>* hgrm,
-                  std::unique_ptr<Output>* svg, std::unique_ptr<Output>* hlog) {
-  if (o.csv != nullptr) csv->reset(Output::open(o.csv));
-  if (o.hgrm != nullptr) hgrm->reset(Output::open(o.hgrm));
-  if (o.svg != nullptr) svg->reset(Output::open(o.svg));
-  if (o.hlog != nullptr) hlog->reset(Output::open(o.hlog));
-  return (o.csv == nullptr || *csv) && (o.hgrm == nullptr || *hgrm) && (o.svg == nullptr || *svg) &&
-         (o.hlog == nullptr || *hlog);
-}
-
 // Interval logs stay open while they merge, one descriptor each: the logs of
 // more hosts than the usual soft limit of 1,024 need the hard limit.
 void raise_descriptor_limit() {
@@ -83,39 +72,71 @@ void close_input(const Input& input) {
   if (input.fd != STDIN_FILENO) close(input.fd);
 }
 
-}  // namespace
-
-int run(const Options& o) {
-  raise_descriptor_limit();
+// The files a run writes, and the writers of its intervals.
+struct Outputs {
+  Output standard{STDOUT_FILENO, "standard output"};
   std::unique_ptr<Output> csv_file, hgrm_file, svg_file, hlog_file;
-  if (!open_outputs(o, &csv_file, &hgrm_file, &svg_file, &hlog_file)) return 2;
-  Output standard_output(STDOUT_FILENO, "standard output");
-  // Only the picture's own interval grows: the rows of a log keep their length.
-  int64_t interval = o.interval;
-  if (interval == 0) interval = o.hlog != nullptr ? log_interval_ns : 0;
-  int64_t rows = interval == 0 && o.svg != nullptr ? picture_rows : 0;
-  if (interval == 0) interval = o.svg != nullptr ? picture_interval_ns : 0;
-  Accumulator accumulator(o.digits, interval, rows);
-  std::vector<const char*> paths = o.paths;
-  if (paths.empty()) paths.push_back("-");
   std::unique_ptr<CsvWriter> csv;
-  if (o.interval != 0) {
-    csv = std::make_unique<CsvWriter>(*o.unit, csv_file ? csv_file.get() : &standard_output);
-    accumulator.add_consumer(csv.get());
-  }
   std::unique_ptr<SvgWriter> svg;
-  if (svg_file) {
-    std::vector<std::string> names(paths.begin(), paths.end());
-    std::replace(names.begin(), names.end(), std::string("-"), std::string("standard input"));
-    svg = std::make_unique<SvgWriter>(*o.unit, names);
-    accumulator.add_consumer(svg.get());
-  }
   std::unique_ptr<HlogWriter> hlog;
-  if (hlog_file) {
-    hlog = std::make_unique<HlogWriter>(hlog_file.get(), o.tag != nullptr ? o.tag : "");
-    accumulator.add_consumer(hlog.get());
+
+  // Opens the files that o names; false after reporting one that cannot be opened.
+  bool open(const Options& o) {
+    if (o.csv != nullptr) csv_file.reset(Output::open(o.csv));
+    if (o.hgrm != nullptr) hgrm_file.reset(Output::open(o.hgrm));
+    if (o.svg != nullptr) svg_file.reset(Output::open(o.svg));
+    if (o.hlog != nullptr) hlog_file.reset(Output::open(o.hlog));
+    return (o.csv == nullptr || csv_file) && (o.hgrm == nullptr || hgrm_file) &&
+           (o.svg == nullptr || svg_file) && (o.hlog == nullptr || hlog_file);
   }
 
+  // Makes the writers of intervals that o asks for, the picture's titled with
+  // the inputs' paths, and hands them to accumulator.
+  void attach(const Options& o, const std::vector<const char*>& paths, Accumulator* accumulator) {
+    if (o.interval != 0) {
+      csv = std::make_unique<CsvWriter>(*o.unit, csv_file ? csv_file.get() : &standard);
+      accumulator->add_consumer(csv.get());
+    }
+    if (svg_file) {
+      std::vector<std::string> names(paths.begin(), paths.end());
+      std::replace(names.begin(), names.end(), std::string("-"), std::string("standard input"));
+      svg = std::make_unique<SvgWriter>(*o.unit, names);
+      accumulator->add_consumer(svg.get());
+    }
+    if (hlog_file) {
+      hlog = std::make_unique<HlogWriter>(hlog_file.get(), o.tag != nullptr ? o.tag : "");
+      accumulator->add_consumer(hlog.get());
+    }
+  }
+
+  // Writes what describes the whole input and flushes every file; false
+  // after reporting a write that failed.
+  bool finish(const Options& o, const Accumulator& accumulator, int64_t skipped) {
+    if (hlog) hlog->finish();
+    Summary summary{accumulator.totals(), accumulator.histogram(), o.percentiles, skipped};
+    if (o.json) {
+      write_json(summary, &standard);
+    } else if (o.summary) {
+      write_summary(summary, *o.unit, &standard);
+    }
+    if (hgrm_file) write_hgrm(accumulator.histogram(), hgrm_file.get());
+    if (svg) svg->write(accumulator.histogram(), accumulator.totals(), svg_file.get());
+    bool written = true;
+    for (Output* out : {&standard, csv_file.get(), hgrm_file.get(), svg_file.get(), hlog_file.get()}) {
+      if (out != nullptr) {
+        out->flush();
+        written = out->report() && written;
+      }
+    }
+    return written;
+  }
+};
+
+// Reads the inputs at paths into accumulator and finishes it; returns 0, or 2
+// if an input could not be opened or read or lacked receive times, and adds
+// the lines skipped to skipped.
+int read_inputs(const Options& o, const std::vector<const char*>& paths, Accumulator* accumulator,
+                int64_t* skipped) {
   int status = 0;
   std::vector<Input> texts, logs;
   if (!open_inputs(paths, &texts, &logs)) status = 2;
@@ -129,53 +150,52 @@ int run(const Options& o) {
   std::vector<HlogReader*> merged;
   std::transform(log_readers.begin(), log_readers.end(), std::back_inserter(merged),
                  [](HlogReader& log) { return &log; });
-  HlogMerge merge(merged, &accumulator);
-  accumulator.set_earlier(&merge);
+  HlogMerge merge(merged, accumulator);
+  accumulator->set_earlier(&merge);
 
-  bool intervals = o.interval != 0 || o.hlog != nullptr;
-  LatencyReader reader(&accumulator, intervals);
+  LatencyReader reader(accumulator, o.interval != 0 || o.hlog != nullptr);
   // A file that cannot be read, or lacks the receive times that intervals
   // need, ends the reading; what was read is still summed up.
   bool reading = true;
   for (const Input& text : texts) {
     LatencyReader::Status read = reading ? reader.read(text.fd, text.name) : LatencyReader::Done;
     close_input(text);
-    if (read == LatencyReader::NoReceiveTimes) {
+    if (read == LatencyReader::NoReceiveTimes)
       report_file(text.name, "-i and --hlog need receive times, and this input has one field");
-    }
     if (read != LatencyReader::Done) {
       reading = false;
       status = 2;
     }
   }
-  accumulator.finish();
-  if (hlog) hlog->finish();
+  accumulator->finish();
   reader.report_unreported();
-  int64_t skipped = reader.skipped();
+  *skipped += reader.skipped();
   for (const HlogReader& log : log_readers) {
-    skipped += log.skipped();
+    *skipped += log.skipped();
     if (log.failed()) status = 2;
   }
   for (const Input& log : logs) close_input(log);
+  return status;
+}
 
-  Summary summary{accumulator.totals(), accumulator.histogram(), o.percentiles, skipped};
-  if (o.json) {
-    write_json(summary, &standard_output);
-  } else if (o.summary) {
-    write_summary(summary, *o.unit, &standard_output);
-  }
-  if (hgrm_file) write_hgrm(accumulator.histogram(), hgrm_file.get());
-  if (svg) svg->write(accumulator.histogram(), accumulator.totals(), svg_file.get());
+}  // namespace
 
-  bool written = true;
-  for (Output* out :
-       {&standard_output, csv_file.get(), hgrm_file.get(), svg_file.get(), hlog_file.get()}) {
-    if (out != nullptr) {
-      out->flush();
-      written = out->report() && written;
-    }
-  }
-  if (!written) return 2;
+int run(const Options& o) {
+  raise_descriptor_limit();
+  Outputs outputs;
+  if (!outputs.open(o)) return 2;
+  // Only the picture's own interval grows: the rows of a log keep their length.
+  int64_t interval = o.interval;
+  if (interval == 0) interval = o.hlog != nullptr ? log_interval_ns : 0;
+  int64_t rows = interval == 0 && o.svg != nullptr ? picture_rows : 0;
+  if (interval == 0) interval = o.svg != nullptr ? picture_interval_ns : 0;
+  Accumulator accumulator(o.digits, interval, rows);
+  std::vector<const char*> paths = o.paths;
+  if (paths.empty()) paths.push_back("-");
+  outputs.attach(o, paths, &accumulator);
+  int64_t skipped = 0;
+  int status = read_inputs(o, paths, &accumulator, &skipped);
+  if (!outputs.finish(o, accumulator, skipped)) return 2;
   if (status != 0) return status;
   return skipped != 0 ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <optional>
 
 namespace {
 
@@ -43,6 +44,38 @@ bool rate_tenths(const Totals& totals, int64_t* tenths) {
   *tenths = rounded_quotient(static_cast<int128>(totals.timed) * 10000000000, span);
   return true;
 }
+
+// Writes the members of one JSON object in order, with keys that need no
+// escaping.
+class JsonObject {
+ public:
+  explicit JsonObject(Output* out) : out_(out) { out_->put('{'); }
+
+  // Starts the member name.
+  void key(const char* name) {
+    out_->put(first_ ? "\"" : ",\"");
+    first_ = false;
+    out_->put(name);
+    out_->put("\":");
+  }
+
+  // The member name, the number v / 10^decimals, or null without v.
+  void fixed(const char* name, std::optional<int64_t> v, int decimals = 0) {
+    key(name);
+    if (v) {
+      out_->put_fixed(*v, decimals);
+    } else {
+      out_->put("null");
+    }
+  }
+
+  // Ends the object.
+  void end() { out_->put('}'); }
+
+ private:
+  Output* out_;
+  bool first_ = true;
+};
 
 void put_share(int64_t n, int64_t count, Output* out) {
   int64_t scale = 100;
@@ -165,74 +198,38 @@ void write_summary(const Summary& s, const Unit& unit, Output* out) {
 void write_json(const Summary& s, Output* out) {
   const Totals& t = s.totals;
   int64_t in_range = s.histogram.total_count();
-  auto key = [out](const char* name) {
-    out->put(",\"");
-    out->put(name);
-    out->put("\":");
-  };
-  auto int_or_null = [out](bool present, int64_t v) {
-    if (present) {
-      out->put_int(v);
-    } else {
-      out->put("null");
-    }
-  };
-  out->put("{\"count\":");
-  out->put_int(t.count);
-  key("span_ns");
+  // A member is null where its value does not exist.
+  auto only = [](bool present, int64_t v) { return present ? std::optional<int64_t>(v) : std::nullopt; };
+  int64_t tenths = 0;
+  bool rate = rate_tenths(t, &tenths);
+  JsonObject json(out);
+  json.fixed("count", t.count);
+  json.key("span_ns");
   if (t.have_receive) {
     out->put_int(t.last_receive - t.first_receive);
   } else {
     out->put("null");
   }
-  key("messages_per_s");
-  int64_t tenths;
-  if (rate_tenths(t, &tenths)) {
-    out->put_fixed(tenths, 1);
-  } else {
-    out->put("null");
-  }
-  key("in_range");
-  out->put_int(in_range);
-  key("min_ns");
-  int_or_null(in_range != 0, s.histogram.min());
-  key("mean_ns");
-  if (in_range != 0) {
-    out->put_fixed(scaled_mean(t, in_range, 1000), 3);
-  } else {
-    out->put("null");
-  }
-  key("stddev_ns");
-  if (in_range != 0) {
-    out->put_fixed(static_cast<int64_t>(std::llround(deviation(t, in_range) * 1000)), 3);
-  } else {
-    out->put("null");
-  }
-  key("max_ns");
-  int_or_null(in_range != 0, s.histogram.max());
-  key("percentiles");
-  out->put('{');
-  for (size_t i = 0; i < s.percentiles.size(); ++i) {
-    if (i != 0) out->put(',');
-    out->put('"');
-    out->put(s.percentiles[i].text);
-    out->put("\":");
-    int_or_null(in_range != 0, clamped_percentile(s.histogram, s.percentiles[i].value));
-  }
-  out->put('}');
-  key("negative");
-  out->put_int(t.negative);
-  key("most_negative_ns");
-  int_or_null(t.negative != 0, t.most_negative);
-  key("stale");
-  out->put_int(t.stale);
-  key("over_hour");
-  out->put_int(t.over_hour);
-  key("max_over_hour_ns");
-  int_or_null(t.over_hour != 0, t.max_over_hour);
-  key("skipped_lines");
-  out->put_int(s.skipped);
-  key("digits");
-  out->put_int(int64_t{s.histogram.digits()});
-  out->put("}\n");
+  json.fixed("messages_per_s", only(rate, tenths), 1);
+  json.fixed("in_range", in_range);
+  json.fixed("min_ns", only(in_range != 0, s.histogram.min()));
+  // Mean and deviation divide by the count, which must not be 0.
+  json.fixed("mean_ns", in_range != 0 ? scaled_mean(t, in_range, 1000) : std::optional<int64_t>(), 3);
+  json.fixed("stddev_ns",
+             in_range != 0 ? std::llround(deviation(t, in_range) * 1000) : std::optional<int64_t>(), 3);
+  json.fixed("max_ns", only(in_range != 0, s.histogram.max()));
+  json.key("percentiles");
+  JsonObject percentiles(out);
+  for (const Percentile& p : s.percentiles)
+    percentiles.fixed(p.text.c_str(), only(in_range != 0, clamped_percentile(s.histogram, p.value)));
+  percentiles.end();
+  json.fixed("negative", t.negative);
+  json.fixed("most_negative_ns", only(t.negative != 0, t.most_negative));
+  json.fixed("stale", t.stale);
+  json.fixed("over_hour", t.over_hour);
+  json.fixed("max_over_hour_ns", only(t.over_hour != 0, t.max_over_hour));
+  json.fixed("skipped_lines", s.skipped);
+  json.fixed("digits", s.histogram.digits());
+  json.end();
+  out->put('\n');
 }
