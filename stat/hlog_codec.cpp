@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base64.h"
 #include "histogram.h"
 
 namespace {
@@ -15,8 +16,6 @@ constexpr size_t max_varint_size = 9;
 // No interval holds more values than this; it keeps every sum far from
 // overflowing however many intervals a log holds.
 constexpr int64_t max_line_count = int64_t{1} << 40;
-
-constexpr char base64_digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 void put_int(std::vector<unsigned char>* out, uint64_t v, int bytes) {
   for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
@@ -38,115 +37,6 @@ void put_varint(std::vector<unsigned char>* out, int64_t signed_value) {
   }
   out->push_back(static_cast<unsigned char>(v));
 }
-
-void base64_encode(const std::vector<unsigned char>& bytes, std::string* text) {
-  size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    uint32_t v = bytes[i] << 16 | bytes[i + 1] << 8 | bytes[i + 2];
-    for (int shift = 18; shift >= 0; shift -= 6) text->push_back(base64_digits[(v >> shift) & 63]);
-  }
-  if (i == bytes.size()) return;
-  uint32_t v = bytes[i] << 16;
-  if (i + 1 < bytes.size()) v |= bytes[i + 1] << 8;
-  text->push_back(base64_digits[v >> 18]);
-  text->push_back(base64_digits[(v >> 12) & 63]);
-  text->push_back(i + 1 < bytes.size() ? base64_digits[(v >> 6) & 63] : '=');
-  text->push_back('=');
-}
-
-// The value of each base64 digit, 64 for any other byte.
-constexpr std::array<unsigned char, 256> base64_values = [] {
-  std::array<unsigned char, 256> values{};
-  values.fill(64);
-  for (unsigned char i = 0; i < 64; ++i) values[static_cast<unsigned char>(base64_digits[i])] = i;
-  return values;
-}();
-
-// Decodes base64 text that arrives in pieces, a group of four digits at a
-// time. Padding may only end the text, and spaces and carriage returns only
-// trail it, as they do at the end of a log line.
-class Base64Stream {
- public:
-  explicit Base64Stream(const HistogramCodec::TextSource& source) : source_(source) {}
-
-  // Decodes into out until size bytes (a multiple of 3) or the end of the
-  // text; returns how many.
-  size_t read(unsigned char* out, size_t size) {
-    size_t n = 0;
-    while (n + 3 <= size && !bad_) {
-      if (piece_.empty()) {
-        if (ended_) break;
-        piece_ = source_();
-        if (piece_.empty()) {
-          ended_ = true;
-          bad_ = held_ != 0;
-          break;
-        }
-      }
-      // Whole groups straight from the piece, while nothing is held over.
-      if (held_ == 0 && !trailing_ && piece_.size() >= 4 && plain(piece_.data())) {
-        n += decode_group(piece_.data(), out + n);
-        piece_.remove_prefix(4);
-        continue;
-      }
-      char c = piece_.front();
-      piece_.remove_prefix(1);
-      if (c == ' ' || c == '\r') {
-        trailing_ = true;
-      } else if (trailing_) {
-        bad_ = true;
-      } else {
-        group_[held_++] = c;
-        if (held_ == 4) {
-          n += decode_group(group_, out + n);
-          held_ = 0;
-        }
-      }
-    }
-    return n;
-  }
-
-  // True if the text is not base64.
-  bool bad() const { return bad_; }
-
- private:
-  // True if none of the four characters at p may end the text.
-  static bool plain(const char* p) {
-    for (int i = 0; i < 4; ++i) {
-      if (p[i] == ' ' || p[i] == '\r') return false;
-    }
-    return true;
-  }
-
-  size_t decode_group(const char* group, unsigned char* out) {
-    size_t padding = group[3] != '=' ? 0 : group[2] != '=' ? 1 : 2;
-    uint32_t v = 0;
-    unsigned char invalid = finished_ ? 64 : 0;
-    for (size_t k = 0; k < 4; ++k) {
-      unsigned char digit = k >= 4 - padding ? 0 : base64_values[static_cast<unsigned char>(group[k])];
-      invalid |= digit;
-      v = v << 6 | digit;
-    }
-    if (invalid & 64) {
-      bad_ = true;
-      return 0;
-    }
-    finished_ = padding != 0;
-    const unsigned char bytes[] = {static_cast<unsigned char>(v >> 16),
-                                   static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
-    std::memcpy(out, bytes, 3 - padding);
-    return 3 - padding;
-  }
-
-  const HistogramCodec::TextSource& source_;
-  std::string_view piece_;
-  char group_[4] = {};
-  size_t held_ = 0;
-  bool trailing_ = false;
-  bool finished_ = false;
-  bool ended_ = false;
-  bool bad_ = false;
-};
 
 // zlib allocates through operator new, so that running out of memory in it
 // ends the program as anywhere else.

@@ -5,12 +5,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "base64.h"
 #include "histogram.h"
 
 // Converts histograms to and from the text form of HdrHistogram's compressed V2
@@ -28,7 +28,7 @@ class HistogramCodec {
   void encode(const Histogram& histogram, std::string* text);
 
   // Hands out the text to decode a piece at a time; an empty piece ends it.
-  using TextSource = std::function<std::string_view()>;
+  using TextSource = Base64Stream::Source;
 
   // Decodes the text that source hands out, whatever layout it was encoded
   // with, into counts(); returns nullptr, or what is wrong with the text,
