@@ -1,74 +1,30 @@
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+
+#include "digits.h"
 
 // Reads the decimal numbers of a log (receive times, application times) into
 // nanoseconds, eight digits at a time in the lanes of one word where it can.
 // Inline, as the line rules call these once or twice a record.
 namespace decimal {
 
-// Bytes of a receive-time line of the common shape: ten digits, a point and nine digits.
-inline constexpr size_t receive_time_size = 20;
+using caplat::digits::digits_end;
+using caplat::digits::digits_value;
+using caplat::digits::eight_are_digits;
+using caplat::digits::eight_digits;
+using caplat::digits::is_digit;
+using caplat::digits::non_digits;
+using caplat::digits::powers_of_ten;
 
+// True for the bytes 1 to 32, which the log counts as blanks.
 inline bool is_blank(unsigned char c) {
   return c >= 1 && c <= 32;
 }
 
-inline bool is_digit(unsigned char c) {
-  return c >= '0' && c <= '9';
-}
-
-// The value of eight digit values, one a byte, the first in the lowest byte,
-// all at once in the lanes of one word.
-inline uint64_t eight_values(uint64_t v) {
-  v = v * 10 + (v >> 8);  // pairs of digits in every other byte
-  return ((v & 0x000000ff000000ff) * (100 + (uint64_t{1000000} << 32)) +
-          ((v >> 16) & 0x000000ff000000ff) * (1 + (uint64_t{10000} << 32))) >>
-         32;
-}
-
-// The eight bytes at p as a word, the first in the lowest byte.
-inline uint64_t load_word(const unsigned char* p) {
-  uint64_t v;
-  memcpy(&v, p, 8);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return v;
-}
-
-// The value of eight ASCII digits.
-inline uint64_t eight_digits(const unsigned char* p) {
-  return eight_values(load_word(p) - 0x3030303030303030);
-}
-
-// Bits set in the high half of each byte of the word at p that is no ASCII
-// digit, the first in the lowest byte. A digit's byte becomes 0 to 9; any other
-// keeps a bit of its high half, or gains one when 6 is added. A carry out of a
-// byte only reaches bytes after the first that is no digit.
-inline uint64_t non_digits(const unsigned char* p) {
-  uint64_t v = load_word(p) ^ 0x3030303030303030;
-  return (v | (v + 0x0606060606060606)) & 0xf0f0f0f0f0f0f0f0;
-}
-
-inline bool eight_are_digits(const unsigned char* p) {
-  return non_digits(p) == 0;
-}
-
-// The value of the n digits at p, n at most 16. From 8 digits on, the head is
-// read from the word at p, with zeros shifted in ahead of it, side by side with
-// the last eight.
-inline uint64_t digits_value(const unsigned char* p, size_t n) {
-  if (n < 8) {
-    uint64_t v = 0;
-    for (size_t i = 0; i < n; ++i) v = v * 10 + (p[i] - '0');
-    return v;
-  }
-  // A shift by the word's full width is undefined, so eight digits have no head.
-  uint64_t head = n == 8 ? 0 : eight_values((load_word(p) - 0x3030303030303030) << (8 * (16 - n)));
-  return head * 100000000 + eight_digits(p + n - 8);
-}
+// Bytes of a receive-time line of the common shape: ten digits, a point and nine digits.
+inline constexpr size_t receive_time_size = 20;
 
 // The receive time in the first receive_time_size bytes at line if they have
 // the common shape, read in a few steps; false for any other.
@@ -82,22 +38,6 @@ inline bool common_receive_time(uint64_t* ns, const unsigned char* line) {
   *ns = (whole + eight_digits(line + 2)) * 1000000000 + fraction + eight_digits(line + 12);
   return true;
 }
-
-// The end of the run of digits at p. Bytes before limit, if it is not null,
-// may be read eight at a time.
-inline const unsigned char* digits_end(const unsigned char* p, const unsigned char* limit) {
-  if (limit != nullptr) {
-    for (; limit - p >= 8; p += 8) {
-      if (uint64_t other = non_digits(p)) return p + std::countr_zero(other) / 8;
-    }
-  }
-  while (is_digit(*p)) ++p;
-  return p;
-}
-
-// Place values of the first nine fraction digits of a second in nanoseconds.
-inline constexpr uint64_t place[9] = {1,      10,      100,      1000,     10000,
-                                      100000, 1000000, 10000000, 100000000};
 
 // Reads a non-negative decimal number, after any blanks, with at most
 // max_digits integer digits into exact nanoseconds: unit is one integer unit,
@@ -117,7 +57,8 @@ inline const unsigned char* scan(uint64_t* ns, const unsigned char* p, const uns
     p = digits_end(p, limit);
     auto counted = static_cast<size_t>(p - fraction);
     if (counted > fraction_digits) counted = fraction_digits;
-    if (counted > 0) value += digits_value(fraction, counted) * place[fraction_digits - counted];
+    if (counted > 0)
+      value += digits_value(fraction, counted) * powers_of_ten[fraction_digits - counted];
   }
   *ns = value;
   return p;

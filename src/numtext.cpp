@@ -1,12 +1,13 @@
 #include "numtext.h"
 
-#include <array>
 #include <bit>
 #include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "digits.h"
 
 namespace numtext {
 namespace {
@@ -72,17 +73,7 @@ void put_sixteen(char* out, uint64_t v) {
 }
 #endif
 
-constexpr std::array<uint64_t, 20> make_powers_of_ten() {
-  std::array<uint64_t, 20> powers{};
-  uint64_t power = 1;
-  for (uint64_t& p : powers) {
-    p = power;
-    power *= 10;
-  }
-  return powers;
-}
-
-constexpr std::array<uint64_t, 20> powers_of_ten = make_powers_of_ten();
+using caplat::digits::powers_of_ten;
 
 int digit_count(uint64_t v) {
   // 1233 / 4096 is just above log10(2): a guess from the bit length, then one correction.

@@ -2,12 +2,10 @@
 
 #include <unistd.h>
 
+#include "latency_limits.h"
 #include "numtext.h"
 
 namespace {
-
-// Latencies above this, in nanoseconds (10 s), are warned about.
-constexpr int64_t warning_limit = 10000000000;
 
 // The longest line: two 20-digit times, a latency of 21 characters, two spaces
 // and the newline.
@@ -21,7 +19,8 @@ void Output::output(const uint64_t* pair) {
   // Clocks of sender and receiver drift apart, so the difference is read as
   // signed: a receive time before the application time is a negative latency.
   auto latency = static_cast<int64_t>(receive - application);
-  if (latency > warning_limit || latency < 0) {
+  // Above the limit, not at it: a latency of exactly ten seconds passes.
+  if (latency > caplat::stale_ns || latency < 0) {
     fprintf(stderr, "WARNING: Unexpected latency %lld = %llu - %llu\n",
             static_cast<long long>(latency), static_cast<unsigned long long>(receive),
             static_cast<unsigned long long>(application));

@@ -82,7 +82,8 @@ size_t Base64Stream::decode_group(const char* group, unsigned char* out) {
   uint32_t v = 0;
   unsigned char invalid = finished_ ? 64 : 0;
   for (size_t k = 0; k < 4; ++k) {
-    unsigned char digit = k >= 4 - padding ? 0 : base64_values[static_cast<unsigned char>(group[k])];
+    unsigned char digit =
+        k >= 4 - padding ? 0 : base64_values[static_cast<unsigned char>(group[k])];
     invalid |= digit;
     v = v << 6 | digit;
   }
@@ -96,4 +97,3 @@ size_t Base64Stream::decode_group(const char* group, unsigned char* out) {
   std::memcpy(out, bytes, 3 - padding);
   return 3 - padding;
 }
-

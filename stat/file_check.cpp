@@ -1,5 +1,4 @@
 #include "file_check.h"
-#include "report.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +8,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "report.h"
 
 namespace {
 
@@ -73,4 +74,3 @@ bool outputs_apart(const Options& o) {
   }
   return true;
 }
-

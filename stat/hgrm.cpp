@@ -40,7 +40,8 @@ void java_mean_deviation(const Histogram& h, double* mean, double* deviation) {
   if (h.total_count() == 0) return;
   double total = 0;
   h.for_each_count([&](size_t i, int64_t count) {
-    total += static_cast<double>(h.median_equivalent(h.value_at_index(i))) * static_cast<double>(count);
+    total +=
+        static_cast<double>(h.median_equivalent(h.value_at_index(i))) * static_cast<double>(count);
     return true;
   });
   *mean = total * 1.0 / static_cast<double>(h.total_count());

@@ -100,7 +100,8 @@ int64_t Histogram::value_at(const Layout& layout, size_t index) {
 }
 
 int64_t Histogram::value_at_index(size_t index) const {
-  return value_at({shape_.unit_magnitude, shape_.half_count_magnitude, bucket_count_, size_}, index);
+  return value_at({shape_.unit_magnitude, shape_.half_count_magnitude, bucket_count_, size_},
+                  index);
 }
 
 int64_t Histogram::size_of_equivalent_range(int64_t value) const {

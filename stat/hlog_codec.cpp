@@ -194,7 +194,8 @@ const char* HistogramCodec::parse_counts(const unsigned char* p, const unsigned 
     if (s.payload_left > s.encoded.size * max_varint_size)
       return "payload length is impossible for the histogram's layout";
   }
-  if (static_cast<size_t>(end - p) > s.payload_left) return "payload is longer than its header says";
+  if (static_cast<size_t>(end - p) > s.payload_left)
+    return "payload is longer than its header says";
   s.payload_left -= static_cast<size_t>(end - p);
   for (; p < end; ++p) {
     s.varint |= static_cast<uint64_t>(*p & (s.varint_bytes + 1 < max_varint_size ? 0x7f : 0xff))

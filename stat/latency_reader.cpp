@@ -1,7 +1,8 @@
 #include "latency_reader.h"
-#include "report.h"
 
 #include <unistd.h>
+
+#include "report.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -92,13 +93,12 @@ inline __attribute__((always_inline)) const char* read_number(const char* p, int
 // first three one by one, the last sixteen in one vector, in pairs, fours and
 // eights, each step weighing the first of two by a power of ten.
 inline __attribute__((always_inline)) uint64_t nineteen_digits(const char* p) {
-  __m128i d = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3)),
-                           _mm_set1_epi8('0'));
+  __m128i d =
+      _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3)), _mm_set1_epi8('0'));
   __m128i low = _mm_and_si128(d, _mm_set1_epi16(0xff));
   __m128i pairs = _mm_add_epi16(_mm_mullo_epi16(low, _mm_set1_epi16(10)), _mm_srli_epi16(d, 8));
   __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(100 | (1 << 16)));
-  __m128i eights =
-      _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(10000 | (1 << 16)));
+  __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(10000 | (1 << 16)));
   auto both = static_cast<uint64_t>(_mm_cvtsi128_si64(eights));
   uint64_t last16 = (both & 0xffffffff) * powers_of_ten[8] + (both >> 32);
   uint64_t first3 = static_cast<uint64_t>(p[0] - '0') * 100 +
@@ -290,8 +290,7 @@ LatencyReader::Form LatencyReader::detect(const char* line, const char* end) {
 }
 
 void LatencyReader::skip(const char* what) {
-  if (++skipped_ <= max_reported)
-    report_line(name_, line_, what);
+  if (++skipped_ <= max_reported) report_line(name_, line_, what);
 }
 
 void LatencyReader::report_unreported() const {

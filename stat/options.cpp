@@ -50,7 +50,7 @@ const Spec specs[] = {
     {'p', "percentiles", "LIST", "percentiles of the summary (default 50,90,99,99.9,99.99)",
      [](const char* value, Options* o) {
        return parse_percentiles(value, &o->percentiles) ? go_on
-                                                         : usage_error("bad percentile list", value);
+                                                        : usage_error("bad percentile list", value);
      }},
     {'d', "digits", "DIGITS", "significant digits of the histogram, 1 to 5 (default 3)",
      [](const char* value, Options* o) {
@@ -109,7 +109,9 @@ const Spec specs[] = {
      }},
     {'h', "help", nullptr, "print this help", [](const char*, Options*) { return print(help()); }},
     {0, "version", nullptr, "print the version",
-     [](const char*, Options*) { return print(std::string("caplat-stat ") + CAPLAT_VERSION + "\n"); }},
+     [](const char*, Options*) {
+       return print(std::string("caplat-stat ") + CAPLAT_VERSION + "\n");
+     }},
 };
 
 // The usage lines' width, and the column where the help of an option starts.
@@ -130,7 +132,8 @@ std::string usage() {
   };
   for (const Spec& spec : specs) {
     if (spec.letter == 'h' || std::string(spec.name) == "version") continue;
-    std::string item = spec.letter != 0 ? std::string("-") + spec.letter : std::string("--") + spec.name;
+    std::string item =
+        spec.letter != 0 ? std::string("-") + spec.letter : std::string("--") + spec.name;
     if (spec.value != nullptr) item += std::string(" ") + spec.value;
     add(std::string("[").append(item).append("]"));
   }

@@ -1,5 +1,4 @@
 #include "output.h"
-#include "report.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "report.h"
 
 namespace {
 

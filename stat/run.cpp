@@ -20,8 +20,8 @@
 #include "hlog_writer.h"
 #include "latency_reader.h"
 #include "output.h"
-#include "svg.h"
 #include "report.h"
+#include "svg.h"
 
 namespace {
 
@@ -122,7 +122,8 @@ struct Outputs {
     if (hgrm_file) write_hgrm(accumulator.histogram(), hgrm_file.get());
     if (svg) svg->write(accumulator.histogram(), accumulator.totals(), svg_file.get());
     bool written = true;
-    for (Output* out : {&standard, csv_file.get(), hgrm_file.get(), svg_file.get(), hlog_file.get()}) {
+    for (Output* out :
+         {&standard, csv_file.get(), hgrm_file.get(), svg_file.get(), hlog_file.get()}) {
       if (out != nullptr) {
         out->flush();
         written = out->report() && written;

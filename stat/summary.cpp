@@ -120,7 +120,8 @@ bool parse_percentiles(const char* text, std::vector<Percentile>* list) {
     double value = strtod(item.c_str(), nullptr);
     if (value > 100.0) return false;
     // A percentile asked for twice is given once, under its first spelling.
-    if (std::none_of(list->begin(), list->end(), [&](const Percentile& p) { return p.value == value; }))
+    if (std::none_of(list->begin(), list->end(),
+                     [&](const Percentile& p) { return p.value == value; }))
       list->push_back({item, value});
     if (end == nullptr) return true;
     p = end + 1;
@@ -199,7 +200,9 @@ void write_json(const Summary& s, Output* out) {
   const Totals& t = s.totals;
   int64_t in_range = s.histogram.total_count();
   // A member is null where its value does not exist.
-  auto only = [](bool present, int64_t v) { return present ? std::optional<int64_t>(v) : std::nullopt; };
+  auto only = [](bool present, int64_t v) {
+    return present ? std::optional<int64_t>(v) : std::nullopt;
+  };
   int64_t tenths = 0;
   bool rate = rate_tenths(t, &tenths);
   JsonObject json(out);
@@ -214,14 +217,17 @@ void write_json(const Summary& s, Output* out) {
   json.fixed("in_range", in_range);
   json.fixed("min_ns", only(in_range != 0, s.histogram.min()));
   // Mean and deviation divide by the count, which must not be 0.
-  json.fixed("mean_ns", in_range != 0 ? scaled_mean(t, in_range, 1000) : std::optional<int64_t>(), 3);
+  json.fixed("mean_ns", in_range != 0 ? scaled_mean(t, in_range, 1000) : std::optional<int64_t>(),
+             3);
   json.fixed("stddev_ns",
-             in_range != 0 ? std::llround(deviation(t, in_range) * 1000) : std::optional<int64_t>(), 3);
+             in_range != 0 ? std::llround(deviation(t, in_range) * 1000) : std::optional<int64_t>(),
+             3);
   json.fixed("max_ns", only(in_range != 0, s.histogram.max()));
   json.key("percentiles");
   JsonObject percentiles(out);
   for (const Percentile& p : s.percentiles)
-    percentiles.fixed(p.text.c_str(), only(in_range != 0, clamped_percentile(s.histogram, p.value)));
+    percentiles.fixed(p.text.c_str(),
+                      only(in_range != 0, clamped_percentile(s.histogram, p.value)));
   percentiles.end();
   json.fixed("negative", t.negative);
   json.fixed("most_negative_ns", only(t.negative != 0, t.most_negative));

@@ -132,7 +132,8 @@ void SvgWriter::draw_title(Canvas* canvas, const Histogram& histogram, const Tot
   if (!inputs_.empty()) title += ": " + names(inputs_);
   canvas->text(left, 28, title, "font-size=\"16\" font-weight=\"bold\"");
   // The latencies that the curves leave out, in red when there are any.
-  std::string apart = "negative: " + std::to_string(t.negative) + " (" + share(t.negative, t.count) + ")";
+  std::string apart =
+      "negative: " + std::to_string(t.negative) + " (" + share(t.negative, t.count) + ")";
   if (t.negative != 0) {
     apart += ", most negative " + svg_label(static_cast<double>(t.most_negative), unit_) + " " +
              unit_.name;
@@ -145,7 +146,8 @@ void SvgWriter::draw_title(Canvas* canvas, const Histogram& histogram, const Tot
                    (any ? "#a00" : "#555") + "\"");
 }
 
-void SvgWriter::draw_percentiles(Canvas* canvas, const Histogram& histogram, double panel_top) const {
+void SvgWriter::draw_percentiles(Canvas* canvas, const Histogram& histogram,
+                                 double panel_top) const {
   // x is log10(1 / (1 - p)), up to the nines the histogram reaches.
   std::vector<PercentileRow> rows = percentile_rows(histogram, hgrm_ticks);
   int nines = 2;
@@ -187,11 +189,11 @@ void SvgWriter::draw_percentiles(Canvas* canvas, const Histogram& histogram, dou
     double x = px(inverse), y = axis.y(value);
     canvas->dot(x, y, 3.5, mark_style);
     bool on_left = x < left + plot_width / 2;
-    canvas->text(x + (on_left ? 6 : -6), y - 8,
-                 std::string(name) + " " + svg_label(static_cast<double>(value), unit_) + " " +
-                     unit_.name,
-                 std::string("font-size=\"12\" fill=\"#222\" text-anchor=\"") +
-                     (on_left ? "start" : "end") + "\"");
+    canvas->text(
+        x + (on_left ? 6 : -6), y - 8,
+        std::string(name) + " " + svg_label(static_cast<double>(value), unit_) + " " + unit_.name,
+        std::string("font-size=\"12\" fill=\"#222\" text-anchor=\"") + (on_left ? "start" : "end") +
+            "\"");
   }
 }
 
@@ -260,7 +262,8 @@ void SvgWriter::draw_counts(Canvas* canvas, double panel_top) const {
   for (int64_t i = 0; i <= steps; ++i) {
     auto n = static_cast<double>(i * step);
     canvas->line(left, y(n), right, y(n), svg_grid_style);
-    canvas->text(left - 6, y(n) + 4, std::to_string(i * step), "font-size=\"12\" text-anchor=\"end\"");
+    canvas->text(left - 6, y(n) + 4, std::to_string(i * step),
+                 "font-size=\"12\" text-anchor=\"end\"");
   }
   std::string bars;
   for (const Row& row : rows_) {
@@ -276,7 +279,8 @@ void SvgWriter::draw_counts(Canvas* canvas, double panel_top) const {
   if (!bars.empty()) canvas->path(bars, count_style);
   canvas->line(left, bottom, right, bottom, svg_axis_style);
   canvas->line(left, panel_top, left, bottom, svg_axis_style);
-  canvas->text(left + plot_width / 2, bottom + 22,
-               "messages per point (" + svg_label(static_cast<double>(row_length_), seconds) + " s)",
-               tick_text);
+  canvas->text(
+      left + plot_width / 2, bottom + 22,
+      "messages per point (" + svg_label(static_cast<double>(row_length_), seconds) + " s)",
+      tick_text);
 }

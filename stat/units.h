@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "latency_limits.h"
+
 // Units of time in which latencies are printed and durations given.
 struct Unit {
   // The unit's name as printed: "ns", "us", "ms" or "s".
@@ -18,8 +20,8 @@ __extension__ typedef __int128 int128;
 // Nanoseconds in one hour: the largest latency the histogram holds.
 inline constexpr int64_t hour_ns = 3600000000000;
 
-// Nanoseconds in ten seconds: latencies from here on are stale or replayed data.
-inline constexpr int64_t stale_ns = 10000000000;
+// Latencies from stale_ns on are counted apart as stale or replayed data.
+using caplat::stale_ns;
 
 // The unit named name, or null.
 const Unit* find_unit(const char* name);

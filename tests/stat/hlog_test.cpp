@@ -262,7 +262,8 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
       // Lines of any length, and NUL bytes, which end neither a line nor a log.
       {{base + "#" + std::string(size_t{9} << 19, 'A') + "\n5.000" + line}, nullptr, {at(5000)}, 0},
       {{base + "#x" + std::string(1, '\0') + "\n5.000" + line}, nullptr, {at(5000)}, 0},
-      {{base + "5.000" + line.substr(0, 9) + std::string(1, '\0') + line.substr(9) + "6.000" + line},
+      {{base + "5.000" + line.substr(0, 9) + std::string(1, '\0') + line.substr(9) + "6.000" +
+        line},
        nullptr,
        {at(6000)},
        1},
@@ -292,7 +293,8 @@ TEST(HlogReader, LinesAcrossBlocks) {
   const std::string line = "1.000,1.000,0.002," + std::string(three) + "\n";
   const std::string long_line =
       "2.000,1.000,0.002," + std::string(three) + std::string(HlogReader::block * 2, ' ') + "\n";
-  for (size_t before = HlogReader::block - 2 * line.size(); before < HlogReader::block + 4; ++before) {
+  for (size_t before = HlogReader::block - 2 * line.size(); before < HlogReader::block + 4;
+       ++before) {
     std::string log = "#[BaseTime: 0.000]\n#" + std::string(before - 20, 'x') + "\n";
     int64_t skipped = 0;
     std::vector<Line> lines = read_logs({log + line + long_line + line}, nullptr, &skipped);
