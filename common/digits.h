@@ -97,6 +97,12 @@ inline const unsigned char* digits_end(const unsigned char* p, const unsigned ch
   return p;
 }
 
+// The value of the n digits at p, n from 1 to 8, where the eight bytes at p
+// may all be read: the digits are moved to the top of the word, behind zeros.
+inline uint64_t digits_value_ahead(const unsigned char* p, size_t n) {
+  return eight_values((load_word(p) - 0x3030303030303030) << (8 * (8 - n)));
+}
+
 // The value of the n digits at p, n at most 20, in value; false if it passes
 // 64 bits.
 inline bool digits_value_checked(const unsigned char* p, size_t n, uint64_t* value) {

@@ -12,7 +12,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "digits.h"
+
 namespace {
+
+namespace digits = caplat::digits;
 
 // Bytes read at a time; also the longest line.
 constexpr size_t block = 1 << 20;
@@ -23,69 +27,30 @@ constexpr size_t padding = 64;
 constexpr int64_t max_reported = 10;
 // Digits of a time in ns up to 2^64 - 1, which caplat prints unsigned, and
 // of the usual time, from 2001 to 2286.
-constexpr int max_time_digits = 20;
+constexpr size_t max_time_digits = 20;
 constexpr int common_time_digits = 19;
 // Digits of a latency in ms whose nanoseconds fit in 64 bits; decimals read,
 // and those kept, down to the nanosecond.
-constexpr int max_ms_digits = 13;
-constexpr int max_ms_decimals = 9;
+constexpr size_t max_ms_digits = 13;
+constexpr size_t max_ms_decimals = 9;
 constexpr int ns_decimals = 6;
 
-constexpr uint64_t powers_of_ten[] = {1,      10,      100,      1000,     10000,
-                                      100000, 1000000, 10000000, 100000000};
-
-uint64_t load8(const char* p) {
-  uint64_t w;
-  memcpy(&w, p, sizeof w);
-  return w;
-}
-
-// How many of the 8 bytes of w, in memory order, are ASCII digits before the
-// first that is not. A byte below '0' borrows from the next and one above '9'
-// may carry into it, but only after the first byte that is flagged.
-int digit_run(uint64_t w) {
-  uint64_t flagged = ((w - 0x3030303030303030) | (w + 0x4646464646464646)) & 0x8080808080808080;
-  return flagged != 0 ? __builtin_ctzll(flagged) >> 3 : 8;
-}
-
-// The value of the first n (1..8) digits of w: the digits are moved to the top,
-// behind zeros, and their pairs, quads and octets combined by multiplication.
-uint64_t digits_value(uint64_t w, int n) {
-  uint64_t v = (w ^ 0x3030303030303030) << (8 * (8 - n));
-  v = (v * 10) + (v >> 8);
-  v = (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
-       (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >>
-      32;
-  return v & 0xFFFFFFFF;
-}
-
-// Reads the run of digits at p, at most max_digits (up to 24) long, into
+// Reads the run of digits at p, at most max_digits (up to 20) long, into
 // value; returns the byte after it, or null if there is no digit, too many, or
-// the value passes 64 bits. Unrolled by words of eight, since most runs are of
-// a time's 19 digits.
-inline __attribute__((always_inline)) const char* read_number(const char* p, int max_digits,
+// the value passes 64 bits. The run is found a word at a time: up to 24 bytes
+// from p may be loaded, which the padding keeps readable.
+inline __attribute__((always_inline)) const char* read_number(const char* p, size_t max_digits,
                                                               uint64_t* value) {
-  uint64_t w = load8(p);
-  int n = digit_run(w);
-  if (n < 8) {
-    if (n == 0 || n > max_digits) return nullptr;
-    *value = digits_value(w, n);
-    return p + n;
+  constexpr size_t lookahead = 24;
+  auto* start = reinterpret_cast<const unsigned char*>(p);
+  size_t n = static_cast<size_t>(digits::digits_end(start, start + lookahead) - start);
+  if (n == 0 || n > max_digits) return nullptr;
+  if (n <= 8) {
+    *value = digits::digits_value_ahead(start, n);
+  } else if (!digits::digits_value_checked(start, n, value)) {
+    return nullptr;
   }
-  uint64_t v = digits_value(w, 8);
-  for (int total = 8; total < 24; total += 8) {
-    w = load8(p + total);
-    n = digit_run(w);
-    if (total + n > max_digits) return nullptr;
-    if (n != 0 && (__builtin_mul_overflow(v, powers_of_ten[n], &v) ||
-                   __builtin_add_overflow(v, digits_value(w, n), &v)))
-      return nullptr;
-    if (n < 8) {
-      *value = v;
-      return p + total + n;
-    }
-  }
-  return nullptr;
+  return p + n;
 }
 
 #if defined(__SSE2__)
@@ -100,10 +65,10 @@ inline __attribute__((always_inline)) uint64_t nineteen_digits(const char* p) {
   __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(100 | (1 << 16)));
   __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(10000 | (1 << 16)));
   auto both = static_cast<uint64_t>(_mm_cvtsi128_si64(eights));
-  uint64_t last16 = (both & 0xffffffff) * powers_of_ten[8] + (both >> 32);
+  uint64_t last16 = (both & 0xffffffff) * digits::powers_of_ten[8] + (both >> 32);
   uint64_t first3 = static_cast<uint64_t>(p[0] - '0') * 100 +
                     static_cast<uint64_t>(p[1] - '0') * 10 + static_cast<uint64_t>(p[2] - '0');
-  return first3 * (powers_of_ten[8] * powers_of_ten[8]) + last16;
+  return first3 * (digits::powers_of_ten[8] * digits::powers_of_ten[8]) + last16;
 }
 #endif
 
@@ -162,12 +127,12 @@ inline __attribute__((always_inline)) const char* read_ms(const char* p, int64_t
     if (p == nullptr) return nullptr;
     decimals = static_cast<int>(p - start);
     if (decimals > ns_decimals) {
-      fraction /= powers_of_ten[decimals - ns_decimals];
+      fraction /= digits::powers_of_ten[decimals - ns_decimals];
       decimals = ns_decimals;
     }
   }
   // At most 13 digits of ms: the ns fit in 64 bits unsigned, if not signed.
-  uint64_t v = whole * 1000000 + fraction * powers_of_ten[ns_decimals - decimals];
+  uint64_t v = whole * 1000000 + fraction * digits::powers_of_ten[ns_decimals - decimals];
   if (v > static_cast<uint64_t>(INT64_MAX) + (negative ? 1 : 0)) return nullptr;
   *ns = static_cast<int64_t>(negative ? 0 - v : v);
   return p;
