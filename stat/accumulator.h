@@ -8,6 +8,9 @@
 #include "histogram.h"
 #include "units.h"
 
+// A 128-bit integer for exact sums; the extension keyword keeps -Wpedantic quiet.
+__extension__ typedef __int128 int128;
+
 // What one closed interval of receive time held.
 struct Interval {
   // Start of the interval, ns since the epoch, and its length in ns (the last

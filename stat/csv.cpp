@@ -1,7 +1,5 @@
 #include "csv.h"
 
-#include "summary.h"
-
 namespace {
 
 // The percentiles of each row.
@@ -34,7 +32,7 @@ void CsvWriter::interval(const Interval& closed) {
   for (double p : row_percentiles) {
     out_->put(',');
     if (closed.histogram.total_count() != 0)
-      out_->put_fixed(clamped_percentile(closed.histogram, p), unit_.decimals);
+      out_->put_fixed(closed.histogram.percentile(p), unit_.decimals);
   }
   out_->put(',');
   if (closed.count != 0) out_->put_fixed(closed.max, unit_.decimals);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -194,6 +195,12 @@ class Histogram {
   // The lowest value above those counted together with value.
   int64_t next_non_equivalent(int64_t value) const {
     return lowest_equivalent(value) + size_of_equivalent_range(value);
+  }
+
+  // The value at percentile (0..100) as the summary and the rows report it:
+  // value_at_percentile, never beyond the min and max.
+  int64_t percentile(double percentile) const {
+    return std::min(std::max(value_at_percentile(percentile), min()), max());
   }
 
   // The value at percentile (0..100) as the Java library's getValueAtPercentile

@@ -132,10 +132,6 @@ std::vector<Percentile> default_percentiles() {
   return {{"50", 50.0}, {"90", 90.0}, {"99", 99.0}, {"99.9", 99.9}, {"99.99", 99.99}};
 }
 
-int64_t clamped_percentile(const Histogram& histogram, double percentile) {
-  int64_t v = histogram.value_at_percentile(percentile);
-  return std::min(std::max(v, histogram.min()), histogram.max());
-}
 
 void write_summary(const Summary& s, const Unit& unit, Output* out) {
   const Totals& t = s.totals;
@@ -169,7 +165,7 @@ void write_summary(const Summary& s, const Unit& unit, Output* out) {
     rows.push_back({"max", s.histogram.max()});
     std::transform(s.percentiles.begin(), s.percentiles.end(), std::back_inserter(rows),
                    [&s](const Percentile& p) {
-                     return Row{"p" + p.text, clamped_percentile(s.histogram, p.value)};
+                     return Row{"p" + p.text, s.histogram.percentile(p.value)};
                    });
   }
   for (const Row& row : rows) {
@@ -227,7 +223,7 @@ void write_json(const Summary& s, Output* out) {
   JsonObject percentiles(out);
   for (const Percentile& p : s.percentiles)
     percentiles.fixed(p.text.c_str(),
-                      only(in_range != 0, clamped_percentile(s.histogram, p.value)));
+                      only(in_range != 0, s.histogram.percentile(p.value)));
   percentiles.end();
   json.fixed("negative", t.negative);
   json.fixed("most_negative_ns", only(t.negative != 0, t.most_negative));

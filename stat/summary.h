@@ -38,6 +38,3 @@ void write_summary(const Summary& summary, const Unit& unit, Output* out);
 
 // Writes the summary as one JSON object, latencies in ns.
 void write_json(const Summary& summary, Output* out);
-
-// The histogram's value at percentile, clamped to its exact min and max.
-int64_t clamped_percentile(const Histogram& histogram, double percentile);

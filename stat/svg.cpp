@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "hgrm.h"
-#include "summary.h"
 #include "svg_canvas.h"
 
 namespace {
@@ -75,8 +74,8 @@ void SvgWriter::interval(const Interval& closed) {
   while (row_length_ < closed.length) merge_pairs();
   const Histogram& h = closed.histogram;
   bool any = h.total_count() != 0;
-  Row row{closed.start, closed.count, any ? clamped_percentile(h, 50.0) : -1,
-          any ? clamped_percentile(h, 99.0) : -1, closed.count != 0 ? closed.max : -1};
+  Row row{closed.start, closed.count, any ? h.percentile(50.0) : -1,
+          any ? h.percentile(99.0) : -1, closed.count != 0 ? closed.max : -1};
   if (!rows_.empty() && closed.start - rows_.back().start < row_length_) {
     Row& last = rows_.back();
     last.count += row.count;
@@ -185,7 +184,7 @@ void SvgWriter::draw_percentiles(Canvas* canvas, const Histogram& histogram,
   for (auto [name, p] : marks) {
     double inverse = 1 / (1 - p / 100);
     if (inverse > std::pow(10.0, nines) * 1.0001) continue;
-    int64_t value = clamped_percentile(histogram, p);
+    int64_t value = histogram.percentile(p);
     double x = px(inverse), y = axis.y(value);
     canvas->dot(x, y, 3.5, mark_style);
     bool on_left = x < left + plot_width / 2;

@@ -14,9 +14,6 @@ struct Unit {
   int decimals;
 };
 
-// A 128-bit integer for exact sums; the extension keyword keeps -Wpedantic quiet.
-__extension__ typedef __int128 int128;
-
 // Nanoseconds in one hour: the largest latency the histogram holds.
 inline constexpr int64_t hour_ns = 3600000000000;
 
