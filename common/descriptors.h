@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace caplat {
+
 // A descriptor among 0, 1 and 2 left closed would be taken by the next file
 // opened, and warnings meant for standard error would land among the results.
 // /dev/null holds the place, opened the wrong way round for 0 and 1, so that
@@ -15,3 +17,5 @@ inline void open_standard_descriptors() {
     if (fcntl(fd, F_GETFD) < 0) open("/dev/null", modes[fd]);
   }
 }
+
+}  // namespace caplat

@@ -16,6 +16,10 @@
 #include "hlog_merge.h"
 #include "hlog_reader.h"
 
+using caplat::stat::Accumulator;
+using caplat::stat::HlogMerge;
+using caplat::stat::HlogReader;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   int fd = memfd_create("log", 0);

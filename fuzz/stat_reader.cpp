@@ -14,6 +14,12 @@
 
 namespace {
 
+using caplat::stat::Accumulator;
+using caplat::stat::Interval;
+using caplat::stat::IntervalConsumer;
+using caplat::stat::LatencyReader;
+using caplat::stat::Totals;
+
 // Checks that the intervals, empty ones included, follow one another.
 class Checker : public IntervalConsumer {
  public:

@@ -84,7 +84,7 @@ Output* results = nullptr;
 }  // namespace
 
 int main(int argc, char** argv) {
-  open_standard_descriptors();
+  caplat::open_standard_descriptors();
   // Skewed clocks can put a warning beside every message, and a write for each
   // would cost more than the decoding; the warnings due go out ahead of every
   // block of results, so both streams keep their order. A terminal sees each

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace caplat::stat {
+
 Accumulator::Accumulator(int digits, int64_t interval, int64_t most)
     : interval_(static_cast<uint64_t>(interval)), most_(most), total_(1, hour_ns, digits) {
   if (interval != 0) current_ = std::make_unique<Histogram>(1, hour_ns, digits);
@@ -181,3 +183,5 @@ void Accumulator::add(const LogInterval& logged) {
     window_.max = std::max(window_.max, max_over_hour);
   }
 }
+
+}  // namespace caplat::stat

@@ -8,6 +8,8 @@
 #include "histogram.h"
 #include "units.h"
 
+namespace caplat::stat {
+
 // A 128-bit integer for exact sums; the extension keyword keeps -Wpedantic quiet.
 __extension__ typedef __int128 int128;
 
@@ -244,3 +246,5 @@ class Accumulator {
   EarlierInput* earlier_ = nullptr;
   std::vector<IntervalConsumer*> consumers_;
 };
+
+}  // namespace caplat::stat

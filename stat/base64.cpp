@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+namespace caplat::stat {
+
 namespace {
 
 constexpr char base64_digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -97,3 +99,5 @@ size_t Base64Stream::decode_group(const char* group, unsigned char* out) {
   std::memcpy(out, bytes, 3 - padding);
   return 3 - padding;
 }
+
+}  // namespace caplat::stat

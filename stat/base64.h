@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+namespace caplat::stat {
+
 // Appends the base64 text of bytes to text, padded with "=".
 void base64_encode(const std::vector<unsigned char>& bytes, std::string* text);
 
@@ -40,3 +42,5 @@ class Base64Stream {
   bool ended_ = false;
   bool bad_ = false;
 };
+
+}  // namespace caplat::stat

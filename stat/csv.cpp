@@ -1,5 +1,7 @@
 #include "csv.h"
 
+namespace caplat::stat {
+
 namespace {
 
 // The percentiles of each row.
@@ -8,7 +10,7 @@ const char* const row_percentile_names[] = {"p50", "p90", "p99", "p99.9"};
 
 }  // namespace
 
-CsvWriter::CsvWriter(const Unit& unit, Output* out) : unit_(unit), out_(out) {
+CsvWriter::CsvWriter(const Unit& unit, CheckedWriter* out) : unit_(unit), out_(out) {
   out_->put("start_s,count");
   for (const char* name : row_percentile_names) {
     out_->put(',');
@@ -43,3 +45,5 @@ void CsvWriter::interval(const Interval& closed) {
   out_->put('\n');
   out_->flush();
 }
+
+}  // namespace caplat::stat

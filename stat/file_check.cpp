@@ -11,6 +11,8 @@
 
 #include "report.h"
 
+namespace caplat::stat {
+
 namespace {
 
 // Names a file as open would reach it: an existing one by its device and
@@ -26,7 +28,7 @@ struct FileKey {
 
 bool key_of_path(const char* path, FileKey* key) {
   struct stat st;
-  if (stat(path, &st) == 0) {
+  if (::stat(path, &st) == 0) {
     *key = {st.st_dev, st.st_ino, ""};
     return S_ISREG(st.st_mode);
   }
@@ -34,7 +36,7 @@ bool key_of_path(const char* path, FileKey* key) {
   size_t slash = folder.find_last_of('/');
   std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
   folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
-  if (stat(folder.c_str(), &st) != 0) return false;
+  if (::stat(folder.c_str(), &st) != 0) return false;
   *key = {st.st_dev, st.st_ino, name};
   return true;
 }
@@ -74,3 +76,5 @@ bool outputs_apart(const Options& o) {
   }
   return true;
 }
+
+}  // namespace caplat::stat

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace caplat::stat {
+
 namespace {
 
 // ns per ms: the scale of the Java call that the .hgrm file reproduces.
@@ -156,7 +158,7 @@ std::string java_fixed(double v, int width, int precision) {
   return padded(out, width);
 }
 
-void write_hgrm(const Histogram& h, Output* out) {
+void write_hgrm(const Histogram& h, CheckedWriter* out) {
   const int digits = h.digits();
   out->put("       Value     Percentile TotalCount 1/(1-Percentile)\n\n");
   for (const PercentileRow& row : percentile_rows(h, hgrm_ticks)) {
@@ -191,3 +193,5 @@ void write_hgrm(const Histogram& h, Output* out) {
     out->put("]\n");
   }
 }
+
+}  // namespace caplat::stat

@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "checked_writer.h"
 #include "histogram.h"
-#include "output.h"
+
+namespace caplat::stat {
 
 // Steps per halving distance to 100 % in the .hgrm rows.
 inline constexpr int hgrm_ticks = 5;
@@ -31,4 +33,6 @@ std::string java_fixed(double v, int width, int precision);
 
 // Writes what the Java library's outputPercentileDistribution(out, 5, 1e6)
 // prints for histogram: values in ms, byte for byte.
-void write_hgrm(const Histogram& histogram, Output* out);
+void write_hgrm(const Histogram& histogram, CheckedWriter* out);
+
+}  // namespace caplat::stat

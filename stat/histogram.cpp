@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace caplat::stat {
+
 namespace {
 
 // The smallest number of significant digits kept, and the largest.
@@ -131,3 +133,5 @@ int64_t Histogram::value_at_percentile(double percentile) const {
   });
   return value;
 }
+
+}  // namespace caplat::stat

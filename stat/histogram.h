@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace caplat::stat {
+
 // Counts of int64 values kept to a fixed number of significant decimal digits,
 // in HdrHistogram's layout: a first bucket of sub-buckets one unit wide, then
 // buckets of half as many sub-buckets, each bucket twice as wide as the last.
@@ -242,3 +244,5 @@ class Histogram {
   int64_t max_ = 0;
   int64_t min_ = INT64_MAX;
 };
+
+}  // namespace caplat::stat

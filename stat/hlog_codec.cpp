@@ -6,6 +6,8 @@
 #include "base64.h"
 #include "histogram.h"
 
+namespace caplat::stat {
+
 namespace {
 
 // The cookies that open the compressed text and the histogram within it.
@@ -224,3 +226,5 @@ const char* HistogramCodec::parse_counts(const unsigned char* p, const unsigned 
   }
   return nullptr;
 }
+
+}  // namespace caplat::stat

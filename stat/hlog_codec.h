@@ -13,6 +13,8 @@
 #include "base64.h"
 #include "histogram.h"
 
+namespace caplat::stat {
+
 // Converts histograms to and from the text form of HdrHistogram's compressed V2
 // encoding: base64 of a cookie, a length and a zlib stream that holds the
 // histogram's header and its counts as ZigZag LEB128 with runs of zeros.
@@ -76,3 +78,5 @@ class HistogramCodec {
   z_stream deflater_{};
   z_stream inflater_{};
 };
+
+}  // namespace caplat::stat

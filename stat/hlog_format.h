@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace caplat::stat {
+
 // The text of HdrHistogram's interval log, format 1.3, as both the writer and
 // the reader of interval logs know it.
 namespace hlog_format {
@@ -23,3 +25,5 @@ inline constexpr std::string_view excluded_prefix = "#[Excluded: ";
 inline constexpr std::string_view excluded_fields[] = {"negative=", ", min=", ", over=", ", max="};
 
 }  // namespace hlog_format
+
+}  // namespace caplat::stat

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace caplat::stat {
+
 namespace {
 
 // The most latencies all logs together may hold: the sum of the squares of as
@@ -65,3 +67,5 @@ void HlogMerge::add_until(uint64_t time) {
     if (take(&logged)) accumulator_->add(logged);
   }
 }
+
+}  // namespace caplat::stat

@@ -7,6 +7,8 @@
 #include "hlog_codec.h"
 #include "hlog_reader.h"
 
+namespace caplat::stat {
+
 // Merges the intervals of several logs in order of their start times, holding
 // one line of each, so that logs of many hosts or days merge as they stream.
 class HlogMerge : public EarlierInput {
@@ -39,3 +41,5 @@ class HlogMerge : public EarlierInput {
   // The latencies handed out so far.
   int64_t total_ = 0;
 };
+
+}  // namespace caplat::stat

@@ -13,6 +13,8 @@
 #include "hlog_format.h"
 #include "report.h"
 
+namespace caplat::stat {
+
 using namespace hlog_format;
 
 namespace {
@@ -277,3 +279,5 @@ const char* HlogReader::decode(HistogramCodec* codec, const Histogram& layout) {
       },
       layout);
 }
+
+}  // namespace caplat::stat

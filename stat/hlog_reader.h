@@ -10,6 +10,8 @@
 #include "accumulator.h"
 #include "hlog_codec.h"
 
+namespace caplat::stat {
+
 // Reads the histogram lines of an interval log (HdrHistogram's formats 1.2 and
 // 1.3, tagged lines among them) one at a time, reporting each line it cannot
 // read as "caplat-stat: FILE:LINE: what is wrong" and skipping it. It holds one
@@ -97,3 +99,5 @@ class HlogReader {
   LogInterval excluded_;
   LogInterval next_excluded_;
 };
+
+}  // namespace caplat::stat

@@ -6,13 +6,15 @@
 
 #include "hlog_format.h"
 
+namespace caplat::stat {
+
 using namespace hlog_format;
 
 namespace {
 
 // Appends value / unit with three decimals, rounded half up, as the Java
 // writer prints seconds and milliseconds.
-void put_thousandths(uint64_t value, int64_t unit, Output* out) {
+void put_thousandths(uint64_t value, int64_t unit, CheckedWriter* out) {
   auto step = static_cast<uint64_t>(unit / 1000);
   uint64_t thousandths = value / step + (value % step * 2 >= step ? 1 : 0);
   out->put_fixed(thousandths, 3);
@@ -20,7 +22,7 @@ void put_thousandths(uint64_t value, int64_t unit, Output* out) {
 
 }  // namespace
 
-HlogWriter::HlogWriter(Output* out, std::string tag) : out_(out), tag_(std::move(tag)) {}
+HlogWriter::HlogWriter(CheckedWriter* out, std::string tag) : out_(out), tag_(std::move(tag)) {}
 
 void HlogWriter::write_header(uint64_t start_ns) {
   started_ = true;
@@ -82,3 +84,5 @@ void HlogWriter::interval(const Interval& closed) {
 void HlogWriter::finish() {
   if (!started_) write_header(0);
 }
+
+}  // namespace caplat::stat

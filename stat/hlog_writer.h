@@ -4,8 +4,10 @@
 #include <string>
 
 #include "accumulator.h"
+#include "checked_writer.h"
 #include "hlog_codec.h"
-#include "output.h"
+
+namespace caplat::stat {
 
 // Writes an interval log in HdrHistogram's log format 1.3, one line per
 // closed interval with its start, length, maximum and compressed histogram,
@@ -13,7 +15,7 @@
 class HlogWriter : public IntervalConsumer {
  public:
   // Writes to out, marking every histogram line with tag unless it is empty.
-  HlogWriter(Output* out, std::string tag);
+  HlogWriter(CheckedWriter* out, std::string tag);
 
   // Writes the header lines before the first interval, then the interval,
   // after a comment line with the counts of latencies its histogram cannot
@@ -26,10 +28,12 @@ class HlogWriter : public IntervalConsumer {
  private:
   void write_header(uint64_t start_ns);
 
-  Output* out_;
+  CheckedWriter* out_;
   std::string tag_;
   std::string text_;
   HistogramCodec codec_;
   uint64_t base_ns_ = 0;
   bool started_ = false;
 };
+
+}  // namespace caplat::stat

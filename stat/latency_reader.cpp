@@ -9,6 +9,8 @@
 #include "latency_text.h"
 #include "report.h"
 
+namespace caplat::stat {
+
 namespace {
 
 using latency_text::common_times;
@@ -198,3 +200,5 @@ LatencyReader::Status LatencyReader::read(int fd, const char* name) {
   }
   return Done;
 }
+
+}  // namespace caplat::stat

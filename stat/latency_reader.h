@@ -6,6 +6,8 @@
 
 #include "accumulator.h"
 
+namespace caplat::stat {
+
 // Reads caplat's output, in whichever of its three forms the first line shows,
 // and hands every latency to an accumulator. A line that cannot be read is
 // reported with its file and number, counted and skipped.
@@ -46,3 +48,5 @@ class LatencyReader {
   int64_t skipped_ = 0;
   std::unique_ptr<char[]> buffer_;
 };
+
+}  // namespace caplat::stat

@@ -9,6 +9,8 @@
 
 #include "digits.h"
 
+namespace caplat::stat {
+
 // Reads the fields of caplat's output lines: times in ns, latencies in ms, as
 // caplat prints them. The readers may load up to lookahead bytes past where
 // they start, which the caller keeps readable.
@@ -163,3 +165,5 @@ inline __attribute__((always_inline)) const char* skip_ms(const char* p) {
 }
 
 }  // namespace latency_text
+
+}  // namespace caplat::stat

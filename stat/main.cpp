@@ -19,16 +19,16 @@
 #include <cstdlib>
 #include <new>
 
+#include "checked_writer.h"
 #include "descriptors.h"
 #include "options.h"
-#include "output.h"
 #include "run.h"
 
 namespace {
 
 // Reports that memory ran out, keeps what was produced, and exits.
 void out_of_memory() {
-  Output::flush_all();
+  caplat::stat::CheckedWriter::flush_all();
   static const char message[] = "caplat-stat: out of memory\n";
   if (write(STDERR_FILENO, message, sizeof message - 1) < 0) _exit(1);
   _exit(1);
@@ -37,10 +37,10 @@ void out_of_memory() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  open_standard_descriptors();
+  caplat::open_standard_descriptors();
   std::set_new_handler(out_of_memory);
-  Options options;
-  int status = parse_options(argc, argv, &options);
+  caplat::stat::Options options;
+  int status = caplat::stat::parse_options(argc, argv, &options);
   if (status >= 0) return status;
-  return run(options);
+  return caplat::stat::run(options);
 }

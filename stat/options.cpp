@@ -10,9 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "checked_writer.h"
 #include "file_check.h"
 #include "histogram.h"
-#include "output.h"
+
+namespace caplat::stat {
 
 namespace {
 
@@ -25,7 +27,7 @@ int usage_error(const std::string& message, const char* value);
 
 // Prints text on standard output; 0, or 2 if it could not be written.
 int print(const std::string& text) {
-  Output out(STDOUT_FILENO, "standard output");
+  CheckedWriter out(STDOUT_FILENO, "standard output");
   out.put(text);
   out.flush();
   return out.report() ? 0 : 2;
@@ -218,12 +220,15 @@ int parse_options(int argc, char** argv, Options* options) {
   const char* user = nullptr;
   for (auto [uses, name] : standard_users) {
     if (!uses) continue;
-    if (user != nullptr)
+    if (user != nullptr) {
       return usage_error(std::string(user) + " and " + name + " cannot share standard output",
                          nullptr);
+    }
     user = name;
   }
   options->summary = user == nullptr;
   for (int i = optind; i < argc; ++i) options->paths.push_back(argv[i]);
   return outputs_apart(*options) ? -1 : 2;
 }
+
+}  // namespace caplat::stat

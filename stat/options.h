@@ -6,6 +6,8 @@
 #include "summary.h"
 #include "units.h"
 
+namespace caplat::stat {
+
 // What the command line asks for.
 struct Options {
   // -p: the percentiles of the summary.
@@ -37,3 +39,5 @@ struct Options {
 // error and the usage are then on standard error) or when an output would
 // write over an input or another output.
 int parse_options(int argc, char** argv, Options* options);
+
+}  // namespace caplat::stat

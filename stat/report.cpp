@@ -3,6 +3,8 @@
 #include <cinttypes>
 #include <cstdio>
 
+namespace caplat::stat {
+
 void report_file(const char* name, const char* what) {
   fprintf(stderr, "caplat-stat: %s: %s\n", name, what);
 }
@@ -10,3 +12,5 @@ void report_file(const char* name, const char* what) {
 void report_line(const char* name, int64_t line, const char* what) {
   fprintf(stderr, "caplat-stat: %s:%" PRId64 ": %s\n", name, line, what);
 }
+
+}  // namespace caplat::stat

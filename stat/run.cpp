@@ -13,15 +13,17 @@
 #include <memory>
 
 #include "accumulator.h"
+#include "checked_writer.h"
 #include "csv.h"
 #include "hgrm.h"
 #include "hlog_merge.h"
 #include "hlog_reader.h"
 #include "hlog_writer.h"
 #include "latency_reader.h"
-#include "output.h"
 #include "report.h"
 #include "svg.h"
+
+namespace caplat::stat {
 
 namespace {
 
@@ -74,18 +76,18 @@ void close_input(const Input& input) {
 
 // The files a run writes, and the writers of its intervals.
 struct Outputs {
-  Output standard{STDOUT_FILENO, "standard output"};
-  std::unique_ptr<Output> csv_file, hgrm_file, svg_file, hlog_file;
+  CheckedWriter standard{STDOUT_FILENO, "standard output"};
+  std::unique_ptr<CheckedWriter> csv_file, hgrm_file, svg_file, hlog_file;
   std::unique_ptr<CsvWriter> csv;
   std::unique_ptr<SvgWriter> svg;
   std::unique_ptr<HlogWriter> hlog;
 
   // Opens the files that o names; false after reporting one that cannot be opened.
   bool open(const Options& o) {
-    if (o.csv != nullptr) csv_file.reset(Output::open(o.csv));
-    if (o.hgrm != nullptr) hgrm_file.reset(Output::open(o.hgrm));
-    if (o.svg != nullptr) svg_file.reset(Output::open(o.svg));
-    if (o.hlog != nullptr) hlog_file.reset(Output::open(o.hlog));
+    if (o.csv != nullptr) csv_file.reset(CheckedWriter::open(o.csv));
+    if (o.hgrm != nullptr) hgrm_file.reset(CheckedWriter::open(o.hgrm));
+    if (o.svg != nullptr) svg_file.reset(CheckedWriter::open(o.svg));
+    if (o.hlog != nullptr) hlog_file.reset(CheckedWriter::open(o.hlog));
     return (o.csv == nullptr || csv_file) && (o.hgrm == nullptr || hgrm_file) &&
            (o.svg == nullptr || svg_file) && (o.hlog == nullptr || hlog_file);
   }
@@ -122,7 +124,7 @@ struct Outputs {
     if (hgrm_file) write_hgrm(accumulator.histogram(), hgrm_file.get());
     if (svg) svg->write(accumulator.histogram(), accumulator.totals(), svg_file.get());
     bool written = true;
-    for (Output* out :
+    for (CheckedWriter* out :
          {&standard, csv_file.get(), hgrm_file.get(), svg_file.get(), hlog_file.get()}) {
       if (out != nullptr) {
         out->flush();
@@ -200,3 +202,5 @@ int run(const Options& o) {
   if (status != 0) return status;
   return skipped != 0 ? 1 : 0;
 }
+
+}  // namespace caplat::stat

@@ -7,6 +7,8 @@
 #include <iterator>
 #include <optional>
 
+namespace caplat::stat {
+
 namespace {
 
 // Decimals of the shares, in percent.
@@ -49,7 +51,7 @@ bool rate_tenths(const Totals& totals, int64_t* tenths) {
 // escaping.
 class JsonObject {
  public:
-  explicit JsonObject(Output* out) : out_(out) { out_->put('{'); }
+  explicit JsonObject(CheckedWriter* out) : out_(out) { out_->put('{'); }
 
   // Starts the member name.
   void key(const char* name) {
@@ -73,31 +75,31 @@ class JsonObject {
   void end() { out_->put('}'); }
 
  private:
-  Output* out_;
+  CheckedWriter* out_;
   bool first_ = true;
 };
 
-void put_share(int64_t n, int64_t count, Output* out) {
+void put_share(int64_t n, int64_t count, CheckedWriter* out) {
   int64_t scale = 100;
   for (int i = 0; i < share_decimals; ++i) scale *= 10;
   out->put_fixed(count != 0 ? rounded_quotient(static_cast<int128>(n) * scale, count) : 0,
                  share_decimals);
 }
 
-void put_value(int64_t ns, const Unit& unit, Output* out) {
+void put_value(int64_t ns, const Unit& unit, CheckedWriter* out) {
   out->put_fixed(ns, unit.decimals);
   out->put(' ');
   out->put(unit.name);
 }
 
-void put_label(const char* label, Output* out) {
+void put_label(const char* label, CheckedWriter* out) {
   // Labels are padded to one column, so that the values line up.
   constexpr size_t column = 15;
   out->put(label);
   for (size_t i = strlen(label); i < column; ++i) out->put(' ');
 }
 
-void put_count_line(const char* label, int64_t n, int64_t count, Output* out) {
+void put_count_line(const char* label, int64_t n, int64_t count, CheckedWriter* out) {
   put_label(label, out);
   out->put_int(n);
   out->put(" (");
@@ -132,8 +134,7 @@ std::vector<Percentile> default_percentiles() {
   return {{"50", 50.0}, {"90", 90.0}, {"99", 99.0}, {"99.9", 99.9}, {"99.99", 99.99}};
 }
 
-
-void write_summary(const Summary& s, const Unit& unit, Output* out) {
+void write_summary(const Summary& s, const Unit& unit, CheckedWriter* out) {
   const Totals& t = s.totals;
   int64_t in_range = s.histogram.total_count();
   put_label("count", out);
@@ -192,7 +193,7 @@ void write_summary(const Summary& s, const Unit& unit, Output* out) {
   out->put('\n');
 }
 
-void write_json(const Summary& s, Output* out) {
+void write_json(const Summary& s, CheckedWriter* out) {
   const Totals& t = s.totals;
   int64_t in_range = s.histogram.total_count();
   // A member is null where its value does not exist.
@@ -222,8 +223,7 @@ void write_json(const Summary& s, Output* out) {
   json.key("percentiles");
   JsonObject percentiles(out);
   for (const Percentile& p : s.percentiles)
-    percentiles.fixed(p.text.c_str(),
-                      only(in_range != 0, s.histogram.percentile(p.value)));
+    percentiles.fixed(p.text.c_str(), only(in_range != 0, s.histogram.percentile(p.value)));
   percentiles.end();
   json.fixed("negative", t.negative);
   json.fixed("most_negative_ns", only(t.negative != 0, t.most_negative));
@@ -235,3 +235,5 @@ void write_json(const Summary& s, Output* out) {
   json.end();
   out->put('\n');
 }
+
+}  // namespace caplat::stat

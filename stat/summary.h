@@ -4,8 +4,10 @@
 #include <vector>
 
 #include "accumulator.h"
-#include "output.h"
+#include "checked_writer.h"
 #include "units.h"
+
+namespace caplat::stat {
 
 // A percentile asked for, as given ("99.9") and as a number.
 struct Percentile {
@@ -34,7 +36,9 @@ struct Summary {
 };
 
 // Writes the summary as a table for a person, latencies in unit.
-void write_summary(const Summary& summary, const Unit& unit, Output* out);
+void write_summary(const Summary& summary, const Unit& unit, CheckedWriter* out);
 
 // Writes the summary as one JSON object, latencies in ns.
-void write_json(const Summary& summary, Output* out);
+void write_json(const Summary& summary, CheckedWriter* out);
+
+}  // namespace caplat::stat

@@ -11,6 +11,8 @@
 #include "hgrm.h"
 #include "svg_canvas.h"
 
+namespace caplat::stat {
+
 namespace {
 
 // Rows kept at most; beyond, neighbours are merged in pairs.
@@ -74,8 +76,8 @@ void SvgWriter::interval(const Interval& closed) {
   while (row_length_ < closed.length) merge_pairs();
   const Histogram& h = closed.histogram;
   bool any = h.total_count() != 0;
-  Row row{closed.start, closed.count, any ? h.percentile(50.0) : -1,
-          any ? h.percentile(99.0) : -1, closed.count != 0 ? closed.max : -1};
+  Row row{closed.start, closed.count, any ? h.percentile(50.0) : -1, any ? h.percentile(99.0) : -1,
+          closed.count != 0 ? closed.max : -1};
   if (!rows_.empty() && closed.start - rows_.back().start < row_length_) {
     Row& last = rows_.back();
     last.count += row.count;
@@ -105,7 +107,7 @@ void SvgWriter::merge_pairs() {
   row_length_ *= 2;
 }
 
-void SvgWriter::write(const Histogram& histogram, const Totals& totals, Output* out) const {
+void SvgWriter::write(const Histogram& histogram, const Totals& totals, CheckedWriter* out) const {
   bool over_time = !rows_.empty();
   double height = top + panel_height + gap +
                   (over_time ? panel_height + gap + counts_height + bottom_margin : 0);
@@ -283,3 +285,5 @@ void SvgWriter::draw_counts(Canvas* canvas, double panel_top) const {
       "messages per point (" + svg_label(static_cast<double>(row_length_), seconds) + " s)",
       tick_text);
 }
+
+}  // namespace caplat::stat

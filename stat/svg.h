@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "accumulator.h"
-#include "output.h"
+#include "checked_writer.h"
 #include "units.h"
+
+namespace caplat::stat {
 
 class Canvas;
 
@@ -24,7 +26,7 @@ class SvgWriter : public IntervalConsumer {
   void interval(const Interval& closed) override;
 
   // Writes the picture of histogram and totals, with the rows kept, to out.
-  void write(const Histogram& histogram, const Totals& totals, Output* out) const;
+  void write(const Histogram& histogram, const Totals& totals, CheckedWriter* out) const;
 
  private:
   // One interval or a run of merged ones: p50 and p99 are -1 when the interval
@@ -52,3 +54,5 @@ class SvgWriter : public IntervalConsumer {
   // The length of a row: the interval's, doubled at each merge.
   uint64_t row_length_ = 0;
 };
+
+}  // namespace caplat::stat

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <iterator>
 
+namespace caplat::stat {
+
 namespace {
 
 // Labels a log axis needs at least, and the multiples of each power of ten
@@ -143,3 +145,5 @@ void LogAxis::draw(Canvas* canvas, const Unit& unit, double left, double right) 
                "font-size=\"12\" text-anchor=\"middle\" transform=\"rotate(-90 20 " +
                    svg_number(middle) + ")\"");
 }
+
+}  // namespace caplat::stat

@@ -5,8 +5,10 @@
 #include <utility>
 #include <vector>
 
-#include "output.h"
+#include "checked_writer.h"
 #include "units.h"
+
+namespace caplat::stat {
 
 // The styles of axes and of grid lines.
 inline constexpr char svg_axis_style[] = "stroke=\"#333\" stroke-width=\"1\"";
@@ -17,7 +19,7 @@ inline constexpr char svg_grid_style[] = "stroke=\"#ddd\" stroke-width=\"1\"";
 class Canvas {
  public:
   // Writes to out, which must outlive the canvas.
-  explicit Canvas(Output* out) : out_(out) {}
+  explicit Canvas(CheckedWriter* out) : out_(out) {}
 
   // A straight line; style holds its attributes.
   void line(double x1, double y1, double x2, double y2, const char* style);
@@ -36,7 +38,7 @@ class Canvas {
   void path(const std::string& d, const char* style);
 
  private:
-  Output* out_;
+  CheckedWriter* out_;
 };
 
 // A number to a tenth, as coordinates are written.
@@ -73,3 +75,5 @@ class LogAxis {
 
 // A step of 1, 2 or 5 times a power of ten that cuts span into about parts.
 double nice_step(double span, double parts);
+
+}  // namespace caplat::stat

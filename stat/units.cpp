@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace caplat::stat {
+
 namespace {
 
 const Unit units[] = {{"ns", 1, 0}, {"us", 1000, 3}, {"ms", 1000000, 6}, {"s", 1000000000, 9}};
@@ -59,3 +61,5 @@ bool parse_duration(const char* text, int64_t* ns) {
   }
   return false;
 }
+
+}  // namespace caplat::stat

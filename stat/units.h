@@ -4,6 +4,8 @@
 
 #include "latency_limits.h"
 
+namespace caplat::stat {
+
 // Units of time in which latencies are printed and durations given.
 struct Unit {
   // The unit's name as printed: "ns", "us", "ms" or "s".
@@ -18,7 +20,6 @@ struct Unit {
 inline constexpr int64_t hour_ns = 3600000000000;
 
 // Latencies from stale_ns on are counted apart as stale or replayed data.
-using caplat::stale_ns;
 
 // The unit named name, or null.
 const Unit* find_unit(const char* name);
@@ -29,3 +30,5 @@ const Unit& default_unit();
 // Reads a duration such as "100ms", "1.5s" or "1m" (units ns, us, ms, s, m, h)
 // into ns; false unless it is a positive whole number of nanoseconds.
 bool parse_duration(const char* text, int64_t* ns);
+
+}  // namespace caplat::stat

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+namespace caplat::stat {
 namespace {
 
 constexpr int64_t hour_ns = 3600000000000;
@@ -72,3 +73,4 @@ TEST(Histogram, BucketEdges) {
 }
 
 }  // namespace
+}  // namespace caplat::stat

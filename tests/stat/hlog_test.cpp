@@ -16,6 +16,7 @@
 #include "hlog_merge.h"
 #include "hlog_reader.h"
 
+namespace caplat::stat {
 namespace {
 
 constexpr int64_t hour_ns = 3600000000000;
@@ -305,3 +306,4 @@ TEST(HlogReader, LinesAcrossBlocks) {
 }
 
 }  // namespace
+}  // namespace caplat::stat

@@ -8,6 +8,7 @@
 #include "hgrm.h"
 #include "units.h"
 
+namespace caplat::stat {
 namespace {
 
 // Java's String.format rounds half up on the shortest digits of the double.
@@ -95,3 +96,4 @@ TEST(Accumulator, Intervals) {
 }
 
 }  // namespace
+}  // namespace caplat::stat

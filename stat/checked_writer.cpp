@@ -1,4 +1,4 @@
-#include "output.h"
+#include "checked_writer.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,40 +10,43 @@
 
 #include "report.h"
 
+namespace caplat::stat {
+
 namespace {
 
 // The outputs a run can have open at once: standard output, the summary's
 // file, --hgrm, --csv, --svg and one spare.
 constexpr int max_open = 6;
-Output* open_outputs[max_open];
+CheckedWriter* open_outputs[max_open];
 
 }  // namespace
 
-Output::Output(int fd, std::string path) : fd_(fd), path_(std::move(path)), buffer_{} {
-  Output** end = open_outputs + max_open;
-  Output** slot = std::find(open_outputs, end, nullptr);
+CheckedWriter::CheckedWriter(int fd, std::string path)
+    : fd_(fd), path_(std::move(path)), buffer_{} {
+  CheckedWriter** end = open_outputs + max_open;
+  CheckedWriter** slot = std::find(open_outputs, end, nullptr);
   if (slot != end) *slot = this;
 }
 
-Output::~Output() {
+CheckedWriter::~CheckedWriter() {
   flush();
-  std::replace(open_outputs, open_outputs + max_open, this, static_cast<Output*>(nullptr));
+  std::replace(open_outputs, open_outputs + max_open, this, static_cast<CheckedWriter*>(nullptr));
   if (owned_ && close(fd_) != 0 && error_ == 0) error_ = errno;
 }
 
-Output* Output::open(const char* path) {
-  if (strcmp(path, "-") == 0) return new Output(STDOUT_FILENO, "standard output");
+CheckedWriter* CheckedWriter::open(const char* path) {
+  if (strcmp(path, "-") == 0) return new CheckedWriter(STDOUT_FILENO, "standard output");
   int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
     report_file(path, strerror(errno));
     return nullptr;
   }
-  auto* out = new Output(fd, path);
+  auto* out = new CheckedWriter(fd, path);
   out->owned_ = true;
   return out;
 }
 
-void Output::put(std::string_view text) {
+void CheckedWriter::put(std::string_view text) {
   while (!text.empty()) {
     if (used_ == capacity) flush();
     size_t n = std::min(text.size(), capacity - used_);
@@ -53,7 +56,7 @@ void Output::put(std::string_view text) {
   }
 }
 
-void Output::put_decimal(bool negative, uint64_t magnitude, int decimals) {
+void CheckedWriter::put_decimal(bool negative, uint64_t magnitude, int decimals) {
   char digits[48];
   char* end = digits + sizeof digits;
   char* p = end;
@@ -70,7 +73,7 @@ void Output::put_decimal(bool negative, uint64_t magnitude, int decimals) {
   put(std::string_view(p, static_cast<size_t>(end - p)));
 }
 
-bool Output::flush() {
+bool CheckedWriter::flush() {
   const char* p = buffer_;
   size_t left = used_;
   used_ = 0;
@@ -86,13 +89,15 @@ bool Output::flush() {
   return error_ == 0;
 }
 
-void Output::flush_all() {
-  for (Output* out : open_outputs) {
+void CheckedWriter::flush_all() {
+  for (CheckedWriter* out : open_outputs) {
     if (out != nullptr) out->flush();
   }
 }
 
-bool Output::report() const {
+bool CheckedWriter::report() const {
   if (error_ != 0) report_file(path_.c_str(), strerror(error_));
   return error_ == 0;
 }
+
+}  // namespace caplat::stat

@@ -5,23 +5,25 @@
 #include <string>
 #include <string_view>
 
+namespace caplat::stat {
+
 // A buffered output file whose every write is checked: the first failure is
 // kept, later writes are dropped, and ok() tells at the end whether all of the
 // text reached the file.
-class Output {
+class CheckedWriter {
  public:
   // Writes to descriptor fd, named path in messages; fd is not closed here.
-  Output(int fd, std::string path);
+  CheckedWriter(int fd, std::string path);
 
   // Flushes what is buffered (the result is in ok()).
-  ~Output();
+  ~CheckedWriter();
 
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
+  CheckedWriter(const CheckedWriter&) = delete;
+  CheckedWriter& operator=(const CheckedWriter&) = delete;
 
   // Opens path for writing, truncating it ("-" is standard output); reports a
   // failure on standard error and returns null.
-  static Output* open(const char* path);
+  static CheckedWriter* open(const char* path);
 
   // Appends text.
   void put(std::string_view text);
@@ -69,3 +71,5 @@ class Output {
   size_t used_ = 0;
   char buffer_[capacity];
 };
+
+}  // namespace caplat::stat
