@@ -13,7 +13,7 @@ class Parser {
   Input input;
   // Printer to the destination.
   Output output;
-  // Bytes read from the source at a time; a regular file is mapped 8 times as many.
+  // Bytes read from the source at a time.
   size_t block = size_t{1} << 20;
 
   // Runs over the whole source; the exit status, 0 after a complete pass.
