@@ -25,6 +25,9 @@ measure() {
 # The median of the numbers on standard input, one a line.
 median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
+# The median wall time in seconds of the measurements in file $1.
+seconds() { awk '{print $1 / 1e6}' "$1" | median; }
+
 # The median over rounds of the ratio of field $3 (1: wall, 3: processor time)
 # in the measurements of file $1 to those of file $2 in the same round.
 ratio() { paste -d' ' "$1" "$2" | awk -v f="$3" '{print $f / $(f + 3)}' | median; }
@@ -32,3 +35,17 @@ ratio() { paste -d' ' "$1" "$2" | awk -v f="$3" '{print $f / $(f + 3)}' | median
 # The largest peak resident memory in file $1, in MB.
 peak_mb() { awk '$2 > m {m = $2} END {print m / 1024}' "$1"; }
 
+# One line naming the processor and the machine it runs on, for the top of a
+# table: whether the machine is virtual changes what mapping, reading and
+# system calls cost.
+machine() {
+  local model virt hypervisor
+  model=$(lscpu 2> /dev/null | sed -n 's/^Model name: *//p' | head -n 1)
+  virt=$(systemd-detect-virt 2> /dev/null) || virt=${virt:-unknown}
+  hypervisor=$(lscpu 2> /dev/null | sed -n 's/^Hypervisor vendor: *//p' | head -n 1)
+  [ -n "$hypervisor" ] || hypervisor=$(dmesg 2> /dev/null | sed -n 's/.*Hypervisor detected: *//p' | head -n 1)
+  if [ -z "$hypervisor" ] && grep -qw hypervisor /proc/cpuinfo 2> /dev/null; then
+    hypervisor="one, unnamed"
+  fi
+  echo "processor: ${model:-unknown}; systemd-detect-virt: $virt; hypervisor: ${hypervisor:-none seen}"
+}
