@@ -6,12 +6,14 @@
 //   floor [BLOCK] < log
 #include <unistd.h>
 
-#include <emmintrin.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -19,9 +21,10 @@ namespace {
 // one to a byte's count where a newline is, and the counts are summed before
 // any can pass 255.
 unsigned long long count_newlines(const char* p, size_t n) {
-  const __m128i newline = _mm_set1_epi8('\n');
   unsigned long long lines = 0;
   size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i newline = _mm_set1_epi8('\n');
   while (i + 16 <= n) {
     __m128i counts = _mm_setzero_si128();
     for (int step = 0; step < 255 && i + 16 <= n; ++step, i += 16) {
@@ -32,6 +35,7 @@ unsigned long long count_newlines(const char* p, size_t n) {
     lines += static_cast<unsigned long long>(_mm_cvtsi128_si64(sums)) +
              static_cast<unsigned long long>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
   }
+#endif
   for (; i < n; ++i) lines += p[i] == '\n';
   return lines;
 }
