@@ -1,6 +1,6 @@
 // The same log through the plain loop (fgets and the line rules) and through
-// the main loop, mapped at every instruction level and read through a pipe in
-// short reads: what they print must be identical, byte for byte.
+// the main loop, read from a file at every instruction level and through a
+// pipe in short reads: what they print must be identical, byte for byte.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -5,7 +5,6 @@
 #include <iterator>
 
 #include "newline.h"
-#include "prefetch.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -61,7 +60,6 @@ template <bool (*decode_line)(unsigned char*, const unsigned char*)>
   size_t length = canonical_size;
   size_t lines = 0;
   for (; lines < max_lines; ++lines) {
-    prefetch_ahead(p);
     auto left = static_cast<size_t>(end - p);
     if (left <= canonical_size || !decode_line(out + 16 * lines, p)) break;
     // The canonical bytes hold no newline, so the search starts past them.

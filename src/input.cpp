@@ -11,7 +11,6 @@
 #include "isotime.h"
 #include "keysearch.h"
 #include "newline.h"
-#include "prefetch.h"
 
 namespace {
 
@@ -197,7 +196,6 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
   const unsigned char* end = data + size;
   bool complete = false;
   while (!complete) {
-    prefetch_ahead(p);
     if (state == InPayload) {
       p += decode_run(p, end - p);
       if (remaining > 16) break;

@@ -1,7 +1,5 @@
 #include "parser.h"
 
-#include <csetjmp>
-
 #include "reader.h"
 
 int Parser::parse() {
@@ -16,15 +14,8 @@ int Parser::parse() {
   // Results decoded so far go out before the run waits for more input, so that
   // a live capture shows each message at once and a kill loses none.
   Reader reader(input.file, block, [this] { output.flush(); });
-  // A mapped page that cannot be read ends the run here, wherever its bytes
-  // were being decoded; nothing between holds a resource to release.
-  sigjmp_buf read_error;
-  bool failed = sigsetjmp(read_error, 1) != 0;
-  if (!failed) {
-    reader.resume_on_read_error(&read_error);
-    run(&reader);
-    failed = reader.failed();
-  }
+  run(&reader);
+  bool failed = reader.failed();
   // Results already printed are kept even when the source fails; a full disk
   // must not pass for success. A read error is the run's one message.
   bool written = output.flush();

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A log on a disk that fails: a FUSE filesystem serves it and fails every read
-# past its first MiB with EIO. Whether caplat maps the file or reads it, it
-# must keep the results it printed before and end with the read error's one
-# message, even when the results cannot be written. Skipped (77) where FUSE
+# past its first MiB with EIO. caplat must keep the results it printed before
+# and end with the read error's one message, even when the results cannot be
+# written. Skipped (77) where FUSE
 # is unavailable. One row per case, as in cli.sh.
 set -u
 program=$(realpath "$1")
@@ -33,8 +33,8 @@ class FailingDisk(Operations):
         return {'st_mode': stat.S_IFREG | 0o444, 'st_nlink': 1,
                 'st_size': len(data) if path == '/log' else 0}
 
-    # A file that claims no size is read, not mapped, as those under /proc;
-    # direct reads reach it all the same.
+    # A file that claims no size, as those under /proc; direct reads reach it
+    # all the same.
     def open(self, path, fi):
         fi.direct_io = path == '/unsized'
         return 0
@@ -53,8 +53,8 @@ for _ in $(seq 100); do [ -e "$work/mnt/log" ] && break; sleep 0.05; done
 noread='Source file can'"'"'t be read\n'
 # What was written before the error is kept: the start of the results, not nothing.
 kept="[ -s out ] && cmp -s out <(head -c \"\$(stat -c %s out)\" '$work/all')"
-t "mapped standard input" "" "-2 < '$work/mnt/log' > out" "" "" "$noread" 1 "$kept"
-t "read path" "" "-2 '$work/mnt/unsized' out" "" "" "$noread" 1 "$kept"
+t "standard input" "" "-2 < '$work/mnt/log' > out" "" "" "$noread" 1 "$kept"
+t "a file that claims no size" "" "-2 '$work/mnt/unsized' out" "" "" "$noread" 1 "$kept"
 t "read error and full disk" "" "-2 < '$work/mnt/log' > /dev/full" "" "" "$noread" 1 ""
 echo "$((rows - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -45,7 +45,7 @@ inline void write_all(FILE* file, const std::string& data, bool close = false) {
     abort();
 }
 
-// A stream over a file in memory, which caplat maps, holding data from its start.
+// A stream over a file in memory, holding data from its start.
 inline FILE* memory_file(const std::string& data = "") {
   FILE* file = fdopen(memfd_create("log", 0), "w+");
   write_all(file, data);
@@ -75,7 +75,7 @@ inline int plain(Input* input, Output* output) {
 }
 
 // How the log reaches the decoder: by the plain loop, or by the main loop from a
-// file it maps or from a pipe that a thread writes.
+// file or from a pipe that a thread writes.
 enum class Via { Plain, File, Pipe };
 
 // What a run printed on its destination and on standard error, and its status.
