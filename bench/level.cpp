@@ -16,9 +16,10 @@ int caplat_main(int argc, char** argv);
 
 int main(int argc, char** argv) {
   static const char* const names[] = {"scalar", "ssse3", "avx2", "avx512"};
-  for (int level = 0; argc >= 2 && level <= static_cast<int>(hexline::best_level()); ++level) {
+  for (int level = 0; argc >= 2 && level <= static_cast<int>(caplat::hexline::best_level());
+       ++level) {
     if (strcmp(argv[1], names[level]) == 0) {
-      hexline::use(static_cast<hexline::Level>(level));
+      caplat::hexline::use(static_cast<caplat::hexline::Level>(level));
       argv[1] = argv[0];
       return caplat_main(argc - 1, argv + 1);
     }

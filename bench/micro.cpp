@@ -10,6 +10,8 @@
 #include "input.h"
 #include "numtext.h"
 
+namespace caplat {
+
 namespace {
 
 const unsigned char* text(const char* s) {
@@ -88,3 +90,5 @@ void FormatPair(benchmark::State& state) {
 BENCHMARK(FormatPair);
 
 }  // namespace
+
+}  // namespace caplat

@@ -9,6 +9,8 @@
 #include "hexline.h"
 #include "runlog.h"
 
+namespace caplat {
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   std::string log(reinterpret_cast<const char*>(data) + 1, size - 1);
@@ -24,3 +26,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   hexline::use(hexline::best_level());
   return 0;
 }
+
+}  // namespace caplat

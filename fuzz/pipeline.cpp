@@ -6,6 +6,8 @@
 
 #include "runlog.h"
 
+namespace caplat {
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   std::string log(reinterpret_cast<const char*>(data) + 1, size - 1);
@@ -13,3 +15,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   runlog::run(log, data[0] % 4, runlog::Via::File, 4096);
   return 0;
 }
+
+}  // namespace caplat

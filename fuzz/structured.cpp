@@ -14,6 +14,8 @@
 
 #include "runlog.h"
 
+namespace caplat {
+
 namespace {
 
 class Bytes {
@@ -142,3 +144,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   return 0;
 }
+
+}  // namespace caplat

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+namespace caplat {
+
 namespace {
 
 // Room for a typical small payload before the first growth.
@@ -21,3 +23,5 @@ void ByteString::reserve(size_t n) {
   storage_ = std::move(storage);
   capacity_ = capacity;
 }
+
+}  // namespace caplat

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string_view>
 
+namespace caplat {
+
 // A growable byte string that a NUL always follows, whose storage only grows.
 // Unlike std::string it can grow without writing the new bytes first, so that
 // a decoder can write them in place.
@@ -54,3 +56,5 @@ class ByteString {
   size_t size_ = 0;
   std::unique_ptr<unsigned char[]> storage_;
 };
+
+}  // namespace caplat

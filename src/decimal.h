@@ -5,6 +5,8 @@
 
 #include "digits.h"
 
+namespace caplat {
+
 // Reads the decimal numbers of a log (receive times, application times) into
 // nanoseconds, eight digits at a time in the lanes of one word where it can.
 // Inline, as the line rules call these once or twice a record.
@@ -77,3 +79,5 @@ inline const unsigned char* milliseconds(uint64_t* ns, const unsigned char* p,
 }
 
 }  // namespace decimal
+
+}  // namespace caplat

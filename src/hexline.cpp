@@ -10,6 +10,8 @@
 #include <immintrin.h>
 #endif
 
+namespace caplat {
+
 namespace hexline {
 namespace {
 
@@ -393,3 +395,5 @@ void use(Level level) {
 }
 
 }  // namespace hexline
+
+}  // namespace caplat

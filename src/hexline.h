@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace caplat {
+
 // Decodes the common shape of a hex dump line in one step: a four-digit
 // offset, two spaces and sixteen byte pairs separated by single spaces, all
 // hex digits lower case. Every other shape is left to the line-by-line rules.
@@ -42,3 +44,5 @@ Level best_level();
 void use(Level level);
 
 }  // namespace hexline
+
+}  // namespace caplat

@@ -12,6 +12,8 @@
 #include "keysearch.h"
 #include "newline.h"
 
+namespace caplat {
+
 namespace {
 
 // A format's key; its value follows it.
@@ -339,3 +341,5 @@ bool Input::detect_app_ts(uint64_t* ts, const unsigned char* text, size_t size) 
   mode = *found;
   return true;
 }
+
+}  // namespace caplat

@@ -7,6 +7,8 @@
 #include "bytestring.h"
 #include "newline.h"
 
+namespace caplat {
+
 // Decodes a capture log one line at a time: receive-time lines, payload header
 // lines and hex dump lines, and finds the sender's application time in each
 // completed payload.
@@ -88,3 +90,5 @@ class Input {
   // A NUL-terminated copy of a line that the line rules must read.
   unsigned char text_[piece_limit + 1] = {};
 };
+
+}  // namespace caplat

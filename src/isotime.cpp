@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+namespace caplat {
+
 namespace isotime {
 namespace {
 
@@ -81,3 +83,5 @@ bool parse_scanf(uint64_t* ns, const char* text) {
 }
 
 }  // namespace isotime
+
+}  // namespace caplat

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace caplat {
+
 // Reads ISO-8601 UTC times such as 2023-11-14T22:13:20.123456Z into
 // nanoseconds since the epoch.
 namespace isotime {
@@ -14,3 +16,5 @@ bool parse(uint64_t* ns, const char* text);
 bool parse_scanf(uint64_t* ns, const char* text);
 
 }  // namespace isotime
+
+}  // namespace caplat

@@ -7,6 +7,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace caplat {
+
 // The first occurrence of key, a NUL-terminated text of at least two bytes, in
 // the size bytes at text, which a NUL byte follows; the search ends at the first
 // NUL, as strstr's does. Payloads are short and the key sits near their start,
@@ -56,3 +58,5 @@ inline const char* find_key(const char* text, size_t size, const char* key) {
 #endif
   return strstr(text, key);
 }
+
+}  // namespace caplat

@@ -10,6 +10,7 @@
 #include "descriptors.h"
 #include "parser.h"
 
+namespace caplat {
 namespace {
 
 // How much of a would-be destination is searched for that title.
@@ -82,6 +83,7 @@ Output* results = nullptr;
 }
 
 }  // namespace
+}  // namespace caplat
 
 int main(int argc, char** argv) {
   caplat::open_standard_descriptors();
@@ -91,9 +93,9 @@ int main(int argc, char** argv) {
   // at once.
   if (!isatty(STDERR_FILENO)) setvbuf(stderr, nullptr, _IOFBF, BUFSIZ);
   // It lives as long as the process, for the handler below.
-  static Parser parser;
-  results = &parser.output;
-  std::set_new_handler(out_of_memory);
+  static caplat::Parser parser;
+  caplat::results = &parser.output;
+  std::set_new_handler(caplat::out_of_memory);
   char** paths = argv + 1;
   int count = argc - 1;
   if (count >= 1) {
@@ -115,12 +117,12 @@ int main(int argc, char** argv) {
             stderr);
       return 1;
     }
-    parser.output.file = open_destination(paths[0], parser.input.file);
+    parser.output.file = caplat::open_destination(paths[0], parser.input.file);
   } else if (count >= 2) {
     parser.output.file = nullptr;
-    parser.input.file = open_file(paths[count - 2], "rt");
+    parser.input.file = caplat::open_file(paths[count - 2], "rt");
     if (parser.input.file != nullptr)
-      parser.output.file = open_destination(paths[count - 1], parser.input.file);
+      parser.output.file = caplat::open_destination(paths[count - 1], parser.input.file);
   }
   // The streams are closed by the end of the process.
   // cppcheck-suppress memleak

@@ -6,6 +6,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace caplat {
+
 // The first newline among the n bytes at p, or null. Log lines are short, so
 // an inline search beats a call to memchr, which is tuned for long runs; and
 // without a call the dump line decoders keep their constants in registers.
@@ -40,3 +42,5 @@ inline const unsigned char* find_piece_end(const unsigned char* p, const unsigne
   auto left = static_cast<size_t>(end - p);
   return find_newline(p, left < piece_limit ? left : piece_limit);
 }
+
+}  // namespace caplat

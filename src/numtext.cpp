@@ -9,6 +9,8 @@
 
 #include "digits.h"
 
+namespace caplat {
+
 namespace numtext {
 namespace {
 
@@ -186,3 +188,5 @@ char* latency(char* out, int64_t d) {
 }
 
 }  // namespace numtext
+
+}  // namespace caplat

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace caplat {
+
 // Decimal text of the numbers caplat prints, written without stdio's
 // format parsing: each returns the end of what it wrote.
 namespace numtext {
@@ -33,3 +35,5 @@ class TimeText {
 };
 
 }  // namespace numtext
+
+}  // namespace caplat

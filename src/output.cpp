@@ -5,6 +5,8 @@
 #include "latency_limits.h"
 #include "numtext.h"
 
+namespace caplat {
+
 namespace {
 
 // The longest line: two 20-digit times, a latency of 21 characters, two spaces
@@ -56,3 +58,5 @@ bool Output::write_out() {
 bool Output::flush() {
   return write_out() && ferror(file) == 0;
 }
+
+}  // namespace caplat

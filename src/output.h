@@ -5,6 +5,8 @@
 
 #include "numtext.h"
 
+namespace caplat {
+
 // Prints timestamp pairs: both times, the latency, or all three, one line per
 // pair, warning on standard error when a latency looks wrong.
 class Output {
@@ -32,3 +34,5 @@ class Output {
   numtext::TimeText receive_text_;
   int interactive_ = -1;
 };
+
+}  // namespace caplat

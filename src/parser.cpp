@@ -2,6 +2,8 @@
 
 #include "reader.h"
 
+namespace caplat {
+
 int Parser::parse() {
   if (input.file == nullptr) {
     fputs("Source file can't be opened\n", stderr);
@@ -49,3 +51,5 @@ void Parser::run(Reader* reader) {
     if (complete) output.output(pair);
   }
 }
+
+}  // namespace caplat

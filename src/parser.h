@@ -5,6 +5,8 @@
 #include "input.h"
 #include "output.h"
 
+namespace caplat {
+
 // The main loop: reads the log, hands every line to the decoder and prints
 // every pair it completes.
 class Parser {
@@ -25,3 +27,5 @@ class Parser {
  private:
   void run(class Reader* reader);
 };
+
+}  // namespace caplat

@@ -13,6 +13,8 @@
 
 #include "newline.h"
 
+namespace caplat {
+
 Reader::Reader(FILE* file, size_t block, std::function<void()> before_wait)
     : fd_(fileno(file)), block_(block), before_wait_(std::move(before_wait)) {
   // A regular file is read too, not mapped: on a virtual machine the first
@@ -92,3 +94,5 @@ void Reader::buffered(const unsigned char** data, size_t* size) const {
 void Reader::consume(size_t size) {
   begin_ += size;
 }
+
+}  // namespace caplat

@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 
+namespace caplat {
+
 // Cuts a stream into exactly the texts, of at most piece_limit bytes, that
 // fgets returns one after another, reading it in large blocks into one buffer.
 class Reader {
@@ -39,3 +41,5 @@ class Reader {
   bool at_end_ = false;
   bool failed_ = false;
 };
+
+}  // namespace caplat

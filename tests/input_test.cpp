@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace caplat {
+
 namespace {
 
 const unsigned char* bytes(const char* s) {
@@ -112,3 +114,5 @@ TEST(Rules, ApplicationTime) {
 }
 
 }  // namespace
+
+}  // namespace caplat

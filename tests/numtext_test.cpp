@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace caplat {
+
 namespace {
 
 // Every value near zero and near each power of two and of ten, and values at
@@ -37,3 +39,5 @@ TEST(NumText, MatchesPrintf) {
 }
 
 }  // namespace
+
+}  // namespace caplat

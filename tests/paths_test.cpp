@@ -20,6 +20,8 @@
 #include "reader.h"
 #include "runlog.h"
 
+namespace caplat {
+
 namespace {
 
 using runlog::record;
@@ -297,3 +299,5 @@ TEST(Paths, LogCutShortOrGrownWhileRead) {
 }
 
 }  // namespace
+
+}  // namespace caplat

@@ -11,6 +11,8 @@
 
 #include "parser.h"
 
+namespace caplat {
+
 // Writes capture logs and runs them, held in memory, through caplat's main
 // loop or through the plain loop that reads with fgets and decodes each line by
 // the line rules alone, capturing what each prints. Shared by the tests and
@@ -116,3 +118,5 @@ inline Result run(const std::string& log, uint32_t format, Via via = Via::File,
 }
 
 }  // namespace runlog
+
+}  // namespace caplat
