@@ -30,35 +30,7 @@ const Input::Proto Input::proto_str[5] = {
 
 namespace {
 
-using decimal::is_blank;
 using decimal::is_digit;
-
-bool is_hex(unsigned char c) {
-  return is_digit(c) || (c >= 'a' && c <= 'f');
-}
-unsigned hex_value(unsigned char c) {
-  return is_digit(c) ? c - '0' : c - 'a' + 10;
-}
-
-const unsigned char* skip_blanks(const unsigned char* p) {
-  while (is_blank(*p)) ++p;
-  return p;
-}
-
-constexpr size_t header_title_size = sizeof Input::header_title - 1;
-
-// Up to this many plain digits cannot overflow, and strtoul would read them alike.
-constexpr int plain_count_digits = 19;
-
-// The byte count after a header's title, as strtoul reads it.
-uint64_t header_count(const unsigned char* count) {
-  uint64_t value = 0;
-  int digits = 0;
-  for (; digits <= plain_count_digits && is_digit(count[digits]); ++digits)
-    value = value * 10 + (count[digits] - '0');
-  if (digits > 0 && digits <= plain_count_digits) return value;
-  return strtoul(reinterpret_cast<const char*>(count), nullptr, 10);
-}
 
 // What follows the count in a header of the common shape.
 constexpr char header_end[] = " bytes)\n";
@@ -66,20 +38,20 @@ static_assert(sizeof header_end - 1 == 8);
 
 // Bytes a header of the common shape may be read through: the title, the word
 // that holds its count and the word after the count.
-constexpr size_t common_header_reach = header_title_size + 16;
+constexpr size_t common_header_reach = Input::header_title_size + 16;
 
 // The count of a header of the common shape at p, the title, 1 to 7 digits and
 // header_end, read a word at a time as header_count would read it; sets size
 // to the header's bytes with its newline. False for any other line. The
 // common_header_reach bytes at p are read.
 bool common_header(uint64_t* count, size_t* size, const unsigned char* p) {
-  if (memcmp(p, Input::header_title, header_title_size) != 0) return false;
-  const unsigned char* digits = p + header_title_size;
+  if (memcmp(p, Input::header_title, Input::header_title_size) != 0) return false;
+  const unsigned char* digits = p + Input::header_title_size;
   uint64_t other = decimal::non_digits(digits);
   auto n = static_cast<size_t>(std::countr_zero(other) / 8);
   if (n == 0 || n == 8 || memcmp(digits + n, header_end, 8) != 0) return false;
   *count = decimal::digits_value(digits, n);
-  *size = header_title_size + n + 8;
+  *size = Input::header_title_size + n + 8;
   return true;
 }
 
@@ -115,53 +87,6 @@ bool find_app_ts(uint64_t* ts, const unsigned char* text, size_t size, Input::Mo
 
 }  // namespace
 
-bool Input::parse_hex_header(uint64_t* ts, const unsigned char* line) {
-  // Up to its end the line holds only digits and points, unless it starts
-  // with a newline; the number is read from its start, past any blanks.
-  if (!is_digit(line[0])) return line[0] == '\n' && decimal::seconds(ts, line, nullptr) != nullptr;
-  uint64_t value;
-  const unsigned char* p = decimal::seconds(&value, line, nullptr);
-  if (p == nullptr) return false;
-  for (; *p && *p != '\n'; ++p) {
-    if (!is_digit(*p) && *p != '.') return false;
-  }
-  *ts = value;
-  return true;
-}
-
-uint64_t Input::parse_payload_header(const unsigned char* line) {
-  const char* text = reinterpret_cast<const char*>(line);
-  if (text[0] != Input::header_title[0] ||
-      strncmp(text, Input::header_title, header_title_size) != 0)
-    return 0;
-  return header_count(line + header_title_size);
-}
-
-bool Input::parse_payload(const unsigned char* line) {
-  const unsigned char* p = skip_blanks(line);
-  if (!is_hex(p[0]) || !is_hex(p[1]) || !is_hex(p[2]) || !is_hex(p[3])) return false;
-  if (remaining == 0 || memchr(line, 0, 8) != nullptr) return false;
-  const unsigned char* pairs = p + 4;
-  if (line[4] != ' ' || line[5] != ' ') {
-    // Dump tools widen the offset column past four digits once a payload
-    // passes 64 KiB; such a column starts the line and ends in two spaces.
-    if (p != line) return false;
-    unsigned width = 4;
-    while (width < 9 && is_hex(line[width])) ++width;
-    if (width > 8 || line[width] != ' ' || line[width + 1] != ' ') return false;
-    pairs = line + width;
-  }
-  uint64_t n = remaining < 16 ? remaining : 16;
-  remaining -= n;
-  for (; n > 0; --n) {
-    pairs = skip_blanks(pairs);
-    if (!is_hex(pairs[0]) || !is_hex(pairs[1])) return false;
-    payload.push_back(static_cast<unsigned char>(hex_value(pairs[0]) * 16 + hex_value(pairs[1])));
-    pairs += 2;
-  }
-  return true;
-}
-
 // Both paths make the same transitions through the same helpers; parse_lines
 // takes in place only the lines whose rules stop at their newline, and leaves
 // every other line to parse, which reads a NUL-terminated copy:
@@ -193,6 +118,9 @@ bool Input::parse(uint64_t* pair, const unsigned char* line, size_t size) {
   return parse(pair, text_);
 }
 
+// One loop over a buffer's lines, each state's fast case beside the next: it
+// reads better whole than cut, and the helpers it would be cut into would each
+// have to return where the loop goes on.
 bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, size_t* used) {
   const unsigned char* p = data;
   const unsigned char* end = data + size;
@@ -248,12 +176,12 @@ bool Input::parse_lines(uint64_t* pair, const unsigned char* data, size_t size, 
       if (state == HaveTimestamp && p[0] == Input::header_title[0]) {
         // strtoul would look past the newline for a count that does not start
         // with a digit.
-        if (newline - p <= static_cast<ptrdiff_t>(header_title_size) ||
-            !is_digit(p[header_title_size]))
+        if (newline - p <= static_cast<ptrdiff_t>(Input::header_title_size) ||
+            !is_digit(p[Input::header_title_size]))
           break;
         // The title lies within the piece, so it is compared without a look for NULs.
-        if (memcmp(p, Input::header_title, header_title_size) == 0)
-          count = header_count(p + header_title_size);
+        if (memcmp(p, Input::header_title, Input::header_title_size) == 0)
+          count = Input::header_count(p + Input::header_title_size);
       }
       record_line(pair, p, count);
     }

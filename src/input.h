@@ -28,6 +28,8 @@ class Input {
 
   // The title that starts a payload header line.
   static constexpr char header_title[] = "Decompressed payload (";
+  // Its length.
+  static constexpr size_t header_title_size = sizeof header_title - 1;
 
   // Keys of the formats, indexed by Mode.
   static const Proto proto_str[5];
@@ -78,6 +80,9 @@ class Input {
   bool parse_app_ts(uint64_t* ts, const unsigned char* payload);
 
  private:
+  // The byte count after a header's title, as strtoul reads it.
+  static uint64_t header_count(const unsigned char* count);
+
   void record_line(uint64_t* pair, const unsigned char* line, uint64_t count);
   void accept_timestamp(uint64_t* pair, uint64_t ts);
   void start_payload(uint64_t count);
