@@ -56,23 +56,6 @@ void CheckedWriter::put(std::string_view text) {
   }
 }
 
-void CheckedWriter::put_decimal(bool negative, uint64_t magnitude, int decimals) {
-  char digits[48];
-  char* end = digits + sizeof digits;
-  char* p = end;
-  for (int i = 0; i < decimals; ++i) {
-    *--p = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  }
-  if (decimals != 0) *--p = '.';
-  do {
-    *--p = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (negative) *--p = '-';
-  put(std::string_view(p, static_cast<size_t>(end - p)));
-}
-
 bool CheckedWriter::flush() {
   const char* p = buffer_;
   size_t left = used_;

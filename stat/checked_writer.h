@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "units.h"
+
 namespace caplat::stat {
 
 // A buffered output file whose every write is checked: the first failure is
@@ -35,12 +37,12 @@ class CheckedWriter {
   }
 
   // Appends v in decimal.
-  void put_int(int64_t v) { put_decimal(v < 0, magnitude(v), 0); }
-  void put_int(uint64_t v) { put_decimal(false, v, 0); }
+  void put_int(int64_t v) { put(fixed_text(v, 0)); }
+  void put_int(uint64_t v) { put(fixed_text(v, 0)); }
 
   // Appends v / 10^decimals with exactly decimals digits after the point.
-  void put_fixed(int64_t v, int decimals) { put_decimal(v < 0, magnitude(v), decimals); }
-  void put_fixed(uint64_t v, int decimals) { put_decimal(false, v, decimals); }
+  void put_fixed(int64_t v, int decimals) { put(fixed_text(v, decimals)); }
+  void put_fixed(uint64_t v, int decimals) { put(fixed_text(v, decimals)); }
 
   // Writes out what is buffered; false if this or an earlier write failed.
   bool flush();
@@ -56,13 +58,6 @@ class CheckedWriter {
 
  private:
   static constexpr size_t capacity = 1 << 16;
-
-  // |v|, negated as unsigned so that the most negative value has one too.
-  static uint64_t magnitude(int64_t v) {
-    return v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-  }
-
-  void put_decimal(bool negative, uint64_t magnitude, int decimals);
 
   int fd_;
   bool owned_ = false;

@@ -47,7 +47,9 @@ bool outputs_apart(const Options& o) {
   std::vector<std::pair<FileKey, const char*>> inputs;
   FileKey key;
   bool standard_input = o.paths.empty();
-  for (const char* path : o.paths) {
+  std::vector<const char*> paths = o.paths;
+  paths.insert(paths.end(), o.baselines.begin(), o.baselines.end());
+  for (const char* path : paths) {
     if (strcmp(path, "-") == 0) {
       standard_input = true;
     } else if (key_of_path(path, &key)) {

@@ -117,21 +117,26 @@ int64_t Histogram::lowest_equivalent(int64_t value) const {
   return place.sub_bucket << (place.bucket + shape_.unit_magnitude);
 }
 
-int64_t Histogram::value_at_percentile(double percentile) const {
-  // The same steps in double as the Java library, so that ranks agree.
-  double requested = std::min(std::max(std::nextafter(percentile, -INFINITY), 0.0), 100.0);
-  auto rank = static_cast<int64_t>(std::ceil(requested * static_cast<double>(total_) / 100.0));
-  rank = std::max<int64_t>(rank, 1);
+int64_t Histogram::value_at_rank(int64_t rank) const {
   int64_t running = 0;
   int64_t value = 0;
   for_each_count([&](size_t i, int64_t count) {
     running += count;
     if (running < rank) return true;
     value = value_at_index(i);
-    value = percentile == 0.0 ? lowest_equivalent(value) : highest_equivalent(value);
     return false;
   });
   return value;
+}
+
+int64_t Histogram::value_at_percentile(double percentile) const {
+  // The same steps in double as the Java library, so that ranks agree.
+  double requested = std::min(std::max(std::nextafter(percentile, -INFINITY), 0.0), 100.0);
+  auto rank = static_cast<int64_t>(std::ceil(requested * static_cast<double>(total_) / 100.0));
+  rank = std::max<int64_t>(rank, 1);
+  if (total_ == 0) return 0;
+  int64_t value = value_at_rank(rank);
+  return percentile == 0.0 ? lowest_equivalent(value) : highest_equivalent(value);
 }
 
 }  // namespace caplat::stat

@@ -199,6 +199,10 @@ class Histogram {
     return lowest_equivalent(value) + size_of_equivalent_range(value);
   }
 
+  // The lowest value of the range that holds the rank-th smallest value
+  // counted (1..total_count()).
+  int64_t value_at_rank(int64_t rank) const;
+
   // The value at percentile (0..100) as the summary and the rows report it:
   // value_at_percentile, never beyond the min and max.
   int64_t percentile(double percentile) const {

@@ -109,6 +109,31 @@ const Spec specs[] = {
        o->tag = value;
        return go_on;
      }},
+    {0, "confidence", "LEVEL", "level of the confidence intervals in percent (default 95)",
+     [](const char* value, Options* o) {
+       double level = 0;
+       char* end;
+       level = strtod(value, &end);
+       if (*end != '\0' || end == value || !(level > 0 && level < 100) ||
+           strspn(value, "0123456789.") != strlen(value))
+         return usage_error("a confidence level is above 0 and below 100", value);
+       o->confidence_text = value;
+       o->confidence = level / 100;
+       return go_on;
+     }},
+    {0, "baseline", "FILE", "compare with FILE (repeatable): caplat output or logs",
+     [](const char* value, Options* o) {
+       o->baselines.push_back(value);
+       return go_on;
+     }},
+    {0, "check", "EXPR", "fail (status 3) unless EXPR holds, e.g. p99<=50ms (repeatable)",
+     [](const char* value, Options* o) {
+       Check check;
+       if (const char* what = parse_check(value, &check))
+         return usage_error(std::string("bad check (") + what + ")", value);
+       o->checks.push_back(check);
+       return go_on;
+     }},
     {'h', "help", nullptr, "print this help", [](const char*, Options*) { return print(help()); }},
     {0, "version", nullptr, "print the version",
      [](const char*, Options*) {
@@ -207,6 +232,12 @@ int parse_options(int argc, char** argv, Options* options) {
   }
   if (options->csv != nullptr && options->interval == 0)
     return usage_error("--csv needs -i", nullptr);
+  for (const Check& check : options->checks) {
+    if (check.per_interval && options->interval == 0)
+      return usage_error("a check of every interval needs -i", check.text.c_str());
+    if (check.bound == Check::Baseline && options->baselines.empty())
+      return usage_error("a check against the baseline needs --baseline", check.text.c_str());
+  }
   // Standard output takes one thing: JSON, the interval rows, or a file named
   // "-"; the summary's table when nothing else.
   auto dash = [](const char* path) { return path != nullptr && strcmp(path, "-") == 0; };

@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "summary.h"
+#include "checks.h"
+#include "figures.h"
 #include "units.h"
 
 namespace caplat::stat {
@@ -30,6 +31,13 @@ struct Options {
   const char* hlog = nullptr;
   // The tag of the interval log lines read and written; null for all, and none.
   const char* tag = nullptr;
+  // --confidence: the level of the intervals, as given and as a fraction.
+  const char* confidence_text = "95";
+  double confidence = 0.95;
+  // --baseline: the inputs of the run compared with, if any.
+  std::vector<const char*> baselines;
+  // --check: the checks, in order.
+  std::vector<Check> checks;
   // The input paths; none means standard input.
   std::vector<const char*> paths;
 };

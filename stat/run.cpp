@@ -14,13 +14,17 @@
 
 #include "accumulator.h"
 #include "checked_writer.h"
+#include "checks.h"
+#include "confidence.h"
 #include "csv.h"
+#include "figures.h"
 #include "hgrm.h"
 #include "hlog_merge.h"
 #include "hlog_reader.h"
 #include "hlog_writer.h"
 #include "latency_reader.h"
 #include "report.h"
+#include "summary.h"
 #include "svg.h"
 
 namespace caplat::stat {
@@ -102,7 +106,8 @@ struct Outputs {
     if (svg_file) {
       std::vector<std::string> names(paths.begin(), paths.end());
       std::replace(names.begin(), names.end(), std::string("-"), std::string("standard input"));
-      svg = std::make_unique<SvgWriter>(*o.unit, names);
+      std::vector<std::string> baselines(o.baselines.begin(), o.baselines.end());
+      svg = std::make_unique<SvgWriter>(*o.unit, names, baselines);
       accumulator->add_consumer(svg.get());
     }
     if (hlog_file) {
@@ -111,18 +116,23 @@ struct Outputs {
     }
   }
 
-  // Writes what describes the whole input and flushes every file; false
-  // after reporting a write that failed.
-  bool finish(const Options& o, const Accumulator& accumulator, int64_t skipped) {
+  // Writes what describes the whole input, against the baseline if there is
+  // one, and flushes every file; false after reporting a write that failed.
+  bool finish(const Options& o, const Accumulator& accumulator, const Figures& run,
+              const Accumulator* baseline, const Figures* base, const Confidence& confidence) {
     if (hlog) hlog->finish();
-    Summary summary{accumulator.totals(), accumulator.histogram(), o.percentiles, skipped};
     if (o.json) {
-      write_json(summary, &standard);
+      write_json(run, base, o.confidence_text, &standard);
+    } else if (o.summary && base != nullptr) {
+      write_comparison(*base, run, *o.unit, &standard);
     } else if (o.summary) {
-      write_summary(summary, *o.unit, &standard);
+      write_summary(run, *o.unit, &standard);
     }
     if (hgrm_file) write_hgrm(accumulator.histogram(), hgrm_file.get());
-    if (svg) svg->write(accumulator.histogram(), accumulator.totals(), svg_file.get());
+    if (svg) {
+      svg->write(accumulator.histogram(), accumulator.totals(), confidence,
+                 baseline ? &baseline->histogram() : nullptr, svg_file.get());
+    }
     bool written = true;
     for (CheckedWriter* out :
          {&standard, csv_file.get(), hgrm_file.get(), svg_file.get(), hlog_file.get()}) {
@@ -136,10 +146,10 @@ struct Outputs {
 };
 
 // Reads the inputs at paths into accumulator and finishes it; returns 0, or 2
-// if an input could not be opened or read or lacked receive times, and adds
-// the lines skipped to skipped.
-int read_inputs(const Options& o, const std::vector<const char*>& paths, Accumulator* accumulator,
-                int64_t* skipped) {
+// if an input could not be opened or read or lacked receive times where
+// needs_times, and adds the lines skipped to skipped.
+int read_inputs(const Options& o, const std::vector<const char*>& paths, bool needs_times,
+                Accumulator* accumulator, int64_t* skipped) {
   int status = 0;
   std::vector<Input> texts, logs;
   if (!open_inputs(paths, &texts, &logs)) status = 2;
@@ -156,7 +166,7 @@ int read_inputs(const Options& o, const std::vector<const char*>& paths, Accumul
   HlogMerge merge(merged, accumulator);
   accumulator->set_earlier(&merge);
 
-  LatencyReader reader(accumulator, o.interval != 0 || o.hlog != nullptr);
+  LatencyReader reader(accumulator, needs_times);
   // A file that cannot be read, or lacks the receive times that intervals
   // need, ends the reading; what was read is still summed up.
   bool reading = true;
@@ -196,10 +206,33 @@ int run(const Options& o) {
   std::vector<const char*> paths = o.paths;
   if (paths.empty()) paths.push_back("-");
   outputs.attach(o, paths, &accumulator);
+  Confidence confidence(o.confidence);
+  Checker checker(o.checks, *o.unit, confidence);
+  accumulator.add_consumer(&checker);
   int64_t skipped = 0;
-  int status = read_inputs(o, paths, &accumulator, &skipped);
-  if (!outputs.finish(o, accumulator, skipped)) return 2;
-  if (status != 0) return status;
+  int status = read_inputs(o, paths, o.interval != 0 || o.hlog != nullptr, &accumulator, &skipped);
+  Figures run =
+      figures_of(accumulator.totals(), accumulator.histogram(), o.percentiles, skipped, confidence);
+  // The baseline is read as the inputs are, into an accumulator of its own.
+  std::unique_ptr<Accumulator> baseline;
+  Figures base;
+  if (!o.baselines.empty()) {
+    baseline = std::make_unique<Accumulator>(o.digits, 0);
+    int64_t base_skipped = 0;
+    status = std::max(status, read_inputs(o, o.baselines, false, baseline.get(), &base_skipped));
+    base = figures_of(baseline->totals(), baseline->histogram(), o.percentiles, base_skipped,
+                      confidence);
+    skipped += base_skipped;
+  }
+  bool written =
+      outputs.finish(o, accumulator, run, baseline.get(), baseline ? &base : nullptr, confidence);
+  Subject run_subject{run, accumulator.histogram()};
+  std::unique_ptr<Subject> base_subject;
+  if (baseline) base_subject = std::make_unique<Subject>(Subject{base, baseline->histogram()});
+  bool checked = checker.report(run_subject, base_subject.get());
+  // A failed file or usage comes first, then a failed check, then a skipped line.
+  if (!written || status != 0) return 2;
+  if (!checked) return 3;
   return skipped != 0 ? 1 : 0;
 }
 

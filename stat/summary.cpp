@@ -1,239 +1,139 @@
 #include "summary.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
+#include <array>
 #include <cstring>
-#include <iterator>
-#include <optional>
+#include <string>
+#include <vector>
 
 namespace caplat::stat {
 
 namespace {
 
-// Decimals of the shares, in percent.
+// Decimals of the shares, in percent, and of the changes against a baseline.
 constexpr int share_decimals = 4;
+constexpr int change_decimals = 2;
+// Labels are padded to one column, so that the values line up.
+constexpr size_t label_column = 15;
 
-// n / d rounded half up, for n >= 0 and d > 0.
-int64_t rounded_quotient(int128 n, int128 d) {
-  return static_cast<int64_t>((2 * n + d) / (2 * d));
+std::string integer(int64_t v) {
+  return fixed_text(v, 0);
 }
 
-// The mean in ns times scale, rounded, from the exact sum.
-int64_t scaled_mean(const Totals& totals, int64_t in_range, int64_t scale) {
-  return rounded_quotient(totals.sum * scale, in_range);
-}
-
-// The standard deviation in ns over the n latencies from 0 to 1 hour. With the
-// sum s = q n + r (0 <= r < n), the sum of squared deviations, sum_squares -
-// s^2 / n, is sum_squares - q s - q r - r^2 / n: exact in 128 bits but for the
-// last term, which is below n.
-long double deviation(const Totals& totals, int64_t n) {
-  int128 q = totals.sum / n;
-  int128 r = totals.sum % n;
-  int128 whole = totals.sum_squares - q * totals.sum - q * r;
-  long double squares = static_cast<long double>(whole) - static_cast<long double>(r) *
-                                                              static_cast<long double>(r) /
-                                                              static_cast<long double>(n);
-  return std::sqrt(std::max(squares, 0.0L) / static_cast<long double>(n));
-}
-
-// Tenths of messages per second: the messages that came with receive times
-// over the span of those times; false if the span is empty.
-bool rate_tenths(const Totals& totals, int64_t* tenths) {
-  uint64_t span = totals.last_receive - totals.first_receive;
-  if (!totals.have_receive || span == 0) return false;
-  *tenths = rounded_quotient(static_cast<int128>(totals.timed) * 10000000000, span);
-  return true;
-}
-
-// Writes the members of one JSON object in order, with keys that need no
-// escaping.
-class JsonObject {
- public:
-  explicit JsonObject(CheckedWriter* out) : out_(out) { out_->put('{'); }
-
-  // Starts the member name.
-  void key(const char* name) {
-    out_->put(first_ ? "\"" : ",\"");
-    first_ = false;
-    out_->put(name);
-    out_->put("\":");
-  }
-
-  // The member name, the number v / 10^decimals, or null without v.
-  void fixed(const char* name, std::optional<int64_t> v, int decimals = 0) {
-    key(name);
-    if (v) {
-      out_->put_fixed(*v, decimals);
-    } else {
-      out_->put("null");
-    }
-  }
-
-  // Ends the object.
-  void end() { out_->put('}'); }
-
- private:
-  CheckedWriter* out_;
-  bool first_ = true;
-};
-
-void put_share(int64_t n, int64_t count, CheckedWriter* out) {
+// v / whole in percent, with decimals.
+std::string share(int64_t v, int64_t whole, int decimals) {
   int64_t scale = 100;
-  for (int i = 0; i < share_decimals; ++i) scale *= 10;
-  out->put_fixed(count != 0 ? rounded_quotient(static_cast<int128>(n) * scale, count) : 0,
-                 share_decimals);
+  for (int i = 0; i < decimals; ++i) scale *= 10;
+  int128 n = static_cast<int128>(v < 0 ? -v : v) * scale;
+  int64_t magnitude = whole != 0 ? rounded_quotient(n, whole < 0 ? -whole : whole) : 0;
+  return fixed_text((v < 0) != (whole < 0) ? -magnitude : magnitude, decimals);
 }
 
-void put_value(int64_t ns, const Unit& unit, CheckedWriter* out) {
-  out->put_fixed(ns, unit.decimals);
-  out->put(' ');
-  out->put(unit.name);
+std::string value(int64_t ns, const Unit& unit) {
+  return fixed_text(ns, unit.decimals) + std::string(" ") + unit.name;
 }
 
-void put_label(const char* label, CheckedWriter* out) {
-  // Labels are padded to one column, so that the values line up.
-  constexpr size_t column = 15;
+// The interval of a figure, or how many messages it needs for one.
+std::string interval(const Figure& f, const Unit& unit) {
+  if (f.bounds.known) {
+    return std::string("[") + fixed_text(f.bounds.low, unit.decimals) + ", " +
+           fixed_text(f.bounds.high, unit.decimals) + "]";
+  }
+  if (f.bounds.needs != 0)
+    return std::string("(needs >= ") + integer(f.bounds.needs) + " messages)";
+  return "";
+}
+
+std::string count_share(int64_t n, int64_t count) {
+  return integer(n) + std::string(" (") + share(n, count, share_decimals) + " %)";
+}
+
+void put_line(const std::string& label, const std::string& text, CheckedWriter* out) {
   out->put(label);
-  for (size_t i = strlen(label); i < column; ++i) out->put(' ');
+  for (size_t i = label.size(); i < label_column; ++i) out->put(' ');
+  out->put(text);
+  out->put('\n');
 }
 
-void put_count_line(const char* label, int64_t n, int64_t count, CheckedWriter* out) {
-  put_label(label, out);
-  out->put_int(n);
-  out->put(" (");
-  put_share(n, count, out);
-  out->put(" %)");
+std::string with_interval(const Figure& f, const Unit& unit) {
+  std::string text = value(f.ns, unit);
+  std::string bounds = interval(f, unit);
+  return bounds.empty() ? text : text + std::string("  ") + bounds;
 }
 
 }  // namespace
 
-bool parse_percentiles(const char* text, std::vector<Percentile>* list) {
-  list->clear();
-  const char* p = text;
-  for (;;) {
-    const char* end = strchr(p, ',');
-    std::string item(p, end != nullptr ? static_cast<size_t>(end - p) : strlen(p));
-    // Digits with at most one point, nothing else, and 0 to 100.
-    if (item.empty() || item.find_first_not_of("0123456789.") != std::string::npos ||
-        item.find('.') != item.rfind('.') || item == ".")
-      return false;
-    double value = strtod(item.c_str(), nullptr);
-    if (value > 100.0) return false;
-    // A percentile asked for twice is given once, under its first spelling.
-    if (std::none_of(list->begin(), list->end(),
-                     [&](const Percentile& p) { return p.value == value; }))
-      list->push_back({item, value});
-    if (end == nullptr) return true;
-    p = end + 1;
+void write_summary(const Figures& f, const Unit& unit, CheckedWriter* out) {
+  put_line("count", integer(f.count), out);
+  if (f.have_span) {
+    std::string span = fixed_text(static_cast<int64_t>(f.span_ns), 9) + " s";
+    if (f.have_rate) span += std::string(", ") + fixed_text(f.rate_tenths, 1) + " messages/s";
+    put_line("span", span, out);
   }
+  put_line("0 to 1 h", count_share(f.in_range, f.count), out);
+  if (f.in_range != 0) {
+    put_line("min", value(f.min, unit), out);
+    put_line("mean", with_interval(f.mean, unit), out);
+    put_line("stddev", value((f.deviation_milli + 500) / 1000, unit), out);
+    put_line("max", value(f.max, unit), out);
+    for (size_t i = 0; i < f.percentiles.size(); ++i)
+      put_line(std::string("p") + f.names[i].text, with_interval(f.percentiles[i], unit), out);
+  }
+  std::string negative = count_share(f.negative, f.count);
+  if (f.negative != 0) negative += std::string(", most negative ") + value(f.most_negative, unit);
+  put_line("negative", negative, out);
+  put_line("10 s or more", count_share(f.stale, f.count), out);
+  std::string over = count_share(f.over_hour, f.count);
+  if (f.over_hour != 0) over += std::string(", largest ") + value(f.max_over_hour, unit);
+  put_line("over 1 h", over, out);
+  put_line("skipped lines", integer(f.skipped), out);
 }
 
-std::vector<Percentile> default_percentiles() {
-  return {{"50", 50.0}, {"90", 90.0}, {"99", 99.0}, {"99.9", 99.9}, {"99.99", 99.99}};
-}
-
-void write_summary(const Summary& s, const Unit& unit, CheckedWriter* out) {
-  const Totals& t = s.totals;
-  int64_t in_range = s.histogram.total_count();
-  put_label("count", out);
-  out->put_int(t.count);
-  out->put('\n');
-  if (t.have_receive) {
-    put_label("span", out);
-    out->put_fixed(t.last_receive - t.first_receive, 9);
-    out->put(" s");
-    int64_t tenths;
-    if (rate_tenths(t, &tenths)) {
-      out->put(", ");
-      out->put_fixed(tenths, 1);
-      out->put(" messages/s");
-    }
-    out->put('\n');
-  }
-  put_count_line("0 to 1 h", in_range, t.count, out);
-  out->put('\n');
-  struct Row {
-    std::string label;
-    int64_t ns;
+void write_comparison(const Figures& base, const Figures& run, const Unit& unit,
+                      CheckedWriter* out) {
+  using Row = std::array<std::string, 5>;
+  std::vector<Row> rows = {{"", "baseline", "this run", "change", "verdict"}};
+  auto change = [&](int64_t from, int64_t to, bool latency) {
+    std::string sign = to >= from ? "+" : "";
+    std::string text = sign + (latency ? value(to - from, unit) : integer(to - from));
+    if (from != 0)
+      text += std::string(" (") + sign + share(to - from, from, change_decimals) + " %)";
+    return text;
   };
-  std::vector<Row> rows;
-  if (in_range != 0) {
-    rows.push_back({"min", s.histogram.min()});
-    rows.push_back({"mean", scaled_mean(t, in_range, 1)});
-    rows.push_back({"stddev", static_cast<int64_t>(std::llround(deviation(t, in_range)))});
-    rows.push_back({"max", s.histogram.max()});
-    std::transform(s.percentiles.begin(), s.percentiles.end(), std::back_inserter(rows),
-                   [&s](const Percentile& p) {
-                     return Row{"p" + p.text, s.histogram.percentile(p.value)};
-                   });
+  auto counts = [&](const char* label, int64_t from, int64_t to) {
+    rows.push_back({label, integer(from), integer(to), change(from, to, false), ""});
+  };
+  auto latency = [&](const std::string& label, const Figure& from, const Figure& to, bool judged) {
+    rows.push_back({label, value(from.ns, unit), value(to.ns, unit), change(from.ns, to.ns, true),
+                    judged ? verdict_name(verdict_of(from, to)) : ""});
+  };
+  counts("count", base.count, run.count);
+  counts("0 to 1 h", base.in_range, run.in_range);
+  if (base.in_range != 0 && run.in_range != 0) {
+    latency("min", {base.min, {}}, {run.min, {}}, false);
+    latency("mean", base.mean, run.mean, true);
+    latency("max", {base.max, {}}, {run.max, {}}, false);
+    for (size_t i = 0; i < run.percentiles.size(); ++i)
+      latency(std::string("p") + run.names[i].text, base.percentiles[i], run.percentiles[i], true);
+  }
+  counts("negative", base.negative, run.negative);
+  counts("10 s or more", base.stale, run.stale);
+  counts("over 1 h", base.over_hour, run.over_hour);
+  counts("skipped lines", base.skipped, run.skipped);
+  std::array<size_t, 5> widths = {label_column, 0, 0, 0, 0};
+  for (const Row& row : rows) {
+    for (size_t c = 1; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size() + 2);
   }
   for (const Row& row : rows) {
-    put_label(row.label.c_str(), out);
-    put_value(row.ns, unit, out);
+    std::string line;
+    for (size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line.append(widths[c] - row[c].size(), ' ');
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    out->put(line);
     out->put('\n');
   }
-  put_count_line("negative", t.negative, t.count, out);
-  if (t.negative != 0) {
-    out->put(", most negative ");
-    put_value(t.most_negative, unit, out);
-  }
-  out->put('\n');
-  put_count_line("10 s or more", t.stale, t.count, out);
-  out->put('\n');
-  put_count_line("over 1 h", t.over_hour, t.count, out);
-  if (t.over_hour != 0) {
-    out->put(", largest ");
-    put_value(t.max_over_hour, unit, out);
-  }
-  out->put('\n');
-  put_label("skipped lines", out);
-  out->put_int(s.skipped);
-  out->put('\n');
-}
-
-void write_json(const Summary& s, CheckedWriter* out) {
-  const Totals& t = s.totals;
-  int64_t in_range = s.histogram.total_count();
-  // A member is null where its value does not exist.
-  auto only = [](bool present, int64_t v) {
-    return present ? std::optional<int64_t>(v) : std::nullopt;
-  };
-  int64_t tenths = 0;
-  bool rate = rate_tenths(t, &tenths);
-  JsonObject json(out);
-  json.fixed("count", t.count);
-  json.key("span_ns");
-  if (t.have_receive) {
-    out->put_int(t.last_receive - t.first_receive);
-  } else {
-    out->put("null");
-  }
-  json.fixed("messages_per_s", only(rate, tenths), 1);
-  json.fixed("in_range", in_range);
-  json.fixed("min_ns", only(in_range != 0, s.histogram.min()));
-  // Mean and deviation divide by the count, which must not be 0.
-  json.fixed("mean_ns", in_range != 0 ? scaled_mean(t, in_range, 1000) : std::optional<int64_t>(),
-             3);
-  json.fixed("stddev_ns",
-             in_range != 0 ? std::llround(deviation(t, in_range) * 1000) : std::optional<int64_t>(),
-             3);
-  json.fixed("max_ns", only(in_range != 0, s.histogram.max()));
-  json.key("percentiles");
-  JsonObject percentiles(out);
-  for (const Percentile& p : s.percentiles)
-    percentiles.fixed(p.text.c_str(), only(in_range != 0, s.histogram.percentile(p.value)));
-  percentiles.end();
-  json.fixed("negative", t.negative);
-  json.fixed("most_negative_ns", only(t.negative != 0, t.most_negative));
-  json.fixed("stale", t.stale);
-  json.fixed("over_hour", t.over_hour);
-  json.fixed("max_over_hour_ns", only(t.over_hour != 0, t.max_over_hour));
-  json.fixed("skipped_lines", s.skipped);
-  json.fixed("digits", s.histogram.digits());
-  json.end();
-  out->put('\n');
 }
 
 }  // namespace caplat::stat

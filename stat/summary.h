@@ -1,44 +1,23 @@
 #pragma once
 
-#include <string>
-#include <vector>
-
-#include "accumulator.h"
 #include "checked_writer.h"
+#include "figures.h"
 #include "units.h"
 
 namespace caplat::stat {
 
-// A percentile asked for, as given ("99.9") and as a number.
-struct Percentile {
-  // As given, for labels and keys.
-  std::string text;
-  // As a number, from 0 to 100.
-  double value;
-};
+// Writes the summary of figures as a table for a person, latencies in unit,
+// the mean and the percentiles each with its interval.
+void write_summary(const Figures& figures, const Unit& unit, CheckedWriter* out);
 
-// Reads a comma-separated list of percentiles from 0 to 100, each once; false
-// if any is not a plain decimal number in that range.
-bool parse_percentiles(const char* text, std::vector<Percentile>* list);
+// Writes run against baseline as a table for a person: each figure of both,
+// the change, and for the mean and the percentiles a verdict.
+void write_comparison(const Figures& baseline, const Figures& run, const Unit& unit,
+                      CheckedWriter* out);
 
-// The percentiles of the summary when none are asked for.
-std::vector<Percentile> default_percentiles();
-
-// What the summary tells, drawn from the accumulator after its finish().
-struct Summary {
-  // The exact totals and the histogram of the latencies from 0 to 1 hour.
-  const Totals& totals;
-  const Histogram& histogram;
-  // The percentiles asked for.
-  const std::vector<Percentile>& percentiles;
-  // Lines that could not be read.
-  int64_t skipped;
-};
-
-// Writes the summary as a table for a person, latencies in unit.
-void write_summary(const Summary& summary, const Unit& unit, CheckedWriter* out);
-
-// Writes the summary as one JSON object, latencies in ns.
-void write_json(const Summary& summary, CheckedWriter* out);
+// Writes the summary as one JSON object, latencies in ns, with the intervals
+// at level (a percentage, as given) and, if baseline is not null, the
+// baseline's summary, the changes and the verdicts.
+void write_json(const Figures& run, const Figures* baseline, const char* level, CheckedWriter* out);
 
 }  // namespace caplat::stat

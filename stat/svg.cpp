@@ -10,41 +10,16 @@
 
 #include "hgrm.h"
 #include "svg_canvas.h"
+#include "svg_layout.h"
 
 namespace caplat::stat {
+
+using namespace svg_layout;
 
 namespace {
 
 // Rows kept at most; beyond, neighbours are merged in pairs.
 constexpr size_t max_rows = 2000;
-
-// The picture's size and the panels' margins, in pixels.
-constexpr double width = 900;
-constexpr double panel_height = 300;
-constexpr double counts_height = 80;
-constexpr double left = 90;
-constexpr double right = width - 30;
-constexpr double plot_width = right - left;
-constexpr double top = 70;
-constexpr double gap = 80;
-constexpr double bottom_margin = 50;
-
-// Nines of the percentile axis, at most: 99.9999 %.
-constexpr int max_nines = 6;
-// Characters of input names in the title, at most.
-constexpr size_t max_title_names = 60;
-
-// Receive times are labelled in seconds.
-const Unit seconds{"s", 1000000000, 9};
-
-const char tick_text[] = "font-size=\"12\" text-anchor=\"middle\"";
-const char p50_style[] = "stroke=\"#1f5fbf\" stroke-width=\"1.5\"";
-const char p99_style[] = "stroke=\"#e69f00\" stroke-width=\"1.5\"";
-// The maximum lies under the percentiles, thin and light, so that p99 shows
-// where the two meet.
-const char max_style[] = "stroke=\"#c0392b\" stroke-width=\"1\" stroke-opacity=\"0.5\"";
-const char mark_style[] = "fill=\"#222\"";
-const char count_style[] = "fill=\"#7f8c8d\"";
 
 // The share of n in count, in percent, as a short label.
 std::string share(int64_t n, int64_t count) {
@@ -54,22 +29,11 @@ std::string share(int64_t n, int64_t count) {
   return text;
 }
 
-// The names of inputs, as many as fit in the title.
-std::string names(const std::vector<std::string>& inputs) {
-  std::string text;
-  for (size_t i = 0; i < inputs.size(); ++i) {
-    std::string next = (i == 0 ? "" : ", ") + inputs[i];
-    if (i != 0 && text.size() + next.size() > max_title_names)
-      return text + " and " + std::to_string(inputs.size() - i) + " more";
-    text += next;
-  }
-  return text;
-}
-
 }  // namespace
 
-SvgWriter::SvgWriter(const Unit& unit, std::vector<std::string> inputs)
-    : unit_(unit), inputs_(std::move(inputs)) {}
+SvgWriter::SvgWriter(const Unit& unit, std::vector<std::string> inputs,
+                     std::vector<std::string> baseline_inputs)
+    : unit_(unit), inputs_(std::move(inputs)), baseline_inputs_(std::move(baseline_inputs)) {}
 
 void SvgWriter::interval(const Interval& closed) {
   if (row_length_ == 0) row_length_ = closed.length;
@@ -107,19 +71,22 @@ void SvgWriter::merge_pairs() {
   row_length_ *= 2;
 }
 
-void SvgWriter::write(const Histogram& histogram, const Totals& totals, CheckedWriter* out) const {
+void SvgWriter::write(const Histogram& histogram, const Totals& totals,
+                      const Confidence& confidence, const Histogram* baseline,
+                      CheckedWriter* out) const {
   bool over_time = !rows_.empty();
   double height = top + panel_height + gap +
                   (over_time ? panel_height + gap + counts_height + bottom_margin : 0);
   Canvas canvas(out);
   std::string w = svg_number(width), h = svg_number(height);
   out->put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-  out->put("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + w + "\" height=\"" + h +
-           "\" viewBox=\"0 0 " + w + " " + h +
+  out->put(std::string("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"") + w +
+           std::string("\" height=\"") + h + std::string("\" viewBox=\"0 0 ") + w +
+           std::string(" ") + h +
            "\" font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\">\n");
   out->put("<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n");
   draw_title(&canvas, histogram, totals);
-  draw_percentiles(&canvas, histogram, top);
+  draw_percentiles(&canvas, histogram, baseline, confidence, top);
   if (over_time) {
     draw_over_time(&canvas, top + panel_height + gap);
     draw_counts(&canvas, top + 2 * (panel_height + gap));
@@ -128,74 +95,24 @@ void SvgWriter::write(const Histogram& histogram, const Totals& totals, CheckedW
 }
 
 void SvgWriter::draw_title(Canvas* canvas, const Histogram& histogram, const Totals& t) const {
-  std::string title = "Latency of " + std::to_string(t.count) + " messages (" +
+  std::string title = std::string("Latency of ") + std::to_string(t.count) + " messages (" +
                       std::to_string(histogram.total_count()) + " from 0 to 1 h)";
-  if (!inputs_.empty()) title += ": " + names(inputs_);
+  if (!inputs_.empty()) title += std::string(": ") + names(inputs_);
   canvas->text(left, 28, title, "font-size=\"16\" font-weight=\"bold\"");
   // The latencies that the curves leave out, in red when there are any.
-  std::string apart =
-      "negative: " + std::to_string(t.negative) + " (" + share(t.negative, t.count) + ")";
+  std::string apart = std::string("negative: ") + std::to_string(t.negative) + std::string(" (") +
+                      share(t.negative, t.count) + ")";
   if (t.negative != 0) {
-    apart += ", most negative " + svg_label(static_cast<double>(t.most_negative), unit_) + " " +
-             unit_.name;
+    apart += std::string(", most negative ") +
+             svg_label(static_cast<double>(t.most_negative), unit_) + " " + unit_.name;
   }
-  apart += "  \u00b7  10 s or more: " + std::to_string(t.stale) + " (" + share(t.stale, t.count) +
-           ")  \u00b7  over 1 h: " + std::to_string(t.over_hour);
+  apart += std::string("  \u00b7  10 s or more: ") + std::to_string(t.stale) + std::string(" (") +
+           share(t.stale, t.count) + std::string(")  \u00b7  over 1 h: ") +
+           std::to_string(t.over_hour);
   bool any = t.negative != 0 || t.stale != 0;
   canvas->text(left, 50, apart,
                std::string("font-size=\"13\" xml:space=\"preserve\" fill=\"") +
                    (any ? "#a00" : "#555") + "\"");
-}
-
-void SvgWriter::draw_percentiles(Canvas* canvas, const Histogram& histogram,
-                                 double panel_top) const {
-  // x is log10(1 / (1 - p)), up to the nines the histogram reaches.
-  std::vector<PercentileRow> rows = percentile_rows(histogram, hgrm_ticks);
-  int nines = 2;
-  std::vector<int64_t> values;
-  for (const PercentileRow& row : rows) {
-    values.push_back(row.value);
-    if (row.level < 100.0)
-      nines = std::max(nines, static_cast<int>(std::ceil(std::log10(1 / (1 - row.level / 100)))));
-  }
-  nines = std::min(nines, max_nines);
-  double bottom = panel_top + panel_height;
-  LogAxis axis(values, bottom, panel_height);
-  axis.draw(canvas, unit_, left, right);
-  auto px = [&](double inverse) {
-    return left + plot_width * std::log10(std::min(inverse, std::pow(10.0, nines))) / nines;
-  };
-  const char* const level_labels[] = {"0%", "90%", "99%", "99.9%", "99.99%", "99.999%", "99.9999%"};
-  for (int n = 0; n <= nines; ++n) {
-    double x = px(std::pow(10.0, n));
-    canvas->line(x, panel_top, x, bottom, svg_grid_style);
-    canvas->text(x, bottom + 18, level_labels[n], tick_text);
-  }
-  canvas->line(px(2), panel_top, px(2), bottom, svg_grid_style);
-  canvas->text(px(2), bottom + 18, "50%", tick_text);
-  std::vector<std::pair<double, double>> curve;
-  for (const PercentileRow& row : rows) {
-    double inverse = row.level < 100.0 ? 1 / (1 - row.level / 100) : INFINITY;
-    curve.emplace_back(px(inverse), axis.y(row.value));
-  }
-  canvas->polyline(curve, p50_style, 0);
-  canvas->text(left + plot_width / 2, bottom + 40, "percentile (log scale of 1/(1-p))", tick_text);
-  if (histogram.total_count() == 0) return;
-  // The percentiles people quote, with their values as the summary has them.
-  const std::pair<const char*, double> marks[] = {{"p50", 50.0}, {"p99", 99.0}, {"p99.9", 99.9}};
-  for (auto [name, p] : marks) {
-    double inverse = 1 / (1 - p / 100);
-    if (inverse > std::pow(10.0, nines) * 1.0001) continue;
-    int64_t value = histogram.percentile(p);
-    double x = px(inverse), y = axis.y(value);
-    canvas->dot(x, y, 3.5, mark_style);
-    bool on_left = x < left + plot_width / 2;
-    canvas->text(
-        x + (on_left ? 6 : -6), y - 8,
-        std::string(name) + " " + svg_label(static_cast<double>(value), unit_) + " " + unit_.name,
-        std::string("font-size=\"12\" fill=\"#222\" text-anchor=\"") + (on_left ? "start" : "end") +
-            "\"");
-  }
 }
 
 double SvgWriter::time_x(double t) const {
@@ -280,10 +197,10 @@ void SvgWriter::draw_counts(Canvas* canvas, double panel_top) const {
   if (!bars.empty()) canvas->path(bars, count_style);
   canvas->line(left, bottom, right, bottom, svg_axis_style);
   canvas->line(left, panel_top, left, bottom, svg_axis_style);
-  canvas->text(
-      left + plot_width / 2, bottom + 22,
-      "messages per point (" + svg_label(static_cast<double>(row_length_), seconds) + " s)",
-      tick_text);
+  canvas->text(left + plot_width / 2, bottom + 22,
+               std::string("messages per point (") +
+                   svg_label(static_cast<double>(row_length_), seconds) + " s)",
+               tick_text);
 }
 
 }  // namespace caplat::stat

@@ -6,11 +6,13 @@
 
 #include "accumulator.h"
 #include "checked_writer.h"
+#include "confidence.h"
 #include "units.h"
 
 namespace caplat::stat {
 
 class Canvas;
+class LogAxis;
 
 // Draws the picture of a run as a self-contained SVG: the percentile curve
 // (latency against 1/(1-p) on a log axis) with p50, p99 and p99.9 marked and,
@@ -19,14 +21,19 @@ class Canvas;
 // merges neighbours in pairs once there are too many.
 class SvgWriter : public IntervalConsumer {
  public:
-  // Labels latencies in unit, and names inputs in the title.
-  SvgWriter(const Unit& unit, std::vector<std::string> inputs);
+  // Labels latencies in unit, and names inputs in the title and, if there is
+  // a baseline, baseline_inputs beside its curve.
+  SvgWriter(const Unit& unit, std::vector<std::string> inputs,
+            std::vector<std::string> baseline_inputs);
 
   // Keeps the row of closed, merged into the last row if rows were merged.
   void interval(const Interval& closed) override;
 
-  // Writes the picture of histogram and totals, with the rows kept, to out.
-  void write(const Histogram& histogram, const Totals& totals, CheckedWriter* out) const;
+  // Writes the picture of histogram and totals, with the rows kept, to out;
+  // the marked percentiles with their intervals from confidence and, if
+  // baseline is not null, its curve beneath and the marks' verdicts.
+  void write(const Histogram& histogram, const Totals& totals, const Confidence& confidence,
+             const Histogram* baseline, CheckedWriter* out) const;
 
  private:
   // One interval or a run of merged ones: p50 and p99 are -1 when the interval
@@ -42,7 +49,17 @@ class SvgWriter : public IntervalConsumer {
 
   void merge_pairs();
   void draw_title(Canvas* canvas, const Histogram& histogram, const Totals& totals) const;
-  void draw_percentiles(Canvas* canvas, const Histogram& histogram, double top) const;
+  // A percentile marked on the curve.
+  struct Mark {
+    const char* name;
+    int64_t value;
+    Bounds bounds;
+    Verdict verdict;
+  };
+
+  void draw_percentiles(Canvas* canvas, const Histogram& histogram, const Histogram* baseline,
+                        const Confidence& confidence, double top) const;
+  void draw_mark(Canvas* canvas, const Mark& mark, double x, const LogAxis& axis) const;
   void draw_over_time(Canvas* canvas, double top) const;
   void draw_counts(Canvas* canvas, double top) const;
   // The x of time t ns after the first row's start.
@@ -50,6 +67,7 @@ class SvgWriter : public IntervalConsumer {
 
   const Unit& unit_;
   std::vector<std::string> inputs_;
+  std::vector<std::string> baseline_inputs_;
   std::vector<Row> rows_;
   // The length of a row: the interval's, doubled at each merge.
   uint64_t row_length_ = 0;

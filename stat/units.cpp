@@ -16,7 +16,34 @@ struct Suffix {
 const Suffix suffixes[] = {{"ns", 1},         {"us", 1000},       {"ms", 1000000},
                            {"s", 1000000000}, {"m", 60000000000}, {"h", hour_ns}};
 
+std::string decimal_text(bool negative, uint64_t magnitude, int decimals) {
+  char digits[48];
+  char* end = digits + sizeof digits;
+  char* p = end;
+  for (int i = 0; i < decimals; ++i) {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  }
+  if (decimals != 0) *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (negative) *--p = '-';
+  return std::string(p, static_cast<size_t>(end - p));
+}
+
 }  // namespace
+
+std::string fixed_text(int64_t v, int decimals) {
+  // Negated as unsigned, so that the most negative value has its digits too.
+  uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+  return decimal_text(v < 0, magnitude, decimals);
+}
+
+std::string fixed_text(uint64_t v, int decimals) {
+  return decimal_text(false, v, decimals);
+}
 
 const Unit* find_unit(const char* name) {
   for (const Unit& unit : units) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "latency_limits.h"
 
@@ -20,6 +21,10 @@ struct Unit {
 inline constexpr int64_t hour_ns = 3600000000000;
 
 // Latencies from stale_ns on are counted apart as stale or replayed data.
+
+// v / 10^decimals as text, with exactly decimals digits after the point.
+std::string fixed_text(int64_t v, int decimals);
+std::string fixed_text(uint64_t v, int decimals);
 
 // The unit named name, or null.
 const Unit* find_unit(const char* name);

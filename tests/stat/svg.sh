@@ -50,6 +50,11 @@ check "percentiles and latency over time" 900 960 1f5fbf 800 e69f00 300 df9c95 2
 check "with -i" 900 960 1f5fbf 600 e69f00 200 df9c95 200 7f8c8d 20000
 awk '{ printf "%.6f\n", ($2 - $1) / 1e6 }' "$work/times" | "$stat" --svg "$work/p.svg" > /dev/null
 check "without receive times, the percentile curve alone" 900 450 1f5fbf 400 e69f00 0 000000 1000
+# Against a baseline a tenth faster, its curve lies grey and dashed beneath,
+# and p99 is marked red as higher.
+awk '{ printf "%.0f %.0f\n", $2 - ($2 - $1) / 1.1, $2 }' "$work/times" > "$work/base"
+"$stat" --baseline "$work/base" --svg "$work/p.svg" "$work/times" > /dev/null
+check "against a baseline" 900 960 1f5fbf 800 888888 300 c0392b 30
 : | "$stat" --svg "$work/p.svg" > /dev/null
 check "no latency at all" 900 450 000000 500
 

@@ -1,0 +1,97 @@
+#include "figures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace caplat::stat {
+
+namespace {
+
+// The standard deviation in ns over the n latencies from 0 to 1 hour. With the
+// sum s = q n + r (0 <= r < n), the sum of squared deviations, sum_squares -
+// s^2 / n, is sum_squares - q s - q r - r^2 / n: exact in 128 bits but for the
+// last term, which is below n.
+long double deviation(const Totals& totals, int64_t n) {
+  int128 q = totals.sum / n;
+  int128 r = totals.sum % n;
+  int128 whole = totals.sum_squares - q * totals.sum - q * r;
+  long double squares = static_cast<long double>(whole) - static_cast<long double>(r) *
+                                                              static_cast<long double>(r) /
+                                                              static_cast<long double>(n);
+  return std::sqrt(std::max(squares, 0.0L) / static_cast<long double>(n));
+}
+
+}  // namespace
+
+int64_t rounded_quotient(int128 n, int128 d) {
+  return static_cast<int64_t>((2 * n + d) / (2 * d));
+}
+
+bool parse_percentiles(const char* text, std::vector<Percentile>* list) {
+  list->clear();
+  const char* p = text;
+  for (;;) {
+    const char* end = strchr(p, ',');
+    std::string item(p, end != nullptr ? static_cast<size_t>(end - p) : strlen(p));
+    // Digits with at most one point, nothing else, and 0 to 100.
+    if (item.empty() || item.find_first_not_of("0123456789.") != std::string::npos ||
+        item.find('.') != item.rfind('.') || item == ".")
+      return false;
+    double value = strtod(item.c_str(), nullptr);
+    if (value > 100.0) return false;
+    // A percentile asked for twice is given once, under its first spelling.
+    if (std::none_of(list->begin(), list->end(),
+                     [&](const Percentile& p) { return p.value == value; }))
+      list->push_back({item, value});
+    if (end == nullptr) return true;
+    p = end + 1;
+  }
+}
+
+std::vector<Percentile> default_percentiles() {
+  return {{"50", 50.0}, {"90", 90.0}, {"99", 99.0}, {"99.9", 99.9}, {"99.99", 99.99}};
+}
+
+Figures figures_of(const Totals& t, const Histogram& histogram,
+                   const std::vector<Percentile>& percentiles, int64_t skipped,
+                   const Confidence& confidence) {
+  Figures f;
+  f.count = t.count;
+  f.timed = t.timed;
+  f.in_range = histogram.total_count();
+  f.have_span = t.have_receive;
+  f.span_ns = t.last_receive - t.first_receive;
+  f.have_rate = t.have_receive && f.span_ns != 0;
+  if (f.have_rate)
+    f.rate_tenths = rounded_quotient(static_cast<int128>(t.timed) * 10000000000, f.span_ns);
+  f.names = percentiles;
+  if (f.in_range != 0) {
+    f.min = histogram.min();
+    f.max = histogram.max();
+    f.mean.ns = rounded_quotient(t.sum, f.in_range);
+    f.mean_milli = rounded_quotient(t.sum * 1000, f.in_range);
+    long double sd = deviation(t, f.in_range);
+    f.deviation_milli = std::llround(sd * 1000);
+    f.mean.bounds = confidence.mean(static_cast<double>(t.sum) / static_cast<double>(f.in_range),
+                                    static_cast<double>(sd), f.in_range);
+    // No mean lies beyond the latencies.
+    f.mean.bounds.low = std::max(f.mean.bounds.low, f.min);
+    f.mean.bounds.high = std::min(f.mean.bounds.high, f.max);
+    for (const Percentile& p : percentiles) {
+      f.percentiles.push_back(
+          {histogram.percentile(p.value), confidence.percentile(histogram, p.value)});
+    }
+  }
+  f.negative = t.negative;
+  f.most_negative = t.most_negative;
+  f.stale = t.stale;
+  f.over_hour = t.over_hour;
+  f.max_over_hour = t.max_over_hour;
+  f.skipped = skipped;
+  f.digits = histogram.digits();
+  return f;
+}
+
+}  // namespace caplat::stat

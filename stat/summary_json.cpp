@@ -1,0 +1,146 @@
+#include <optional>
+#include <string>
+
+#include "summary.h"
+
+namespace caplat::stat {
+
+namespace {
+
+// Writes the members of one JSON object in order, with keys that need no
+// escaping.
+class JsonObject {
+ public:
+  explicit JsonObject(CheckedWriter* out) : out_(out) { out_->put('{'); }
+
+  // Starts the member name.
+  void key(const std::string& name) {
+    out_->put(first_ ? "\"" : ",\"");
+    first_ = false;
+    out_->put(name);
+    out_->put("\":");
+  }
+
+  // The member name, the number v / 10^decimals, or null without v.
+  void fixed(const std::string& name, std::optional<int64_t> v, int decimals = 0) {
+    key(name);
+    if (v) {
+      out_->put_fixed(*v, decimals);
+    } else {
+      out_->put("null");
+    }
+  }
+
+  // The member name, an interval as [low, high], or null where it is not known.
+  void bounds(const std::string& name, const Bounds& b) {
+    key(name);
+    if (!b.known) {
+      out_->put("null");
+      return;
+    }
+    out_->put('[');
+    out_->put_int(b.low);
+    out_->put(',');
+    out_->put_int(b.high);
+    out_->put(']');
+  }
+
+  // The member name and a string that needs no escaping.
+  void word(const std::string& name, const char* text) {
+    key(name);
+    out_->put('"');
+    out_->put(text);
+    out_->put('"');
+  }
+
+  // Ends the object.
+  void end() { out_->put('}'); }
+
+ private:
+  CheckedWriter* out_;
+  bool first_ = true;
+};
+
+// A member is null where its value does not exist.
+std::optional<int64_t> only(bool present, int64_t v) {
+  return present ? std::optional<int64_t>(v) : std::nullopt;
+}
+
+// Puts the members of figures' object into json.
+void put_figures(const Figures& f, const char* level, JsonObject& json, CheckedWriter* out) {
+  bool any = f.in_range != 0;
+  json.fixed("count", f.count);
+  json.key("span_ns");
+  if (f.have_span) {
+    out->put_int(f.span_ns);
+  } else {
+    out->put("null");
+  }
+  json.fixed("messages_per_s", only(f.have_rate, f.rate_tenths), 1);
+  json.fixed("in_range", f.in_range);
+  json.fixed("min_ns", only(any, f.min));
+  json.fixed("mean_ns", only(any, f.mean_milli), 3);
+  json.fixed("stddev_ns", only(any, f.deviation_milli), 3);
+  json.fixed("max_ns", only(any, f.max));
+  json.key("percentiles");
+  JsonObject percentiles(out);
+  for (size_t i = 0; i < f.names.size(); ++i)
+    percentiles.fixed(f.names[i].text, only(any, any ? f.percentiles[i].ns : 0));
+  percentiles.end();
+  json.fixed("negative", f.negative);
+  json.fixed("most_negative_ns", only(f.negative != 0, f.most_negative));
+  json.fixed("stale", f.stale);
+  json.fixed("over_hour", f.over_hour);
+  json.fixed("max_over_hour_ns", only(f.over_hour != 0, f.max_over_hour));
+  json.fixed("skipped_lines", f.skipped);
+  json.fixed("digits", f.digits);
+  json.key("confidence");
+  out->put(level);
+  json.key("intervals");
+  JsonObject intervals(out);
+  intervals.bounds("mean", f.mean.bounds);
+  for (size_t i = 0; i < f.names.size(); ++i)
+    intervals.bounds(f.names[i].text, any ? f.percentiles[i].bounds : Bounds());
+  intervals.end();
+}
+
+}  // namespace
+
+void write_json(const Figures& run, const Figures* baseline, const char* level,
+                CheckedWriter* out) {
+  JsonObject json(out);
+  put_figures(run, level, json, out);
+  if (baseline != nullptr) {
+    json.key("baseline");
+    JsonObject base(out);
+    put_figures(*baseline, level, base, out);
+    base.end();
+    // Changes and verdicts of the mean and the percentiles, where both runs
+    // have latencies from 0 to 1 hour.
+    bool both = run.in_range != 0 && baseline->in_range != 0;
+    auto change = [&](const Figure& from, const Figure& to) { return only(both, to.ns - from.ns); };
+    auto judge = [&](const Figure& from, const Figure& to) {
+      return verdict_name(both ? verdict_of(from, to) : Verdict::Same);
+    };
+    json.key("changes");
+    JsonObject changes(out);
+    changes.fixed("mean", change(baseline->mean, run.mean));
+    for (size_t i = 0; i < run.names.size(); ++i) {
+      changes.fixed(run.names[i].text,
+                    both ? change(baseline->percentiles[i], run.percentiles[i]) : std::nullopt);
+    }
+    changes.end();
+    json.key("verdicts");
+    JsonObject verdicts(out);
+    verdicts.word("mean", judge(baseline->mean, run.mean));
+    for (size_t i = 0; i < run.names.size(); ++i) {
+      verdicts.word(run.names[i].text,
+                    both ? judge(baseline->percentiles[i], run.percentiles[i]) : "same");
+    }
+    verdicts.end();
+  }
+  json.end();
+  out->put('\n');
+}
+
+}  // namespace caplat::stat
