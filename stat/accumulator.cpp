@@ -93,6 +93,7 @@ void Accumulator::finish() {
     adding_earlier_ = true;
     earlier_->add_until(UINT64_MAX);
     adding_earlier_ = false;
+    earlier_ = nullptr;
   }
   if (open_) {
     close();
