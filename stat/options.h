@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "export_options.h"
 #include "summary.h"
 #include "units.h"
 
@@ -30,6 +31,9 @@ struct Options {
   const char* hlog = nullptr;
   // The tag of the interval log lines read and written; null for all, and none.
   const char* tag = nullptr;
+  // --listen, --prom, --label, --buckets and --linger: what is exported to
+  // a monitoring system.
+  ExportOptions metrics;
   // The input paths; none means standard input.
   std::vector<const char*> paths;
 };

@@ -11,10 +11,12 @@
 #include <deque>
 #include <iterator>
 #include <memory>
+#include <numeric>
 
 #include "accumulator.h"
 #include "checked_writer.h"
 #include "csv.h"
+#include "exporter.h"
 #include "hgrm.h"
 #include "hlog_merge.h"
 #include "hlog_reader.h"
@@ -139,7 +141,7 @@ struct Outputs {
 // if an input could not be opened or read or lacked receive times, and adds
 // the lines skipped to skipped.
 int read_inputs(const Options& o, const std::vector<const char*>& paths, Accumulator* accumulator,
-                int64_t* skipped) {
+                int64_t* skipped, Exporter* exporter) {
   int status = 0;
   std::vector<Input> texts, logs;
   if (!open_inputs(paths, &texts, &logs)) status = 2;
@@ -157,6 +159,10 @@ int read_inputs(const Options& o, const std::vector<const char*>& paths, Accumul
   accumulator->set_earlier(&merge);
 
   LatencyReader reader(accumulator, o.interval != 0 || o.hlog != nullptr);
+  exporter->count_skipped([&] {
+    return std::accumulate(log_readers.begin(), log_readers.end(), reader.skipped(),
+                           [](int64_t n, const HlogReader& log) { return n + log.skipped(); });
+  });
   // A file that cannot be read, or lacks the receive times that intervals
   // need, ends the reading; what was read is still summed up.
   bool reading = true;
@@ -171,6 +177,7 @@ int read_inputs(const Options& o, const std::vector<const char*>& paths, Accumul
     }
   }
   accumulator->finish();
+  exporter->count_skipped(nullptr);
   reader.report_unreported();
   *skipped += reader.skipped();
   for (const HlogReader& log : log_readers) {
@@ -196,9 +203,14 @@ int run(const Options& o) {
   std::vector<const char*> paths = o.paths;
   if (paths.empty()) paths.push_back("-");
   outputs.attach(o, paths, &accumulator);
+  Exporter exporter(o);
+  if (!exporter.start(&accumulator)) return 2;
   int64_t skipped = 0;
-  int status = read_inputs(o, paths, &accumulator, &skipped);
-  if (!outputs.finish(o, accumulator, skipped)) return 2;
+  int status = read_inputs(o, paths, &accumulator, &skipped, &exporter);
+  bool exported = exporter.finish(accumulator, skipped);
+  bool written = outputs.finish(o, accumulator, skipped);
+  exporter.linger();
+  if (!exported || !written) return 2;
   if (status != 0) return status;
   return skipped != 0 ? 1 : 0;
 }
