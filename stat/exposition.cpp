@@ -116,9 +116,9 @@ std::string Exposition::text(const MetricsSnapshot& s) const {
   }
   if (intervals_ && s.interval_closed) {
     family(&out, "caplat_interval_latency_seconds", "gauge",
-           "Exact quantiles of the latencies from 0 to 1 hour of the last closed interval, "
-           "for this process alone: quantiles do not aggregate, sum the buckets of "
-           "caplat_latency_seconds instead.");
+           "Quantiles of the latencies from 0 to 1 hour of the last closed interval, to the "
+           "histogram's precision, for this process alone: quantiles do not aggregate, sum the "
+           "buckets of caplat_latency_seconds instead.");
     for (size_t i = 0; i < MetricsSnapshot::quantile_count; ++i) {
       int64_t ns = s.quantiles[i];
       series(&out, "caplat_interval_latency_seconds",
