@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "clock.h"
 #include "report.h"
@@ -139,29 +140,34 @@ void MetricsServer::loop() {
     for (size_t i = 0; i < polled.size(); ++i) {
       if (fds[i + 2].revents != 0) handle(polled[i], fds[i + 2].revents);
     }
-    if (fds[1].revents != 0) accept_all(monotonic_ns());
+    if (fds[1].revents != 0) accept_some(monotonic_ns());
   }
 }
 
-void MetricsServer::accept_all(int64_t now) {
-  for (;;) {
+void MetricsServer::accept_some(int64_t now) {
+  // A few at a time, so that every connection accepted is read before so
+  // many more come that it would be the oldest.
+  for (size_t accepted = 0; accepted < max_connections / 4;) {
     int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) accept_after_ = now + accept_pause;
       return;
     }
-    // A free place, else the oldest connection's: a flood of connections
-    // cannot keep a scraper out for longer than it takes to send its request.
+    // A free place, else that of the oldest connection that has sent
+    // nothing, else of the oldest: a flood of connections cannot keep out a
+    // scraper, which sends its request at once.
     HttpConnection* place = &connections_[0];
     for (HttpConnection& c : connections_) {
       if (c.state() == HttpConnection::Closed) {
         place = &c;
         break;
       }
-      if (c.deadline() < place->deadline()) place = &c;
+      if (std::make_pair(c.heard(), c.deadline()) < std::make_pair(place->heard(), place->deadline()))
+        place = &c;
     }
     place->open(fd, now + connection_timeout);
+    ++accepted;
   }
 }
 

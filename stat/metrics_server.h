@@ -17,7 +17,8 @@ namespace caplat::stat {
 // Serves GET /metrics over HTTP from a thread of its own, so that the reader
 // never waits for a client: one thread polls every connection, each bounded
 // in time and in the bytes of its request; past the most connections the
-// oldest is closed to make room, and every answer closes its connection.
+// oldest of those that have sent nothing (else the oldest) is closed to make
+// room, and every answer closes its connection.
 class MetricsServer {
  public:
   // The most connections open at once.
@@ -43,7 +44,7 @@ class MetricsServer {
   bool listen_on(const std::string& host, const std::string& port);
   void loop();
   int poll_timeout(int64_t now) const;
-  void accept_all(int64_t now);
+  void accept_some(int64_t now);
   void handle(HttpConnection* connection, short revents);
   void answer(HttpConnection* connection, HttpRequest::Answer answer);
   std::shared_ptr<const std::string> text();
