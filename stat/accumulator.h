@@ -73,13 +73,17 @@ class Accumulator;
 
 // Watches the reading as it goes: told after every run of latencies, when
 // the accumulator's counts so far agree with each other, so that a live view
-// can take them from there.
+// can take them from there, and before every read of input.
 class ProgressObserver {
  public:
   virtual ~ProgressObserver() = default;
 
   // Sees accumulator between two runs; it must not add to it.
   virtual void progressed(const Accumulator& accumulator) = 0;
+
+  // Learns that the reader is about to read input fd, everything before
+  // added to accumulator: a read that would wait is a pause in the input.
+  virtual void reading(const Accumulator& accumulator, int fd) = 0;
 };
 
 // Exact totals over the whole input.
@@ -190,6 +194,11 @@ class Accumulator {
   // Tells observer, which must outlive the accumulator's last call, of every
   // run added.
   void set_observer(ProgressObserver* observer) { observer_ = observer; }
+
+  // Tells the observer that the reader is about to read input fd.
+  void reading(int fd) {
+    if (observer_ != nullptr) observer_->reading(*this, fd);
+  }
 
   // Reads earlier, which must outlive the accumulator's last call, in order of
   // time beside the latencies added here.

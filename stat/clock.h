@@ -6,8 +6,9 @@
 
 namespace caplat::stat {
 
-// Nanoseconds in a second, as the clock counts them.
+// Nanoseconds in a second and in a millisecond, as the clock counts them.
 inline constexpr int64_t clock_ns_per_s = 1000000000;
+inline constexpr int64_t clock_ns_per_ms = 1000000;
 
 // The monotonic clock in ns; a coarse read costs less, and is good to the few
 // milliseconds of a timer tick.

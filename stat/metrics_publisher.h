@@ -15,8 +15,10 @@ namespace caplat::stat {
 // Hands the figures of the reading to the exporter without ever making the
 // reader wait: between runs, once a period has passed, the reader takes a
 // snapshot and offers it under a lock it only tries; if the server holds the
-// lock, it offers again after the next run. The file of metrics is written
-// from the same snapshots, by the reader.
+// lock, it offers again after the next run. When the input pauses, what was
+// read since is published once the period is up, in the time the reader
+// would have waited for input anyway. The file of metrics is written from the
+// same snapshots, by the reader.
 class MetricsPublisher : public IntervalConsumer, public ProgressObserver {
  public:
   // Snapshots are taken at most every publish_period ns of the clock.
@@ -37,6 +39,10 @@ class MetricsPublisher : public IntervalConsumer, public ProgressObserver {
   // Publishes a snapshot of accumulator if the last one is a period old.
   void progressed(const Accumulator& accumulator) override;
 
+  // If a read of fd would wait, publishes what is not yet, and writes the
+  // file if it is behind, each once its period is up, unless input comes.
+  void reading(const Accumulator& accumulator, int fd) override;
+
   // Publishes the final figures of accumulator, finished, with skipped lines
   // skipped, waiting for the lock if need be, and writes the file; false if a
   // write of the file failed, now or before.
@@ -47,9 +53,14 @@ class MetricsPublisher : public IntervalConsumer, public ProgressObserver {
   uint64_t latest(uint64_t generation, MetricsSnapshot* snapshot);
 
  private:
+  // Takes a snapshot of accumulator at now, offers it and writes the file if
+  // its period is up.
+  void publish(const Accumulator& accumulator, int64_t now);
   // Offers own_ to other threads; false if the lock was taken and wait is not.
   bool offer(bool wait);
-  void write_file();
+  void write_file(int64_t now);
+  // True if a read of fd may wait for input: not for a regular file.
+  bool may_wait(int fd);
 
   const std::vector<int64_t>& bounds_;
   const Exposition& exposition_;
@@ -60,7 +71,14 @@ class MetricsPublisher : public IntervalConsumer, public ProgressObserver {
   MetricsSnapshot own_;
   int64_t next_publish_ = 0;
   int64_t next_write_ = 0;
+  // Whether runs were added since the last snapshot offered, and snapshots
+  // taken since the file was written.
+  bool unpublished_ = false;
+  bool file_behind_ = false;
   bool file_ok_ = true;
+  // The input last read, and whether a read of it may wait.
+  int input_ = -1;
+  bool input_waits_ = false;
   // What other threads read, under mutex_.
   std::mutex mutex_;
   MetricsSnapshot shared_;

@@ -18,11 +18,9 @@ namespace caplat::stat {
 
 namespace {
 
-constexpr int64_t ns_per_ms = 1000000;
-
 // How long accepting waits after a failure such as running out of
 // descriptors, rather than trying again at once without end.
-constexpr int64_t accept_pause = 100 * ns_per_ms;
+constexpr int64_t accept_pause = 100 * clock_ns_per_ms;
 
 // The head of an answer that closes its connection, the body's length
 // given; extra holds more header lines, each ended by CR LF.
@@ -116,7 +114,7 @@ int MetricsServer::poll_timeout(int64_t now) const {
   if (accept_after_ > now) until = std::min(until, accept_after_);
   if (until == INT64_MAX) return -1;
   // Rounded up, so that the deadline has passed when poll returns.
-  return static_cast<int>((std::max<int64_t>(until - now, 0) + ns_per_ms - 1) / ns_per_ms);
+  return static_cast<int>((std::max<int64_t>(until - now, 0) + clock_ns_per_ms - 1) / clock_ns_per_ms);
 }
 
 void MetricsServer::loop() {

@@ -112,6 +112,15 @@ exec {plain}> "$work/plain"
 plain_ms=$(feed_all "$plain")
 exec {plain}>&-
 
+# A pause in the input: what was read before it is served within 100 ms.
+cat "$work/lat.txt" >&"$feed"
+sleep 0.5
+rows=$((rows + 1))
+curl -sf -o "$work/paused" "http://127.0.0.1:$port/metrics" &&
+  [ "$(consistent "$work/paused")" = "$(wc -l < "$work/lat.txt")" ] ||
+  { failed=$((failed + 1)); echo "FAIL: the figures served in a pause"; }
+lines=$((lines + $(wc -l < "$work/lat.txt")))
+
 python3 - "$port" << 'EOF' > "$work/flood" 2>&1 &
 import socket, sys, time
 socks = []
