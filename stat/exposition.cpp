@@ -1,6 +1,7 @@
 #include "exposition.h"
 
 #include <algorithm>
+#include <charconv>
 #include <iterator>
 
 namespace caplat::stat {
@@ -12,8 +13,7 @@ __extension__ typedef unsigned __int128 uint128;
 constexpr uint64_t ns_per_s = 1000000000;
 
 // ns as seconds in decimal, exactly, without trailing zeros: "0.00001",
-// "2.5", "3600". Every process writes a bound alike, so that the le labels of
-// many hosts are the same strings.
+// "2.5", "3600".
 std::string seconds(uint128 ns) {
   auto whole = static_cast<uint64_t>(ns / ns_per_s);
   auto fraction = static_cast<uint64_t>(ns % ns_per_s);
@@ -25,6 +25,27 @@ std::string seconds(uint128 ns) {
     text += "." + digits;
   }
   return text;
+}
+
+// A bucket's bound of ns as its le label, written as Prometheus's own clients
+// and node_exporter write it (Go's shortest form of the number of seconds,
+// with an exponent below 1e-4: "1e-05", "0.0001", "3600"; bounds of an hour
+// at most never reach its exponents of 1e6 and up), so that the buckets of
+// every source are the same series.
+std::string le(int64_t ns) {
+  char digits[32];
+  double value = static_cast<double>(ns) / static_cast<double>(ns_per_s);
+  char* end = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::scientific).ptr;
+  std::string text(digits, end);
+  size_t e = text.find('e');
+  int exponent = std::stoi(text.substr(e + 1));
+  if (exponent < -4) return text;
+  std::string mantissa = text.substr(0, e);
+  mantissa.erase(std::remove(mantissa.begin(), mantissa.end(), '.'), mantissa.end());
+  if (exponent < 0) return "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + mantissa;
+  auto point = static_cast<size_t>(exponent + 1);
+  if (mantissa.size() <= point) return mantissa + std::string(point - mantissa.size(), '0');
+  return mantissa.substr(0, point) + "." + mantissa.substr(point);
 }
 
 // A label's value as the format quotes it.
@@ -62,9 +83,8 @@ Exposition::Exposition(const std::vector<int64_t>& bounds, const std::vector<Lab
     if (!labels_.empty()) labels_ += ",";
     labels_ += label.name + "=\"" + escaped(label.value) + "\"";
   }
-  std::transform(bounds.begin(), bounds.end(), std::back_inserter(le_), [](int64_t bound) {
-    return "le=\"" + seconds(static_cast<uint128>(bound)) + "\"";
-  });
+  std::transform(bounds.begin(), bounds.end(), std::back_inserter(le_),
+                 [](int64_t bound) { return "le=\"" + le(bound) + "\""; });
   le_.emplace_back("le=\"+Inf\"");
 }
 
