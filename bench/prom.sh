@@ -13,9 +13,10 @@
 # weighs on all of them alike; the table shows the median seconds, the median
 # ratio to `wc -l` in the same round (wall and processor time), the median
 # ratio to the summary without the exporter in the same round (wall and
-# processor time), and the peak resident memory. With --listen the server
-# starts, serves nobody and stops at the end (--linger 1ns): what it costs the
-# reader to publish its snapshots.
+# processor time), and the peak resident memory; the pipe rows against `cat |
+# wc -l` and the summary through a pipe. With --listen the server starts,
+# serves nobody and stops at the end (--linger 1ns): what it costs the reader
+# to publish its snapshots.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 file=
@@ -50,18 +51,25 @@ port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0));
 
 machine
 echo "$(wc -l < "$file") lines of caplat -2 output ($(stat -c %s "$file") bytes), $rounds rounds"
-names=("wc -l" "caplat-stat" "caplat-stat --listen" "caplat-stat --prom")
+names=("wc -l" "caplat-stat" "caplat-stat --listen" "caplat-stat --prom"
+       "cat | wc -l" "cat | caplat-stat" "cat | caplat-stat --listen")
 commands=("wc -l < $file" "$stat $file" "$stat --listen $port --linger 1ns $file"
-          "$stat --prom $tmp/m.prom $file")
+          "$stat --prom $tmp/m.prom $file" "cat $file | wc -l" "cat $file | $stat"
+          "cat $file | $stat --listen $port --linger 1ns")
+# Each row's wc -l and summary without the exporter: through a pipe, those
+# through a pipe, where the reader publishes when the pipe runs dry too.
+base=(0 0 0 0 4 4 4)
+plain=(1 1 1 1 5 5 5)
 for ((r = 0; r < rounds; r++)); do
   for i in "${!commands[@]}"; do measure "${commands[$i]}" "$tmp/t.$i"; done
 done
-printf '%-22s %9s %8s %8s %9s %9s %8s\n' command seconds "x wc -l" "cpu x" "x summary" "cpu x s" \
+printf '%-28s %9s %8s %8s %9s %9s %8s\n' command seconds "x wc -l" "cpu x" "x summary" "cpu x s" \
   "RSS MB"
 for i in "${!commands[@]}"; do
-  printf '%-22s %9.3f %8.2f %8.2f %9.3f %9.3f %8.1f\n' "${names[$i]}" "$(seconds "$tmp/t.$i")" \
-    "$(ratio "$tmp/t.$i" "$tmp/t.0" 1)" "$(ratio "$tmp/t.$i" "$tmp/t.0" 3)" \
-    "$(ratio "$tmp/t.$i" "$tmp/t.1" 1)" "$(ratio "$tmp/t.$i" "$tmp/t.1" 3)" "$(peak_mb "$tmp/t.$i")"
+  b=${base[$i]} p=${plain[$i]}
+  printf '%-28s %9.3f %8.2f %8.2f %9.3f %9.3f %8.1f\n' "${names[$i]}" "$(seconds "$tmp/t.$i")" \
+    "$(ratio "$tmp/t.$i" "$tmp/t.$b" 1)" "$(ratio "$tmp/t.$i" "$tmp/t.$b" 3)" \
+    "$(ratio "$tmp/t.$i" "$tmp/t.$p" 1)" "$(ratio "$tmp/t.$i" "$tmp/t.$p" 3)" "$(peak_mb "$tmp/t.$i")"
 done
 
 # histogram_quantile as Prometheus computes it from the buckets of a --prom

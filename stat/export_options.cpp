@@ -29,8 +29,11 @@ bool valid_utf8(const std::string& text) {
   const unsigned char* end = p + text.size();
   while (p < end) {
     unsigned char c = *p;
-    int more = c < 0x80 ? 0 : c >= 0xc2 && c < 0xe0 ? 1 : c >= 0xe0 && c < 0xf0 ? 2
-                                                   : c >= 0xf0 && c < 0xf5 ? 3 : -1;
+    int more = c < 0x80                ? 0
+               : c >= 0xc2 && c < 0xe0 ? 1
+               : c >= 0xe0 && c < 0xf0 ? 2
+               : c >= 0xf0 && c < 0xf5 ? 3
+                                       : -1;
     if (more < 0 || end - p <= more) return false;
     for (int i = 1; i <= more; ++i) {
       if (!continuation(p[i])) return false;

@@ -12,7 +12,7 @@ namespace caplat::stat {
 namespace {
 
 // The file of metrics is written no more often than this, in ns of the clock.
-constexpr int64_t least_file_period = 1000000000;
+constexpr int64_t least_file_period = clock_ns_per_s;
 
 // The signals that end the serving of the final figures.
 sigset_t stop_signals() {
@@ -29,8 +29,7 @@ Exporter::Exporter(const Options& options)
     : options_(options.metrics), intervals_(options.interval != 0) {
   bool serve = !options_.host.empty();
   if (!serve && options_.prom == nullptr) return;
-  exposition_ =
-      std::make_unique<Exposition>(options_.buckets, options_.labels, intervals_);
+  exposition_ = std::make_unique<Exposition>(options_.buckets, options_.labels, intervals_);
   if (options_.prom != nullptr) file_ = std::make_unique<PromFile>(options_.prom);
   // A live file follows the intervals of -i, on the clock.
   publisher_ = std::make_unique<MetricsPublisher>(options_.buckets, *exposition_, file_.get(),

@@ -35,7 +35,8 @@ std::string seconds(uint128 ns) {
 std::string le(int64_t ns) {
   char digits[32];
   double value = static_cast<double>(ns) / static_cast<double>(ns_per_s);
-  char* end = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::scientific).ptr;
+  char* end =
+      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::scientific).ptr;
   std::string text(digits, end);
   size_t e = text.find('e');
   int exponent = std::stoi(text.substr(e + 1));

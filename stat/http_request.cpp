@@ -39,9 +39,10 @@ HttpRequest::Answer HttpRequest::answer(const char* p, const char* end) {
   std::string_view method = line.substr(0, first);
   std::string_view target = line.substr(first + 1, last - first - 1);
   std::string_view version = line.substr(last + 1);
-  bool token = std::all_of(method.begin(), method.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
-  bool printable = std::all_of(target.begin(), target.end(),
-                               [](char c) { return c > ' ' && c < 0x7f; });
+  bool token =
+      std::all_of(method.begin(), method.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+  bool printable =
+      std::all_of(target.begin(), target.end(), [](char c) { return c > ' ' && c < 0x7f; });
   if (!token || !printable || target.empty() || target[0] != '/' || version.size() != 8 ||
       version.substr(0, 7) != "HTTP/1." || version[7] < '0' || version[7] > '9')
     return BadRequest;

@@ -12,7 +12,15 @@ class HttpRequest {
   static constexpr size_t max_size = 8192;
 
   // What a head asks for, Incomplete until it has ended.
-  enum Answer { Incomplete, Metrics, MetricsHead, NotFound, MethodNotAllowed, BadRequest, TooLarge };
+  enum Answer {
+    Incomplete,
+    Metrics,
+    MetricsHead,
+    NotFound,
+    MethodNotAllowed,
+    BadRequest,
+    TooLarge
+  };
 
   // Where the next bytes received go, and how many fit.
   char* space() { return buffer_ + used_; }

@@ -41,7 +41,8 @@ void MetricsPublisher::reading(const Accumulator& accumulator, int fd) {
     int64_t left = due - monotonic_ns(true);
     if (left > 0) {
       pollfd input{fd, POLLIN, 0};
-      if (poll(&input, 1, static_cast<int>((left + clock_ns_per_ms - 1) / clock_ns_per_ms)) != 0) return;
+      if (poll(&input, 1, static_cast<int>((left + clock_ns_per_ms - 1) / clock_ns_per_ms)) != 0)
+        return;
     }
     int64_t now = monotonic_ns(true);
     if (unpublished_) {
@@ -94,7 +95,7 @@ void MetricsPublisher::write_file(int64_t now) {
 
 bool MetricsPublisher::may_wait(int fd) {
   if (fd != input_) {
-    struct stat st{};
+    struct stat st {};
     input_ = fd;
     input_waits_ = fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
   }

@@ -114,7 +114,8 @@ int MetricsServer::poll_timeout(int64_t now) const {
   if (accept_after_ > now) until = std::min(until, accept_after_);
   if (until == INT64_MAX) return -1;
   // Rounded up, so that the deadline has passed when poll returns.
-  return static_cast<int>((std::max<int64_t>(until - now, 0) + clock_ns_per_ms - 1) / clock_ns_per_ms);
+  return static_cast<int>((std::max<int64_t>(until - now, 0) + clock_ns_per_ms - 1) /
+                          clock_ns_per_ms);
 }
 
 void MetricsServer::loop() {
@@ -161,7 +162,8 @@ void MetricsServer::accept_some(int64_t now) {
         place = &c;
         break;
       }
-      if (std::make_pair(c.heard(), c.deadline()) < std::make_pair(place->heard(), place->deadline()))
+      if (std::make_pair(c.heard(), c.deadline()) <
+          std::make_pair(place->heard(), place->deadline()))
         place = &c;
     }
     place->open(fd, now + connection_timeout);
@@ -218,9 +220,8 @@ void MetricsServer::answer(HttpConnection* connection, HttpRequest::Answer answe
       failure = {"400 Bad Request", "", "not an HTTP/1 request\n"};
       break;
   }
-  connection->answer(head(failure.status, plain, strlen(failure.body), failure.extra) +
-                         failure.body,
-                     nullptr);
+  connection->answer(
+      head(failure.status, plain, strlen(failure.body), failure.extra) + failure.body, nullptr);
 }
 
 std::shared_ptr<const std::string> MetricsServer::text() {

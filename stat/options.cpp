@@ -140,7 +140,8 @@ const Spec specs[] = {
     {0, "linger", "DURATION",
      "serve the final metrics this long after the input\nends, rather than until SIGINT or SIGTERM",
      [](const char* value, Options* o) {
-       return parse_duration(value, &o->metrics.linger) ? go_on : usage_error("bad duration", value);
+       return parse_duration(value, &o->metrics.linger) ? go_on
+                                                        : usage_error("bad duration", value);
      }},
     {'h', "help", nullptr, "print this help", [](const char*, Options*) { return print(help()); }},
     {0, "version", nullptr, "print the version",
