@@ -39,12 +39,15 @@ std::string le(int64_t ns) {
       std::to_chars(digits, digits + sizeof digits, value, std::chars_format::scientific).ptr;
   std::string text(digits, end);
   size_t e = text.find('e');
-  int exponent = std::stoi(text.substr(e + 1));
+  const char* from = text.data() + e + 1;
+  if (*from == '+') ++from;
+  int exponent = 0;
+  std::from_chars(from, text.data() + text.size(), exponent);
   if (exponent < -4) return text;
   std::string mantissa = text.substr(0, e);
   mantissa.erase(std::remove(mantissa.begin(), mantissa.end(), '.'), mantissa.end());
-  if (exponent < 0) return "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + mantissa;
-  auto point = static_cast<size_t>(exponent + 1);
+  if (exponent < 0) return "0." + std::string(static_cast<size_t>(-exponent) - 1, '0') + mantissa;
+  size_t point = static_cast<size_t>(exponent) + 1;
   if (mantissa.size() <= point) return mantissa + std::string(point - mantissa.size(), '0');
   return mantissa.substr(0, point) + "." + mantissa.substr(point);
 }
