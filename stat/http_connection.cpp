@@ -13,7 +13,6 @@ void HttpConnection::open(int fd, int64_t deadline) {
   fd_ = fd;
   deadline_ = deadline;
   state_ = Reading;
-  request_ = std::make_unique<HttpRequest>();
 }
 
 void HttpConnection::close() {
@@ -32,6 +31,9 @@ short HttpConnection::events() const {
 }
 
 HttpRequest::Answer HttpConnection::read() {
+  // The buffer comes with the first bytes: a connection that sends nothing
+  // costs little.
+  if (request_ == nullptr) request_ = std::make_unique<HttpRequest>();
   ssize_t n = recv(fd_, request_->space(), request_->room(), 0);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return HttpRequest::Incomplete;
   if (n <= 0) {

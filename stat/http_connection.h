@@ -34,7 +34,9 @@ class HttpConnection {
   int64_t deadline() const { return deadline_; }
 
   // True once the client has sent a byte.
-  bool heard() const { return state_ != Reading || request_->room() != HttpRequest::max_size; }
+  bool heard() const {
+    return state_ != Reading || (request_ != nullptr && request_->room() != HttpRequest::max_size);
+  }
 
   // The events of poll(2) that it waits for.
   short events() const;
@@ -57,7 +59,7 @@ class HttpConnection {
   State state_ = Closed;
   int fd_ = -1;
   int64_t deadline_ = 0;
-  // Held while Reading only.
+  // Held from the first bytes received to the answer.
   std::unique_ptr<HttpRequest> request_;
   std::string head_;
   std::shared_ptr<const std::string> body_;

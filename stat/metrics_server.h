@@ -21,8 +21,9 @@ namespace caplat::stat {
 // room, and every answer closes its connection.
 class MetricsServer {
  public:
-  // The most connections open at once.
-  static constexpr size_t max_connections = 64;
+  // The most connections open at once: more than a flood of a few hundred,
+  // each a few hundred bytes until it sends, and its request's buffer after.
+  static constexpr size_t max_connections = 512;
   // The time a connection has, from its accept to its close, in ns.
   static constexpr int64_t connection_timeout = 5000000000;
 
