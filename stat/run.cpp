@@ -139,7 +139,7 @@ struct Outputs {
 
 // Reads the inputs at paths into accumulator and finishes it; returns 0, or 2
 // if an input could not be opened or read or lacked receive times, and adds
-// the lines skipped to skipped.
+// the lines skipped to skipped, which exporter counts as they come.
 int read_inputs(const Options& o, const std::vector<const char*>& paths, Accumulator* accumulator,
                 int64_t* skipped, Exporter* exporter) {
   int status = 0;
