@@ -75,17 +75,28 @@ void Accumulator::close() {
   fold(&window_, true);
 }
 
+void Accumulator::add_window(const Window& window, bool timed, Totals* totals) {
+  totals->count += window.count;
+  if (timed) totals->timed += window.count;
+  totals->negative += window.negative;
+  totals->stale += window.stale;
+  totals->over_hour += window.over_hour;
+  totals->most_negative = std::min(totals->most_negative, window.most_negative);
+  totals->max_over_hour = std::max(totals->max_over_hour, window.max_over_hour);
+  totals->sum += window.sum;
+  totals->sum_squares += window.sum_squares;
+}
+
 void Accumulator::fold(Window* window, bool timed) {
-  totals_.count += window->count;
-  if (timed) totals_.timed += window->count;
-  totals_.negative += window->negative;
-  totals_.stale += window->stale;
-  totals_.over_hour += window->over_hour;
-  totals_.most_negative = std::min(totals_.most_negative, window->most_negative);
-  totals_.max_over_hour = std::max(totals_.max_over_hour, window->max_over_hour);
-  totals_.sum += window->sum;
-  totals_.sum_squares += window->sum_squares;
+  add_window(*window, timed, &totals_);
   *window = Window();
+}
+
+Totals Accumulator::totals_so_far() const {
+  Totals so_far = totals_;
+  add_window(window_, true, &so_far);
+  add_window(untimed_, false, &so_far);
+  return so_far;
 }
 
 void Accumulator::finish() {
@@ -134,6 +145,7 @@ void Accumulator::end_run(const Run& run) {
   into.sum_squares += from.sum_squares;
   // Every receive time of a run fits the open interval: none rolls it.
   if (run.timed_) note_receive(run.first_, run.last_);
+  if (observer_ != nullptr) observer_->progressed(*this);
 }
 
 void Accumulator::add(int64_t latency) {

@@ -69,6 +69,23 @@ class EarlierInput {
   virtual void add_until(uint64_t time) = 0;
 };
 
+class Accumulator;
+
+// Watches the reading as it goes: told after every run of latencies, when
+// the accumulator's counts so far agree with each other, so that a live view
+// can take them from there, and before every read of input.
+class ProgressObserver {
+ public:
+  virtual ~ProgressObserver() = default;
+
+  // Sees accumulator between two runs; it must not add to it.
+  virtual void progressed(const Accumulator& accumulator) = 0;
+
+  // Learns that the reader is about to read input fd, everything before
+  // added to accumulator: a read that would wait is a pause in the input.
+  virtual void reading(const Accumulator& accumulator, int fd) = 0;
+};
+
 // Exact totals over the whole input.
 struct Totals {
   // Every latency read, and those of them that came with a receive time.
@@ -174,6 +191,15 @@ class Accumulator {
   // Adds consumer, which must outlive the accumulator's last call.
   void add_consumer(IntervalConsumer* consumer) { consumers_.push_back(consumer); }
 
+  // Tells observer, which must outlive the accumulator's last call, of every
+  // run added.
+  void set_observer(ProgressObserver* observer) { observer_ = observer; }
+
+  // Tells the observer that the reader is about to read input fd.
+  void reading(int fd) {
+    if (observer_ != nullptr) observer_->reading(*this, fd);
+  }
+
   // Reads earlier, which must outlive the accumulator's last call, in order of
   // time beside the latencies added here.
   void set_earlier(EarlierInput* earlier) { earlier_ = earlier; }
@@ -209,7 +235,16 @@ class Accumulator {
   const Totals& totals() const { return totals_; }
 
   // The histogram of the latencies from 0 to 1 hour; complete after finish().
+  // Before, it lacks the open interval's, which open_histogram() holds.
   const Histogram& histogram() const { return total_; }
+
+  // The open interval's histogram of the latencies from 0 to 1 hour; null
+  // without intervals.
+  const Histogram* open_histogram() const { return current_.get(); }
+
+  // The totals of what was added so far, the open interval's counts and
+  // those of the latencies without receive times included.
+  Totals totals_so_far() const;
 
  private:
   // With intervals, latencies go to the interval's histogram, which is added to
@@ -223,6 +258,7 @@ class Accumulator {
   uint64_t end_of(uint64_t start) const;
   void close();
   void fold(Window* window, bool timed);
+  static void add_window(const Window& window, bool timed, Totals* totals);
 
   uint64_t interval_;
   int64_t most_;
@@ -244,6 +280,7 @@ class Accumulator {
   bool adding_earlier_ = false;
   bool gap_reported_ = false;
   EarlierInput* earlier_ = nullptr;
+  ProgressObserver* observer_ = nullptr;
   std::vector<IntervalConsumer*> consumers_;
 };
 

@@ -1,7 +1,7 @@
-#include "checks.h"
-
 #include <cstdio>
 #include <string>
+
+#include "checks.h"
 
 namespace caplat::stat {
 

@@ -60,7 +60,7 @@ bool outputs_apart(const Options& o) {
   if (standard_input && fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode))
     inputs.emplace_back(FileKey{st.st_dev, st.st_ino, ""}, "-");
   std::vector<std::pair<FileKey, const char*>> outputs;
-  for (const char* path : {o.csv, o.hgrm, o.svg, o.hlog}) {
+  for (const char* path : {o.csv, o.hgrm, o.svg, o.hlog, o.metrics.prom}) {
     if (path == nullptr || strcmp(path, "-") == 0 || !key_of_path(path, &key)) continue;
     for (const auto& [input, name] : inputs) {
       if (input == key) {

@@ -160,6 +160,7 @@ LatencyReader::Status LatencyReader::read(int fd, const char* name) {
   // True inside a line longer than a block, which is skipped to its end.
   bool discarding = false;
   for (;;) {
+    accumulator_->reading(fd);
     ssize_t n = ::read(fd, buffer + kept, block - kept);
     if (n < 0) {
       if (errno == EINTR) continue;

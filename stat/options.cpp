@@ -134,6 +134,40 @@ const Spec specs[] = {
        o->checks.push_back(check);
        return go_on;
      }},
+    {0, "listen", "ADDRESS",
+     "serve the metrics over HTTP at ADDRESS, [HOST:]PORT\n(on 127.0.0.1 unless HOST is given), "
+     "while reading\nand after the input ends",
+     [](const char* value, Options* o) {
+       return parse_listen(value, &o->metrics) ? go_on : usage_error("expected [HOST:]PORT", value);
+     }},
+    {0, "prom", "FILE",
+     "write the metrics to FILE, for node_exporter's\ntextfile collector, every interval (-i, at "
+     "least 1s)\nand at the end",
+     [](const char* value, Options* o) {
+       // The file is replaced by renaming, which standard output cannot be.
+       if (strcmp(value, "-") == 0) return usage_error("--prom needs a file", value);
+       o->metrics.prom = value;
+       return go_on;
+     }},
+    {0, "label", "LABEL", "add LABEL, NAME=VALUE, to every metric (repeatable)",
+     [](const char* value, Options* o) {
+       const char* refused = parse_label(value, &o->metrics);
+       return refused == nullptr ? go_on : usage_error(refused, value);
+     }},
+    {0, "buckets", "LIST",
+     "bounds of the latency histogram's buckets (e.g.\n1ms,2ms,5ms; default 10us to 1h, ten a "
+     "decade)",
+     [](const char* value, Options* o) {
+       return parse_buckets(value, &o->metrics.buckets)
+                  ? go_on
+                  : usage_error("bad bucket list (increasing durations up to 1h)", value);
+     }},
+    {0, "linger", "DURATION",
+     "serve the final metrics this long after the input\nends, rather than until SIGINT or SIGTERM",
+     [](const char* value, Options* o) {
+       return parse_duration(value, &o->metrics.linger) ? go_on
+                                                        : usage_error("bad duration", value);
+     }},
     {'h', "help", nullptr, "print this help", [](const char*, Options*) { return print(help()); }},
     {0, "version", nullptr, "print the version",
      [](const char*, Options*) {
@@ -238,6 +272,7 @@ int parse_options(int argc, char** argv, Options* options) {
     if (check.bound == Check::Baseline && options->baselines.empty())
       return usage_error("a check against the baseline needs --baseline", check.text.c_str());
   }
+  if (const char* missing = metrics_missing(options->metrics)) return usage_error(missing, nullptr);
   // Standard output takes one thing: JSON, the interval rows, or a file named
   // "-"; the summary's table when nothing else.
   auto dash = [](const char* path) { return path != nullptr && strcmp(path, "-") == 0; };

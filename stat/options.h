@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "checks.h"
+#include "export_options.h"
 #include "figures.h"
 #include "units.h"
 
@@ -38,6 +39,9 @@ struct Options {
   std::vector<const char*> baselines;
   // --check: the checks, in order.
   std::vector<Check> checks;
+  // --listen, --prom, --label, --buckets and --linger: what is exported to
+  // a monitoring system.
+  ExportOptions metrics;
   // The input paths; none means standard input.
   std::vector<const char*> paths;
 };

@@ -11,12 +11,14 @@
 #include <deque>
 #include <iterator>
 #include <memory>
+#include <numeric>
 
 #include "accumulator.h"
 #include "checked_writer.h"
 #include "checks.h"
 #include "confidence.h"
 #include "csv.h"
+#include "exporter.h"
 #include "figures.h"
 #include "hgrm.h"
 #include "hlog_merge.h"
@@ -147,9 +149,10 @@ struct Outputs {
 
 // Reads the inputs at paths into accumulator and finishes it; returns 0, or 2
 // if an input could not be opened or read or lacked receive times where
-// needs_times, and adds the lines skipped to skipped.
+// needs_times, and adds the lines skipped to skipped, which exporter, if not
+// null, counts as they come.
 int read_inputs(const Options& o, const std::vector<const char*>& paths, bool needs_times,
-                Accumulator* accumulator, int64_t* skipped) {
+                Accumulator* accumulator, int64_t* skipped, Exporter* exporter) {
   int status = 0;
   std::vector<Input> texts, logs;
   if (!open_inputs(paths, &texts, &logs)) status = 2;
@@ -167,6 +170,12 @@ int read_inputs(const Options& o, const std::vector<const char*>& paths, bool ne
   accumulator->set_earlier(&merge);
 
   LatencyReader reader(accumulator, needs_times);
+  if (exporter != nullptr) {
+    exporter->count_skipped([&] {
+      return std::accumulate(log_readers.begin(), log_readers.end(), reader.skipped(),
+                             [](int64_t n, const HlogReader& log) { return n + log.skipped(); });
+    });
+  }
   // A file that cannot be read, or lacks the receive times that intervals
   // need, ends the reading; what was read is still summed up.
   bool reading = true;
@@ -181,6 +190,7 @@ int read_inputs(const Options& o, const std::vector<const char*>& paths, bool ne
     }
   }
   accumulator->finish();
+  if (exporter != nullptr) exporter->count_skipped(nullptr);
   reader.report_unreported();
   *skipped += reader.skipped();
   for (const HlogReader& log : log_readers) {
@@ -209,8 +219,12 @@ int run(const Options& o) {
   Confidence confidence(o.confidence);
   Checker checker(o.checks, *o.unit, confidence);
   accumulator.add_consumer(&checker);
+  Exporter exporter(o);
+  if (!exporter.start(&accumulator)) return 2;
   int64_t skipped = 0;
-  int status = read_inputs(o, paths, o.interval != 0 || o.hlog != nullptr, &accumulator, &skipped);
+  int status = read_inputs(o, paths, o.interval != 0 || o.hlog != nullptr, &accumulator, &skipped,
+                           &exporter);
+  bool exported = exporter.finish(accumulator, skipped);
   Figures run =
       figures_of(accumulator.totals(), accumulator.histogram(), o.percentiles, skipped, confidence);
   // The baseline is read as the inputs are, into an accumulator of its own.
@@ -219,7 +233,8 @@ int run(const Options& o) {
   if (!o.baselines.empty()) {
     baseline = std::make_unique<Accumulator>(o.digits, 0);
     int64_t base_skipped = 0;
-    status = std::max(status, read_inputs(o, o.baselines, false, baseline.get(), &base_skipped));
+    status = std::max(status,
+                      read_inputs(o, o.baselines, false, baseline.get(), &base_skipped, nullptr));
     base = figures_of(baseline->totals(), baseline->histogram(), o.percentiles, base_skipped,
                       confidence);
     skipped += base_skipped;
@@ -230,8 +245,9 @@ int run(const Options& o) {
   std::unique_ptr<Subject> base_subject;
   if (baseline) base_subject = std::make_unique<Subject>(Subject{base, baseline->histogram()});
   bool checked = checker.report(run_subject, base_subject.get());
+  exporter.linger();
   // A failed file or usage comes first, then a failed check, then a skipped line.
-  if (!written || status != 0) return 2;
+  if (!exported || !written || status != 0) return 2;
   if (!checked) return 3;
   return skipped != 0 ? 1 : 0;
 }

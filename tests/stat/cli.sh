@@ -20,7 +20,6 @@ j() {
 iv() { printf '{"mean":%s,"50":%s,"90":%s,"99":null,"99.9":null,"99.99":null}' "$1" "${2:-null}" "${3:-null}"; }
 # The usage, as --help gives it first.
 usage="$("$stat" --help | sed -n '1,/\[FILE \.\.\.\]/p')\n"
-usage_lines=$(printf "$usage" | wc -l)
 stdin='(standard input)'
 e3='expected application and receive time in ns and a latency in ms'
 e2='expected application and receive time in ns'
@@ -148,7 +147,7 @@ help_options() {
     awk '{ s = ""; if ($1 ~ /,$/) { s = substr($1, 2, 1); $1 = "" } $0 = $0; a = $2 ~ /^[A-Z]+$/ ? tolower($2) : ""
            print s, substr($1, 3), a }' | sort
 }
-t "the manual's options are --help's" "" "--version" "" "*" "" 0 '[ "$(man_options)" = "$(help_options)" ] && [ "$(man_options | wc -l)" = 15 ]'
+t "the manual's options are --help's" "" "--version" "" "*" "" 0 '[ "$(man_options)" = "$(help_options)" ] && [ "$(man_options | wc -l)" = 20 ]'
 t "--version" "" "--version" "" 'caplat-stat 1.0.0\n' "" 0 ""
 t "a usage error names the value" "" "-d 6" "" "" "caplat-stat: digits must be 1 to 5: 6\n$usage" 2 ""
 t "a missing value names its option" "" "-i" "" "" "caplat-stat: option needs a value: -i\n$usage" 2 ""
@@ -161,8 +160,7 @@ t "a percentile asked for twice is given once" "" "--json -p 50,50.0,90,50" '1.0
 for bad in "-x" "--bogus" "-d 0" "-d 3x" "-u min" "-p 101" "-p 50,,99" "-p -1" "-i 0s" "-i 1x" \
   "-i 0.0000000001s" "--csv rows" "--tag a,b" "--tag ''" "--csv - -i 1s --json" "--hgrm - --svg -" \
   "-i 1s --hlog -"; do
-  t "usage error: $bad" "" "$bad" "" "" "*" 2 \
-    "tail -n $usage_lines .stderr | cmp -s - <(printf '$usage') && [ \$(wc -l < .stderr) = $((usage_lines + 1)) ]"
+  t "usage error: $bad" "" "$bad" "" "" "*" 2 "tail -n +2 .stderr | cmp -s - <(printf '$usage')"
 done
 
 # Checks: one line each on standard error; status 3 if any fails.

@@ -1,0 +1,81 @@
+#include "exporter.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "clock.h"
+
+namespace caplat::stat {
+
+namespace {
+
+// The file of metrics is written no more often than this, in ns of the clock.
+constexpr int64_t least_file_period = clock_ns_per_s;
+
+// The signals that end the serving of the final figures.
+sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+
+}  // namespace
+
+Exporter::Exporter(const Options& options)
+    : options_(options.metrics), intervals_(options.interval != 0) {
+  bool serve = !options_.host.empty();
+  if (!serve && options_.prom == nullptr) return;
+  exposition_ = std::make_unique<Exposition>(options_.buckets, options_.labels, intervals_);
+  if (options_.prom != nullptr) file_ = std::make_unique<PromFile>(options_.prom);
+  // A live file follows the intervals of -i, on the clock.
+  publisher_ = std::make_unique<MetricsPublisher>(options_.buckets, *exposition_, file_.get(),
+                                                  std::max(options.interval, least_file_period));
+  if (serve) server_ = std::make_unique<MetricsServer>(publisher_.get(), *exposition_);
+}
+
+bool Exporter::start(Accumulator* accumulator) {
+  if (publisher_ == nullptr) return true;
+  if (server_ != nullptr && !server_->start(options_.host, options_.port)) return false;
+  accumulator->set_observer(publisher_.get());
+  if (intervals_) accumulator->add_consumer(publisher_.get());
+  return true;
+}
+
+void Exporter::count_skipped(std::function<int64_t()> skipped) {
+  if (publisher_ != nullptr) publisher_->count_skipped(std::move(skipped));
+}
+
+bool Exporter::finish(const Accumulator& accumulator, int64_t skipped) {
+  if (publisher_ == nullptr) return true;
+  if (server_ != nullptr) {
+    sigset_t stop = stop_signals();
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  }
+  return publisher_->finish(accumulator, skipped);
+}
+
+void Exporter::linger() {
+  if (server_ == nullptr) return;
+  sigset_t stop = stop_signals();
+  if (options_.linger == 0) {
+    int signal;
+    while (sigwait(&stop, &signal) != 0) {
+    }
+    return;
+  }
+  int64_t end = monotonic_ns() + options_.linger;
+  for (;;) {
+    int64_t left = end - monotonic_ns();
+    if (left <= 0) return;
+    timespec wait{static_cast<time_t>(left / clock_ns_per_s),
+                  static_cast<long>(left % clock_ns_per_s)};
+    // A stop signal or the time up ends it; another signal's handler, none.
+    if (sigtimedwait(&stop, nullptr, &wait) >= 0 || errno != EINTR) return;
+  }
+}
+
+}  // namespace caplat::stat

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "accumulator.h"
+#include "exposition.h"
+#include "metrics_publisher.h"
+#include "metrics_server.h"
+#include "options.h"
+#include "prom_file.h"
+
+namespace caplat::stat {
+
+// Makes the figures of a run available to a monitoring system as it reads:
+// served to Prometheus over HTTP (--listen) and written to a file for
+// node_exporter (--prom), both from snapshots the reader publishes without
+// waiting; after the input ends, the final figures are served until a signal.
+class Exporter {
+ public:
+  // Exports what options ask for; nothing if they name neither a server nor
+  // a file.
+  explicit Exporter(const Options& options);
+
+  // Starts the server, if asked for, and watches accumulator, which must
+  // outlive the exporter; false after reporting why not.
+  bool start(Accumulator* accumulator);
+
+  // Counts the lines skipped so far with skipped while reading; an empty
+  // function when the reading is over.
+  void count_skipped(std::function<int64_t()> skipped);
+
+  // Publishes the final figures of accumulator, finished, with skipped lines
+  // skipped, and writes the file; false if it could not be written, now or
+  // before. From here SIGINT and SIGTERM wait for linger().
+  bool finish(const Accumulator& accumulator, int64_t skipped);
+
+  // Serves the final figures until SIGINT or SIGTERM, or for the time of
+  // --linger; returns at once without a server.
+  void linger();
+
+ private:
+  const ExportOptions& options_;
+  // Whether -i cuts the input into intervals, whose quantiles are shown.
+  bool intervals_;
+  std::unique_ptr<Exposition> exposition_;
+  std::unique_ptr<PromFile> file_;
+  std::unique_ptr<MetricsPublisher> publisher_;
+  std::unique_ptr<MetricsServer> server_;
+};
+
+}  // namespace caplat::stat

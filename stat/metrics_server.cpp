@@ -1,0 +1,237 @@
+#include "metrics_server.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "clock.h"
+#include "report.h"
+
+namespace caplat::stat {
+
+namespace {
+
+// How long accepting waits after a failure such as running out of
+// descriptors, rather than trying again at once without end.
+constexpr int64_t accept_pause = 100 * clock_ns_per_ms;
+
+// The head of an answer that closes its connection, the body's length
+// given; extra holds more header lines, each ended by CR LF.
+std::string head(const char* status, const char* type, size_t length, const char* extra = "") {
+  return std::string("HTTP/1.1 ") + status + "\r\nContent-Type: " + type +
+         "\r\nContent-Length: " + std::to_string(length) + "\r\n" + extra +
+         "Connection: close\r\n\r\n";
+}
+
+// The host and port as messages name them, an IPv6 host in brackets.
+std::string address(const std::string& host, const std::string& port) {
+  return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + port;
+}
+
+}  // namespace
+
+MetricsServer::MetricsServer(MetricsPublisher* publisher, const Exposition& exposition)
+    : publisher_(publisher), exposition_(exposition), connections_(max_connections) {}
+
+MetricsServer::~MetricsServer() {
+  if (running_) {
+    char stop = 0;
+    while (::write(wake_[1], &stop, 1) < 0 && errno == EINTR) {
+    }
+    pthread_join(thread_, nullptr);
+  }
+  for (int fd : {listener_, wake_[0], wake_[1]}) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+bool MetricsServer::listen_on(const std::string& host, const std::string& port) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  int status = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+  if (status != 0) {
+    report_file(address(host, port).c_str(), gai_strerror(status));
+    return false;
+  }
+  int error = 0;
+  for (addrinfo* a = found; a != nullptr && listener_ < 0; a = a->ai_next) {
+    int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    int on = 1;
+    // A restart binds again at once, without waiting out the last run's
+    // closed connections.
+    if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+        bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0) {
+      listener_ = fd;
+    } else {
+      error = errno;
+      if (fd >= 0) close(fd);
+    }
+  }
+  freeaddrinfo(found);
+  if (listener_ < 0) report_file(address(host, port).c_str(), strerror(error));
+  return listener_ >= 0;
+}
+
+bool MetricsServer::start(const std::string& host, const std::string& port) {
+  if (!listen_on(host, port)) return false;
+  if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    report_file(address(host, port).c_str(), strerror(errno));
+    return false;
+  }
+  // Signals go to the reader, which waits for SIGINT and SIGTERM at the end.
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &old);
+  int error = pthread_create(&thread_, nullptr, thread_main, this);
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  if (error != 0) {
+    report_file(address(host, port).c_str(), strerror(error));
+    return false;
+  }
+  running_ = true;
+  return true;
+}
+
+void* MetricsServer::thread_main(void* server) {
+  static_cast<MetricsServer*>(server)->loop();
+  return nullptr;
+}
+
+int MetricsServer::poll_timeout(int64_t now) const {
+  int64_t until = INT64_MAX;
+  for (const HttpConnection& c : connections_) {
+    if (c.state() != HttpConnection::Closed) until = std::min(until, c.deadline());
+  }
+  if (accept_after_ > now) until = std::min(until, accept_after_);
+  if (until == INT64_MAX) return -1;
+  // Rounded up, so that the deadline has passed when poll returns.
+  return static_cast<int>((std::max<int64_t>(until - now, 0) + clock_ns_per_ms - 1) /
+                          clock_ns_per_ms);
+}
+
+void MetricsServer::loop() {
+  std::vector<pollfd> fds;
+  std::vector<HttpConnection*> polled;
+  for (;;) {
+    int64_t now = monotonic_ns();
+    for (HttpConnection& c : connections_) {
+      if (c.state() != HttpConnection::Closed && c.deadline() <= now) c.close();
+    }
+    short accepting = now >= accept_after_ ? POLLIN : 0;
+    fds.assign({{wake_[0], POLLIN, 0}, {listener_, accepting, 0}});
+    polled.clear();
+    for (HttpConnection& c : connections_) {
+      if (c.state() == HttpConnection::Closed) continue;
+      fds.push_back({c.fd(), c.events(), 0});
+      polled.push_back(&c);
+    }
+    if (poll(fds.data(), fds.size(), poll_timeout(now)) < 0) continue;
+    if (fds[0].revents != 0) return;
+    for (size_t i = 0; i < polled.size(); ++i) {
+      if (fds[i + 2].revents != 0) handle(polled[i], fds[i + 2].revents);
+    }
+    if (fds[1].revents != 0) accept_some(monotonic_ns());
+  }
+}
+
+void MetricsServer::accept_some(int64_t now) {
+  // A few at a time, so that every connection accepted is read before so
+  // many more come that it would be the oldest.
+  for (size_t accepted = 0; accepted < max_connections / 4;) {
+    int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) accept_after_ = now + accept_pause;
+      return;
+    }
+    // A free place, else that of the oldest connection that has sent
+    // nothing, else of the oldest: a flood of connections cannot keep out a
+    // scraper, which sends its request at once.
+    HttpConnection* place = &connections_[0];
+    for (HttpConnection& c : connections_) {
+      if (c.state() == HttpConnection::Closed) {
+        place = &c;
+        break;
+      }
+      if (std::make_pair(c.heard(), c.deadline()) <
+          std::make_pair(place->heard(), place->deadline()))
+        place = &c;
+    }
+    place->open(fd, now + connection_timeout);
+    ++accepted;
+  }
+}
+
+void MetricsServer::handle(HttpConnection* connection, short revents) {
+  switch (connection->state()) {
+    case HttpConnection::Reading: {
+      HttpRequest::Answer due = connection->read();
+      if (due != HttpRequest::Incomplete) answer(connection, due);
+      break;
+    }
+    case HttpConnection::Writing:
+      connection->write();
+      break;
+    case HttpConnection::Draining:
+      connection->drain();
+      break;
+    case HttpConnection::Closed:
+      break;
+  }
+  if ((revents & POLLNVAL) != 0) connection->close();
+}
+
+void MetricsServer::answer(HttpConnection* connection, HttpRequest::Answer answer) {
+  const char* plain = "text/plain; charset=utf-8";
+  struct Failure {
+    const char* status;
+    const char* extra;
+    const char* body;
+  };
+  Failure failure{};
+  switch (answer) {
+    case HttpRequest::Metrics:
+    case HttpRequest::MetricsHead: {
+      std::shared_ptr<const std::string> body = text();
+      connection->answer(head("200 OK", Exposition::content_type, body->size()),
+                         answer == HttpRequest::Metrics ? body : nullptr);
+      return;
+    }
+    case HttpRequest::NotFound:
+      failure = {"404 Not Found", "", "caplat-stat serves /metrics only\n"};
+      break;
+    case HttpRequest::MethodNotAllowed:
+      failure = {"405 Method Not Allowed", "Allow: GET, HEAD\r\n", "GET or HEAD only\n"};
+      break;
+    case HttpRequest::TooLarge:
+      failure = {"431 Request Header Fields Too Large", "", "the request is too large\n"};
+      break;
+    case HttpRequest::BadRequest:
+    case HttpRequest::Incomplete:
+      failure = {"400 Bad Request", "", "not an HTTP/1 request\n"};
+      break;
+  }
+  connection->answer(
+      head(failure.status, plain, strlen(failure.body), failure.extra) + failure.body, nullptr);
+}
+
+std::shared_ptr<const std::string> MetricsServer::text() {
+  // The text is made once per snapshot, however many scrapes come.
+  uint64_t generation = publisher_->latest(generation_, &snapshot_);
+  if (text_ == nullptr || generation != generation_) {
+    text_ = std::make_shared<const std::string>(exposition_.text(snapshot_));
+    generation_ = generation;
+  }
+  return text_;
+}
+
+}  // namespace caplat::stat

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <pthread.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "exposition.h"
+#include "http_connection.h"
+#include "metrics_publisher.h"
+#include "metrics_snapshot.h"
+
+namespace caplat::stat {
+
+// Serves GET /metrics over HTTP from a thread of its own, so that the reader
+// never waits for a client: one thread polls every connection, each bounded
+// in time and in the bytes of its request; past the most connections the
+// oldest of those that have sent nothing (else the oldest) is closed to make
+// room, and every answer closes its connection.
+class MetricsServer {
+ public:
+  // The most connections open at once: more than a flood of a few hundred,
+  // each a few hundred bytes until it sends, and its request's buffer after.
+  static constexpr size_t max_connections = 512;
+  // The time a connection has, from its accept to its close, in ns.
+  static constexpr int64_t connection_timeout = 5000000000;
+
+  // Serves the snapshots of publisher as exposition writes them; both must
+  // outlive the server.
+  MetricsServer(MetricsPublisher* publisher, const Exposition& exposition);
+
+  MetricsServer(const MetricsServer&) = delete;
+  MetricsServer& operator=(const MetricsServer&) = delete;
+
+  // Stops serving and closes every connection.
+  ~MetricsServer();
+
+  // Binds host:port and starts serving; false after reporting why not.
+  bool start(const std::string& host, const std::string& port);
+
+ private:
+  static void* thread_main(void* server);
+  bool listen_on(const std::string& host, const std::string& port);
+  void loop();
+  int poll_timeout(int64_t now) const;
+  void accept_some(int64_t now);
+  void handle(HttpConnection* connection, short revents);
+  void answer(HttpConnection* connection, HttpRequest::Answer answer);
+  std::shared_ptr<const std::string> text();
+
+  MetricsPublisher* publisher_;
+  const Exposition& exposition_;
+  int listener_ = -1;
+  // Written to when the server must stop; its other end wakes the poll.
+  int wake_[2] = {-1, -1};
+  bool running_ = false;
+  pthread_t thread_{};
+  // The server thread's own: the connections, when accepting may go on after
+  // a failure, and the latest snapshot and its text.
+  std::vector<HttpConnection> connections_;
+  int64_t accept_after_ = 0;
+  MetricsSnapshot snapshot_;
+  uint64_t generation_ = 0;
+  std::shared_ptr<const std::string> text_;
+};
+
+}  // namespace caplat::stat

@@ -1,0 +1,202 @@
+#!/usr/bin/env bash
+# caplat-stat's metrics server against real clients, on 127.0.0.1 only: what
+# each kind of request is answered, one row per case (see
+# tests/support/table.sh), then hostile clients while input is read. Skips
+# (77) without python3 or curl.
+#   listen.sh CAPLAT_STAT CAPLAT LOGGEN
+set -u
+command -v python3 > /dev/null && command -v curl > /dev/null || exit 77
+stat=$(realpath "$1")
+caplat=$(realpath "$2")
+loggen=$(realpath "$3")
+# shellcheck source=../support/table.sh
+. "$(dirname "$0")/../support/table.sh"
+pids=()
+trap 'kill "${pids[@]}" 2> /dev/null; rm -rf "$work"' EXIT
+
+# A port that nothing listens on now.
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+# Sends standard input to port $1 and prints the answer, until the server
+# closes the connection.
+request() {
+  exec 3<> "/dev/tcp/127.0.0.1/$1" || return 1
+  cat >&3
+  timeout 10 cat <&3
+}
+# The same, a byte at a time, so that the head arrives in many reads.
+trickle() {
+  exec 3<> "/dev/tcp/127.0.0.1/$1" || return 1
+  while IFS= read -r -d '' -n 1 c; do
+    printf %s "$c" >&3
+    sleep 0.01
+  done
+  timeout 10 cat <&3
+}
+# Checks the answer in .stdout: its status line, and that its body is as long
+# as it says.
+answered() {
+  head -1 .stdout | grep -q "^HTTP/1.1 $1"$'\r$' || return 1
+  local length
+  length=$(sed -n 's/^Content-Length: \([0-9]*\)\r$/\1/p' .stdout)
+  [ "$(sed '1,/^\r$/d' .stdout | wc -c)" = "${2:-$length}" ]
+}
+# Checks that a scrape's text in file $1 agrees with itself: the buckets
+# never fall, the last is the count, and the messages are the count and the
+# latencies outside the histogram; prints the messages.
+consistent() {
+  awk '/^caplat_latency_seconds_bucket/ { if ($2 < last) bad = 1; last = $2 }
+       /^caplat_latency_seconds_count/ { count = $2 }
+       /^caplat_(negative|over_hour)_latencies_total/ { apart += $2 }
+       /^caplat_messages_total/ { messages = $2 }
+       END { if (bad || last != count || messages != count + apart || messages == "") exit 1; print messages }' "$1"
+}
+
+port=$(free_port)
+mkfifo "$work/feed"
+# -i: the interval quantiles are served too; the summary goes to a file.
+"$stat" -i 1s --csv "$work/rows" --listen "$port" < "$work/feed" > "$work/summary" 2> "$work/errors" &
+server=$!
+pids+=("$server")
+exec {feed}> "$work/feed"
+for ((i = 0; i < 50; i++)); do
+  curl -sf -o /dev/null "http://127.0.0.1:$port/metrics" && break
+  sleep 0.1
+done
+
+# Each kind of request, while the server waits for input.
+program=request
+type=$'Content-Type: text/plain; version=0.0.4; charset=utf-8\r'
+t "GET /metrics" "" "$port" 'GET /metrics HTTP/1.1\r\nHost: x\r\nAccept: */*\r\n\r\n' "*" "" 0 \
+  'answered "200 OK" && grep -qx "$type" .stdout && grep -qx "Connection: close.*" .stdout &&
+   grep -qx "caplat_messages_total 0" .stdout && consistent .stdout > /dev/null'
+t "HEAD /metrics: the head alone" "" "$port" 'HEAD /metrics HTTP/1.1\r\n\r\n' "*" "" 0 \
+  'answered "200 OK" 0 && grep -q "^Content-Length: [1-9]" .stdout'
+t "a query is ignored" "" "$port" 'GET /metrics?x=1 HTTP/1.1\r\n\r\n' "*" "" 0 'answered "200 OK"'
+t "HTTP/1.0, lines ended by LF alone" "" "$port" 'GET /metrics HTTP/1.0\n\n' "*" "" 0 'answered "200 OK"'
+t "another path" "" "$port" 'GET / HTTP/1.1\r\n\r\n' "*" "" 0 'answered "404 Not Found"'
+t "a longer path" "" "$port" 'GET /metricsx HTTP/1.1\r\n\r\n' "*" "" 0 'answered "404 Not Found"'
+t "another method" "" "$port" 'POST /metrics HTTP/1.1\r\nContent-Length: 2\r\n\r\nab' "*" "" 0 \
+  'answered "405 Method Not Allowed" && grep -qx "Allow: GET, HEAD.*" .stdout'
+for garbage in 'garbage' 'GET /metrics' 'GET /metrics HTTP/2.0' 'GET  /metrics HTTP/1.1' \
+  'get /metrics HTTP/1.1' 'GET metrics HTTP/1.1' '\x00\xff\x16\x03\x01 /metrics HTTP/1.1' ' '; do
+  t "a garbage request line: $garbage" "" "$port" "$garbage\r\n\r\n" "*" "" 0 'answered "400 Bad Request"'
+done
+# The head may hold 8 KiB: up to its end, not one byte more.
+pad() { head -c "$1" /dev/zero | tr '\0' a; }
+t "a head of 8 KiB" "" "$port" "GET /metrics HTTP/1.1\r\nX: $(pad $((8192 - 30)))\r\n\r\n" "*" "" 0 'answered "200 OK"'
+t "a head of 8 KiB and a byte" "" "$port" "GET /metrics HTTP/1.1\r\nX: $(pad $((8193 - 30)))\r\n\r\n" "*" "" 0 \
+  'answered "431 Request Header Fields Too Large"'
+t "a request of 1 MB" "" "$port" "GET /metrics HTTP/1.1\r\nX: $(pad 1000000)\r\n\r\n" "*" "" 0 \
+  'answered "431 Request Header Fields Too Large"'
+program=trickle
+t "a head a byte at a time" "" "$port" 'GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n' "*" "" 0 'answered "200 OK"'
+
+# Hostile clients while the input is read: 600 connections at once that send
+# nothing (more than the 512 the server keeps), garbage and a request of 1 MB,
+# and well-formed scrapes throughout, each of which must be answered and agree
+# with itself.
+"$loggen" --format e --small --size 100000000 --seed 3 | "$caplat" -2 > "$work/lat.txt" 2> /dev/null
+copies=30
+lines=$(($(wc -l < "$work/lat.txt") * copies))
+# Feeds the copies to the descriptor $1; prints the ms it took.
+feed_all() {
+  local start=$EPOCHREALTIME
+  for ((i = 0; i < copies; i++)); do cat "$work/lat.txt"; done >&"$1"
+  local end=$EPOCHREALTIME
+  echo $(((${end//[!0-9]/} - ${start//[!0-9]/}) / 1000))
+}
+mkfifo "$work/plain"
+"$stat" < "$work/plain" > /dev/null &
+exec {plain}> "$work/plain"
+plain_ms=$(feed_all "$plain")
+exec {plain}>&-
+
+# A pause in the input: what was read before it is served within 100 ms.
+cat "$work/lat.txt" >&"$feed"
+sleep 0.5
+rows=$((rows + 1))
+curl -sf -o "$work/paused" "http://127.0.0.1:$port/metrics" &&
+  [ "$(consistent "$work/paused")" = "$(wc -l < "$work/lat.txt")" ] ||
+  { failed=$((failed + 1)); echo "FAIL: the figures served in a pause"; }
+lines=$((lines + $(wc -l < "$work/lat.txt")))
+
+python3 - "$port" << 'EOF' > "$work/flood" 2>&1 &
+import socket, sys, time
+socks = []
+for _ in range(600):
+    s = socket.socket()
+    s.setblocking(False)
+    s.connect_ex(("127.0.0.1", int(sys.argv[1])))
+    socks.append(s)
+time.sleep(2)
+print(len(socks))
+EOF
+flood=$!
+(
+  n=0
+  while [ ! -e "$work/fed" ] || [ $n -lt 3 ]; do
+    n=$((n + 1))
+    curl -sf -m 5 -o "$work/scrape.$n" "http://127.0.0.1:$port/metrics" || echo "scrape $n failed"
+    consistent "$work/scrape.$n" >> "$work/messages" || echo "scrape $n disagrees with itself"
+    sleep 0.1
+  done > "$work/scrapes"
+) &
+scraper=$!
+(
+  printf 'garbage\r\n\r\n' | request "$port"
+  { printf 'GET /metrics HTTP/1.1\r\nX: '; pad 1000000; printf '\r\n\r\n'; } | request "$port"
+) > "$work/garbage" &
+listen_ms=$(feed_all "$feed")
+touch "$work/fed"
+exec {feed}>&-
+wait "$scraper" "$flood"
+rows=$((rows + 1))
+[ "$listen_ms" -le $((plain_ms * 2 > 4000 ? plain_ms * 2 : 4000)) ] ||
+  { failed=$((failed + 1)); echo "FAIL: read in $listen_ms ms with the clients, $plain_ms without"; }
+rows=$((rows + 1))
+[ ! -s "$work/scrapes" ] && sort -n -c "$work/messages" ||
+  { failed=$((failed + 1)); echo "FAIL: the scrapes while reading:"; cat "$work/scrapes" "$work/messages"; }
+rows=$((rows + 1))
+[ "$(grep -c '^HTTP/1.1 4' "$work/garbage")" = 2 ] && [ "$(cat "$work/flood")" = 600 ] ||
+  { failed=$((failed + 1)); echo "FAIL: garbage and the flood:"; cat "$work/garbage" "$work/flood"; }
+# The sanitizers' own memory dwarfs the bound.
+if ! grep -qa __asan_init "$stat"; then
+  rows=$((rows + 1))
+  peak=$(sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$server/status")
+  [ "$peak" -le 16384 ] || { failed=$((failed + 1)); echo "FAIL: peak resident memory $peak kB"; }
+fi
+
+# After the input: the summary is printed, the final figures are served until
+# SIGTERM, which ends the run with status 0; a connection that sends nothing
+# is closed after 5 s (while reading, the flood closed the oldest first).
+sleep 0.2
+exec {idle}<> "/dev/tcp/127.0.0.1/$port"
+start=$EPOCHREALTIME
+timeout 20 cat <&"$idle" > /dev/null
+end=$EPOCHREALTIME
+idle_ms=$(((${end//[!0-9]/} - ${start//[!0-9]/}) / 1000))
+rows=$((rows + 1))
+[ "$idle_ms" -ge 4000 ] && [ "$idle_ms" -le 10000 ] ||
+  { failed=$((failed + 1)); echo "FAIL: the idle connection was closed after $idle_ms ms"; }
+rows=$((rows + 1))
+curl -sf -o "$work/final" "http://127.0.0.1:$port/metrics" && [ "$(consistent "$work/final")" = "$lines" ] &&
+  grep -qx "count          $lines" "$work/summary" && grep -q '^caplat_interval_latency_seconds{quantile="1"}' "$work/final" ||
+  { failed=$((failed + 1)); echo "FAIL: the final figures"; }
+kill -TERM "$server"
+wait "$server"
+status=$?
+rows=$((rows + 1))
+[ "$status" = 0 ] && [ ! -s "$work/errors" ] ||
+  { failed=$((failed + 1)); echo "FAIL: status $status after SIGTERM"; cat "$work/errors"; }
+
+# --linger ends the serving by itself, with the run's status.
+port=$(free_port)
+program=$stat
+t "--linger" "" "--listen $port --linger 300ms" '1.000000\nx\n' "*" "*" 1 \
+  'grep -q "^count          1$" .stdout'
+
+echo "listen: read in $listen_ms ms beside the clients, $plain_ms ms alone; peak ${peak:-?} kB"
+echo "listen: $((rows - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# End-to-end tests of caplat-stat's metrics: the text of --prom, the options of
+# the exporter and their errors, one row per case (see tests/support/table.sh).
+#   prom_cli.sh CAPLAT_STAT
+set -u
+stat=$(realpath "$1")
+here=$(realpath "$(dirname "$0")")
+program=$stat
+# shellcheck source=../support/table.sh
+. "$(dirname "$0")/../support/table.sh"
+usage="$("$stat" --help | sed -n '1,/\[FILE \.\.\.\]/p')\n"
+
+# Latencies of 0, 1 ms, the last ns of the histogram's range that holds 1 ms
+# and the first of the next, 10 s, one negative and one over an hour.
+edges='2000000000 2000000000\n1000000000 1001000000\n1000000000 1001000447\n1000000000 1001000448\n0 10000000000\n3000000000 2000000000\n0 3600000000001\n'
+edges_prom='# HELP caplat_latency_seconds Latencies from 0 to 1 hour (receive time minus application time) since the start; negative ones and those over 1 hour are counted apart.
+# TYPE caplat_latency_seconds histogram
+caplat_latency_seconds_bucket{host="a",le="0.001"} 3
+caplat_latency_seconds_bucket{host="a",le="0.01"} 4
+caplat_latency_seconds_bucket{host="a",le="1"} 4
+caplat_latency_seconds_bucket{host="a",le="+Inf"} 5
+caplat_latency_seconds_sum{host="a"} 10.003000895
+caplat_latency_seconds_count{host="a"} 5
+# HELP caplat_messages_total Latencies read, one per message, whatever their value.
+# TYPE caplat_messages_total counter
+caplat_messages_total{host="a"} 7
+# HELP caplat_negative_latencies_total Latencies below zero: clocks that disagree.
+# TYPE caplat_negative_latencies_total counter
+caplat_negative_latencies_total{host="a"} 1
+# HELP caplat_stale_latencies_total Latencies of 10 s or more, stale or replayed data, those over 1 hour included.
+# TYPE caplat_stale_latencies_total counter
+caplat_stale_latencies_total{host="a"} 2
+# HELP caplat_over_hour_latencies_total Latencies over 1 hour.
+# TYPE caplat_over_hour_latencies_total counter
+caplat_over_hour_latencies_total{host="a"} 1
+# HELP caplat_skipped_lines_total Input lines that could not be read.
+# TYPE caplat_skipped_lines_total counter
+caplat_skipped_lines_total{host="a"} 0
+# HELP caplat_last_receive_time_seconds The latest receive time read, in seconds since the epoch.
+# TYPE caplat_last_receive_time_seconds gauge
+caplat_last_receive_time_seconds{host="a"} 3600.000000001'
+# A latency counts at the first bound at or above the lowest value of its
+# range of the histogram: 1,000,447 ns at 1 ms, 1,000,448 ns past it.
+t "the metrics of --prom, at the edges of a bucket" "" "--prom m.prom --buckets 1ms,10ms,1s --label host=a" \
+  "$edges" "*" "" 0 'printf "%s\n" "$edges_prom" | cmp - m.prom'
+t "the summary is printed as without --prom" "" "--prom m.prom" "$edges" "*" "" 0 '"$stat" < .stdin | cmp - .stdout'
+# Bounds are written as Prometheus's clients and node_exporter write them.
+t "87 default buckets from 10 us to 1 hour" "" "--prom m.prom" "$edges" "*" "" 0 \
+  '[ "$(grep -c "_bucket{" m.prom)" = 88 ] && grep -q "{le=\"1e-05\"} 1$" m.prom &&
+   grep -q "{le=\"1.25e-05\"} 1$" m.prom && grep -q "{le=\"0.0001\"} 1$" m.prom &&
+   grep -q "{le=\"3150\"} 5$" m.prom && grep -q "{le=\"3600\"} 5$" m.prom'
+t "label values escaped, in the order given" "" "--prom m.prom --label 'b=a\"b\\c' --label a=é" '1.000000\n' "*" "" 0 \
+  'grep -qF "caplat_messages_total{b=\"a\\\"b\\\\c\",a=\"é\"} 1" m.prom'
+t "without receive times, no last receive time" "" "--prom m.prom" '1.000000\nx\n' "*" "*" 1 \
+  '! grep -q last_receive m.prom && grep -qx "caplat_skipped_lines_total 1" m.prom'
+t "no input: every count zero" "" "--prom m.prom" "" "*" "" 0 \
+  'grep -qx "caplat_latency_seconds_count 0" m.prom && grep -qx "caplat_messages_total 0" m.prom'
+# With -i, the last closed interval's quantiles as its row gives them; NaN
+# when it had no latency from 0 to 1 hour.
+quantiles() { grep '^caplat_interval' m.prom | cut -d' ' -f2 | paste -sd' '; }
+t "the last interval's quantiles" "" "-i 1s --csv rows --prom m.prom" \
+  '1000000000 1000000001\n1000000000 1003000000\n1000000000 1002000000\n' "*" "" 0 \
+  '[ "$(quantiles)" = "0.002000895 0.003 0.003 0.003" ] && grep -q "# HELP caplat_interval_latency_seconds.*do not aggregate" m.prom'
+t "NaN for an interval without latencies from 0 to 1 hour" "" "-i 1s --csv rows --prom m.prom" \
+  '1000000000 1000000001\n3000000000 2000000000\n' "*" "" 0 '[ "$(quantiles)" = "NaN NaN NaN NaN" ]'
+t "no interval quantiles without -i" "" "--hlog h --prom m.prom" '1000000000 1000000001\n' "*" "" 0 \
+  '! grep -q caplat_interval m.prom'
+
+# Whole milliseconds, at least 1 ms from every bound but those they equal:
+# the buckets against a count of the latencies up to each bound.
+t "bucket counts against a count of the latencies" \
+  "awk 'BEGIN { for (i = 0; i < 5000; i++) printf \"0 %d\\n\", (i * 7919 % 200 + 1) * 1000000 }' > in" \
+  "--prom m.prom --buckets 2ms,10ms,25ms,100ms,150ms,199ms in" "" "*" "" 0 \
+  'for b in 2 10 25 100 150 199; do
+     n=$(awk -v b=$b "\$2 <= b * 1000000" in | wc -l)
+     grep -qx "caplat_latency_seconds_bucket{le=\"$(awk -v b=$b "BEGIN {print b / 1000}")\"} $n" m.prom || exit 1
+   done'
+# The buckets of two hosts add up to those of one run over both outputs.
+awk -v seed=1 -v n=3000 -v span=20 -v start=1700000000 -f "$here/hlog_gen.awk" > "$work/a.txt"
+awk -v seed=2 -v n=4000 -v span=20 -v start=1700000003 -f "$here/hlog_gen.awk" > "$work/b.txt"
+counts() { grep -E '^caplat_[a-z_]+(_bucket\{le="[^"]*"\}|_total|_count) ' "$@" | sed 's/^[^:]*://'; }
+t "the buckets of two runs add up to those of one over both" \
+  "\"\$stat\" --prom a.prom \"\$work/a.txt\" > /dev/null && \"\$stat\" --prom b.prom \"\$work/b.txt\" > /dev/null" \
+  "--prom ab.prom \"\$work/a.txt\" \"\$work/b.txt\"" "" "*" "" 0 \
+  '[ "$(counts a.prom b.prom | awk "{n[\$1] += \$2} END {for (k in n) print k, n[k]}" | sort)" = "$(counts ab.prom | sort)" ] &&
+   grep -qx "caplat_messages_total 7000" ab.prom'
+t "from interval logs as from the output they were written from" \
+  "\"\$stat\" -i 1s --hlog a.hlog \"\$work/a.txt\" > /dev/null" "--prom m.prom a.hlog" "" "*" "" 0 \
+  '"$stat" --prom t.prom "$work/a.txt" > /dev/null && [ "$(counts m.prom | grep _bucket)" = "$(counts t.prom | grep _bucket)" ]'
+
+# The file is replaced whole, with the mode open(2) would give it.
+t "the file's mode follows the umask, no temporary file is left" "umask 027" "--prom m.prom" '1.000000\n' "*" "" 0 \
+  '[ "$(stat -c %a m.prom)" = 640 ] && ! ls -A | grep -q "^\.m\.prom"'
+t "an existing file is replaced" "echo old > m.prom; ln m.prom link" "--prom m.prom" '1.000000\n' "*" "" 0 \
+  'grep -q caplat_messages_total m.prom && [ "$(cat link)" = old ]'
+t "a folder that does not exist" "" "--prom no/such/m.prom" '1.000000\n' "*" \
+  'caplat-stat: no/such/m.prom: No such file or directory\n' 2 ""
+t "a folder in the file's place" "mkdir m.prom" "--prom m.prom" '1.000000\n' "*" 'caplat-stat: m.prom: Is a directory\n' 2 \
+  '[ "$(ls -A m.prom)" = "" ] && [ "$(ls -A | grep -c "^\.m\.prom")" = 0 ]'
+t "refused: --prom over an input" "printf '1.000000\\n' > in" "--prom in in" "" "" \
+  'caplat-stat: in: is also an input, which it would overwrite\n' 2 '[ "$(cat in)" = 1.000000 ]'
+
+# An address that cannot be served is reported before any reading.
+t "an address of another machine" "" "--listen 192.0.2.1:9477" '1.000000\n' "" \
+  'caplat-stat: 192.0.2.1:9477: Cannot assign requested address\n' 2 ""
+t "an IPv6 address named in brackets" "" "--listen [2001:db8::1]:9477" '1.000000\n' "" \
+  'caplat-stat: [2001:db8::1]:9477: Cannot assign requested address\n' 2 ""
+
+# Usage errors name what is wrong.
+name_rule="a label's name is letters, digits and underscores, not starting with a digit or __"
+value_rule="a label's value must be UTF-8 text, not empty"
+bucket_rule="bad bucket list (increasing durations up to 1h)"
+for bad in "--listen x|expected [HOST:]PORT: x" "--listen 0|expected [HOST:]PORT: 0" \
+  "--listen 65536|expected [HOST:]PORT: 65536" "--listen :80|expected [HOST:]PORT: :80" \
+  "--listen host:|expected [HOST:]PORT: host:" "--listen ::1:80|expected [HOST:]PORT: ::1:80" \
+  "--listen 08x|expected [HOST:]PORT: 08x" "--prom -|--prom needs a file: -" \
+  "--prom m --label 1a=b|$name_rule: 1a=b" "--prom m --label __a=b|$name_rule: __a=b" \
+  "--prom m --label a-b=c|$name_rule: a-b=c" "--prom m --label le=1|le and quantile are taken: le=1" \
+  "--prom m --label quantile=1|le and quantile are taken: quantile=1" \
+  "--prom m --label a|a label is NAME=VALUE: a" "--prom m --label a=|$value_rule: a=" \
+  "--prom m --label a=\$'\\xff'|$value_rule: a=\\377" \
+  "--prom m --label a=\$'\\xed\\xa0\\x80'|$value_rule: a=\\355\\240\\200" \
+  "--prom m --label a=1 --label a=2|a label is given twice: a=2" \
+  "--prom m --buckets 1ms,1ms|$bucket_rule: 1ms,1ms" "--prom m --buckets 2ms,1ms|$bucket_rule: 2ms,1ms" \
+  "--prom m --buckets 1ms,,2ms|$bucket_rule: 1ms,,2ms" "--prom m --buckets 61m|$bucket_rule: 61m" \
+  "--prom m --buckets 0s|$bucket_rule: 0s" "--listen 9477 --linger 0s|bad duration: 0s" \
+  "--linger 1s|--linger needs --listen" "--label a=b|--label and --buckets need --listen or --prom" \
+  "--buckets 1ms|--label and --buckets need --listen or --prom"; do
+  t "usage error: ${bad%%|*}" "" "${bad%%|*}" "" "" "caplat-stat: ${bad#*|}\n$usage" 2 ""
+done
+
+echo "prom_cli: $((rows - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]
