@@ -280,7 +280,9 @@ TEST(Paths, LogCutShortOrGrownWhileRead) {
   for (const Row& row : rows) {
     FILE* file = runlog::memory_file(log);
     // Short reads keep the reader's offset within a few lines of what it handed out.
-    Reader reader(file, 61, [] {});
+    Source source(fileno(file), 61);
+    source.open();
+    Reader reader(&source, 61, [] {});
     std::string seen;
     bool changed = false;
     const unsigned char* text;
