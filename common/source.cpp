@@ -1,6 +1,7 @@
 #include "source.h"
 
 #include <fcntl.h>
+#include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #include <poll.h>
 #include <pthread.h>
@@ -56,7 +57,8 @@ class Codec {
   virtual ~Codec() = default;
 
   // Decodes from *in up to in_end into *out up to out_end until the input is
-  // used up or the output full, moving both on; false where the data is damaged.
+  // used up or the output full, moving both on, also past what was decoded
+  // before damage is found; false where the data is damaged.
   virtual bool decode(const unsigned char** in, const unsigned char* in_end, unsigned char** out,
                       unsigned char* out_end) = 0;
 
@@ -67,35 +69,113 @@ class Codec {
   virtual std::string error() const = 0;
 };
 
-// Gzip members, one after another, by ISA-L's igzip, which checks each
-// member's CRC and length.
+// Reads the header of a gzip member as its bytes arrive, checking its magic
+// number, method, flags and, if it has one, its CRC.
+class GzipHeader {
+ public:
+  enum Status { Partial, Done, Bad };
+
+  // Takes header bytes from *in up to end, moving on; Partial if the header
+  // goes on past end.
+  Status take(const unsigned char** in, const unsigned char* end) {
+    while (*in < end) {
+      unsigned char c = *(*in)++;
+      if (field_ != Crc) crc_ = crc32_gzip_refl(crc_, &c, 1);
+      switch (field_) {
+        case Fixed:
+          if (count_ < sizeof fixed && (c & fixed_mask[count_]) != fixed[count_]) return Bad;
+          if (count_ == flags_at) flags_ = c;
+          if (++count_ == fixed_size) advance();
+          break;
+        case ExtraSize:
+          left_ |= uint32_t{c} << (8 * count_);
+          if (++count_ == 2) left_ == 0 ? advance() : void(field_ = Extra);
+          break;
+        case Extra:
+          if (--left_ == 0) advance();
+          break;
+        case Name:
+        case Comment:
+          if (c == 0) advance();
+          break;
+        case Crc:
+          left_ |= uint32_t{c} << (8 * count_);
+          if (++count_ == 2) {
+            if (left_ != (crc_ & 0xffff)) return Bad;
+            advance();
+          }
+          break;
+        case End:
+          break;
+      }
+      if (field_ == End) return Done;
+    }
+    return Partial;
+  }
+
+ private:
+  // The fields in their order; those after Fixed are there if the flag of
+  // the same bit is set: FEXTRA, FNAME, FCOMMENT, FHCRC. Extra follows its
+  // size only if that is not 0.
+  enum Field { Fixed, ExtraSize, Extra, Name, Comment, Crc, End };
+  static constexpr unsigned char flag_of[] = {0, 4, 4, 8, 16, 2, 0};
+  static constexpr size_t fixed_size = 10;
+  static constexpr size_t flags_at = 3;
+  // The magic number and deflate; of the flags, the reserved bits must be clear.
+  static constexpr unsigned char fixed[] = {0x1f, 0x8b, 8, 0};
+  static constexpr unsigned char fixed_mask[] = {0xff, 0xff, 0xff, 0xe0};
+
+  void advance() {
+    count_ = 0;
+    left_ = 0;
+    do {
+      field_ = static_cast<Field>(field_ + 1);
+    } while (field_ != End && (field_ == Extra || (flags_ & flag_of[field_]) == 0));
+  }
+
+  Field field_ = Fixed;
+  size_t count_ = 0;
+  unsigned char flags_ = 0;
+  uint32_t left_ = 0;
+  uint32_t crc_ = 0;
+};
+
+// Gzip members, one after another: the header read here, the deflate data
+// and the trailer by ISA-L's igzip, which checks the CRC and the length. (Its
+// own header reader loses its place in a header that arrives in pieces.)
 class GzipCodec final : public Codec {
  public:
-  GzipCodec() : state_(std::make_unique<inflate_state>()) { start(); }
+  GzipCodec() : state_(std::make_unique<inflate_state>()) {}
 
   bool decode(const unsigned char** in, const unsigned char* in_end, unsigned char** out,
               unsigned char* out_end) override {
-    // The lengths fit 32 bits: they are at most a block.
-    state_->next_in = const_cast<unsigned char*>(*in);
-    state_->avail_in = static_cast<uint32_t>(in_end - *in);
-    state_->next_out = *out;
-    state_->avail_out = static_cast<uint32_t>(out_end - *out);
-    bool ok = true;
     do {
-      if (state_->avail_in > 0) between_members_ = false;
-      if (isal_inflate(state_.get()) != ISAL_DECOMP_OK) {
-        ok = false;
-        break;
+      if (in_header_) {
+        if (*in < in_end) between_members_ = false;
+        GzipHeader::Status status = header_.take(in, in_end);
+        if (status == GzipHeader::Bad) return false;
+        if (status == GzipHeader::Partial) break;
+        in_header_ = false;
+        isal_inflate_init(state_.get());
+        state_->crc_flag = ISAL_GZIP_NO_HDR_VER;
       }
+      // The lengths fit 32 bits: they are at most a block.
+      state_->next_in = const_cast<unsigned char*>(*in);
+      state_->avail_in = static_cast<uint32_t>(in_end - *in);
+      state_->next_out = *out;
+      state_->avail_out = static_cast<uint32_t>(out_end - *out);
+      int status = isal_inflate(state_.get());
+      *in = state_->next_in;
+      *out = state_->next_out;
+      if (status != ISAL_DECOMP_OK) return false;
       // igzip gives back the bytes it read past a member's end.
       if (state_->block_state == ISAL_BLOCK_FINISH) {
-        start();
+        in_header_ = true;
+        header_ = GzipHeader();
         between_members_ = true;
       }
-    } while (state_->avail_in > 0 && state_->avail_out > 0);
-    *in = state_->next_in;
-    *out = state_->next_out;
-    return ok;
+    } while (*in < in_end && *out < out_end);
+    return true;
   }
 
   bool at_end() const override { return between_members_; }
@@ -103,21 +183,8 @@ class GzipCodec final : public Codec {
   std::string error() const override { return "damaged gzip data"; }
 
  private:
-  // Makes ready for a member, keeping the buffers where they are.
-  void start() {
-    inflate_state* s = state_.get();
-    uint8_t* next_in = s->next_in;
-    uint32_t avail_in = s->avail_in;
-    uint8_t* next_out = s->next_out;
-    uint32_t avail_out = s->avail_out;
-    isal_inflate_init(s);
-    s->crc_flag = ISAL_GZIP;
-    s->next_in = next_in;
-    s->avail_in = avail_in;
-    s->next_out = next_out;
-    s->avail_out = avail_out;
-  }
-
+  GzipHeader header_;
+  bool in_header_ = true;
   std::unique_ptr<inflate_state> state_;
   bool between_members_ = false;
 };
@@ -135,12 +202,14 @@ class ZstdCodec final : public Codec {
               unsigned char* out_end) override {
     ZSTD_inBuffer input{*in, static_cast<size_t>(in_end - *in), 0};
     ZSTD_outBuffer output{*out, static_cast<size_t>(out_end - *out), 0};
+    bool ok = true;
     do {
       size_t in_before = input.pos, out_before = output.pos;
       size_t hint = ZSTD_decompressStream(stream_, &output, &input);
       if (ZSTD_isError(hint)) {
         error_ = ZSTD_getErrorName(hint);
-        return false;
+        ok = false;
+        break;
       }
       // A call that moves nothing, such as one without input between frames,
       // tells nothing about where the frame stands.
@@ -148,7 +217,7 @@ class ZstdCodec final : public Codec {
     } while (input.pos < input.size && output.pos < output.size);
     *in += input.pos;
     *out += output.pos;
-    return true;
+    return ok;
   }
 
   bool at_end() const override { return at_frame_end_; }
