@@ -19,6 +19,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace caplat {
 
@@ -32,10 +33,11 @@ constexpr size_t slot_count = 4;
 // the first bytes need.
 constexpr size_t peek_step = 4096;
 
+using std::literals::string_view_literals::operator""sv;
+
 struct Magic {
+  std::string_view bytes;
   Source::Format format;
-  const char* bytes;
-  size_t size;
   // The bits of the first byte that must match.
   unsigned char first_mask = 0xff;
 };
@@ -43,13 +45,13 @@ struct Magic {
 // A skippable zstd frame, which pzstd puts ahead of every frame, has sixteen
 // magic numbers, apart in the first byte's low bits; lz4's legacy format has
 // a number of its own.
-const Magic magics[] = {{Source::Gzip, "\x1f\x8b", 2},
-                        {Source::Zstd, "\x28\xb5\x2f\xfd", 4},
-                        {Source::Zstd, "\x50\x2a\x4d\x18", 4, 0xf0},
-                        {Source::Xz, "\xfd\x37\x7a\x58\x5a\x00", 6},
-                        {Source::Bzip2, "BZh", 3},
-                        {Source::Lz4, "\x04\x22\x4d\x18", 4},
-                        {Source::Lz4, "\x02\x21\x4c\x18", 4}};
+const Magic magics[] = {{"\x1f\x8b"sv, Source::Gzip},
+                        {"\x28\xb5\x2f\xfd"sv, Source::Zstd},
+                        {"\x50\x2a\x4d\x18"sv, Source::Zstd, 0xf0},
+                        {"\xfd\x37\x7a\x58\x5a\x00"sv, Source::Xz},
+                        {"BZh"sv, Source::Bzip2},
+                        {"\x04\x22\x4d\x18"sv, Source::Lz4},
+                        {"\x02\x21\x4c\x18"sv, Source::Lz4}};
 
 // Decodes one compressed format a step at a time.
 class Codec {
@@ -89,7 +91,12 @@ class GzipHeader {
           break;
         case ExtraSize:
           left_ |= uint32_t{c} << (8 * count_);
-          if (++count_ == 2) left_ == 0 ? advance() : void(field_ = Extra);
+          if (++count_ < 2) break;
+          if (left_ == 0) {
+            advance();
+          } else {
+            field_ = Extra;
+          }
           break;
         case Extra:
           if (--left_ == 0) advance();
@@ -460,9 +467,9 @@ bool Decompressor::would_wait() {
 
 Source::Format Source::format_of(const unsigned char* head, size_t size) {
   for (const Magic& magic : magics) {
-    if (size < magic.size) continue;
+    if (size < magic.bytes.size()) continue;
     if ((head[0] & magic.first_mask) == static_cast<unsigned char>(magic.bytes[0]) &&
-        memcmp(head + 1, magic.bytes + 1, magic.size - 1) == 0)
+        memcmp(head + 1, magic.bytes.data() + 1, magic.bytes.size() - 1) == 0)
       return magic.format;
   }
   return Plain;
@@ -540,9 +547,10 @@ size_t Source::peek(unsigned char* data, size_t size) {
 
 ssize_t Source::read(unsigned char* data, size_t size) {
   if (decompressed()) {
-    if (!decompressor_)
+    if (!decompressor_) {
       decompressor_ = std::make_unique<Decompressor>(format_, fd_, head_.data(), head_.size(),
                                                      ended_, error_number_, block_);
+    }
     return decompressor_->read(data, size);
   }
   if (head_used_ < head_.size()) {
