@@ -21,6 +21,11 @@ constexpr size_t block = size_t{1} << 18;
 // Bytes of an input looked at to tell a log.
 constexpr size_t log_probe = 64;
 
+// What is reported when the temporary file of a log cannot be made or written.
+std::string temporary_failure() {
+  return std::string("cannot inflate it into a temporary file: ") + strerror(errno);
+}
+
 // Writes the log that input's source reads into an unlinked temporary file,
 // which becomes input's file; false after reporting a log that cannot be read
 // whole, or a temporary file that cannot be made or written.
@@ -30,8 +35,8 @@ bool inflate_log(InputFile* input) {
       std::string(folder != nullptr && *folder != 0 ? folder : "/tmp") + "/caplat-stat.XXXXXX";
   int file = mkostemp(path.data(), O_CLOEXEC);
   if (file < 0) {
-    report_file(input->name,
-                (std::string("no temporary file to inflate it: ") + strerror(errno)).c_str());
+    report_file(input->name, temporary_failure().c_str());
+    close_input(input);
     return false;
   }
   unlink(path.c_str());
@@ -43,7 +48,7 @@ bool inflate_log(InputFile* input) {
       ssize_t written = write(file, buffer.get() + at, static_cast<size_t>(n - at));
       if (written < 0 && errno == EINTR) continue;
       if (written < 0) {
-        failure = std::string("no room to inflate it: ") + strerror(errno);
+        failure = temporary_failure();
         break;
       }
       at += written;
@@ -53,7 +58,7 @@ bool inflate_log(InputFile* input) {
   close_input(input);
   input->fd = file;
   input->log = true;
-  if (lseek(file, 0, SEEK_SET) != 0 && failure.empty()) failure = strerror(errno);
+  if (lseek(file, 0, SEEK_SET) != 0 && failure.empty()) failure = temporary_failure();
   if (!failure.empty()) report_file(input->name, failure.c_str());
   return failure.empty();
 }

@@ -292,6 +292,10 @@ for c in "gzip -c" "zstd -q -c"; do
   tl "a log compressed by $c through a pipe" "" "--hgrm m.hgrm <($c < a.hlog) b.hlog" "" "*" "" 0 \
     '"$stat" --hgrm t.hgrm a.txt b.txt > /dev/null && cmp m.hgrm t.hgrm'
 done
+tl "a compressed log without a folder for its temporary file is left out" \
+  "gzip -c < a.hlog > a.gz; export TMPDIR=\$PWD/missing" "--json a.gz b.hlog" "" "*" \
+  "caplat-stat: a.gz: cannot inflate it into a temporary file: No such file or directory\n" 2 \
+  '[ "$(cut -d, -f1 .stdout)" = "$("$stat" --json b.hlog | cut -d, -f1)" ]'
 tl "a compressed log cut short keeps its lines before" "gzip -c < a.hlog | head -c 2000 > a.gz" \
   "-i 1s a.gz" "" "*" "*" 2 '[ "$(tail -n +2 .stdout | head -n 3)" = "$("$stat" -i 1s a.hlog | tail -n +2 | head -n 3)" ] &&
    grep -qx "caplat-stat: a.gz: truncated gzip data" .stderr'
