@@ -1,6 +1,7 @@
 // The same log through the plain loop (fgets and the line rules) and through
-// the main loop, read from a file at every instruction level and through a
-// pipe in short reads: what they print must be identical, byte for byte.
+// the main loop, read from a file at every instruction level, and through a
+// pipe and gzipped in short reads: what they print must be identical, byte for
+// byte.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -23,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!(runlog::run(log, format, runlog::Via::File, 4096) == plain)) abort();
   }
   if (!(runlog::run(log, format, runlog::Via::Pipe, block) == plain)) abort();
+  if (!(runlog::run(log, format, runlog::Via::Gzip, block) == plain)) abort();
   hexline::use(hexline::best_level());
   return 0;
 }

@@ -52,7 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Checker checker;
   accumulator.add_consumer(&checker);
   LatencyReader reader(&accumulator, false);
-  reader.read(fd, "input");
+  {
+    // Input that starts as gzip or zstd data does is read decompressed.
+    caplat::Source source(fd, size_t{1} << 12);
+    source.open();
+    reader.read(&source, "input");
+  }
   accumulator.finish();
   close(fd);
   const Totals& t = accumulator.totals();

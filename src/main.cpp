@@ -13,7 +13,7 @@
 namespace caplat {
 namespace {
 
-// How much of a would-be destination is searched for that title.
+// How much of a would-be destination is searched for a payload header line.
 constexpr size_t capture_probe = size_t{1} << 20;
 
 // Opens path in mode, reporting a failure; null if it cannot be opened.
@@ -31,14 +31,15 @@ bool is_source(const char* path, FILE* source) {
          out.st_dev == in.st_dev && out.st_ino == in.st_ino;
 }
 
-// True if path names an existing regular file with a payload header line in
-// its first MiB: a capture log, which cannot be made again once truncated. No
-// output of caplat's holds such a line.
-bool is_capture_log(const char* path) {
+// What path names if it is an existing regular file that must not be
+// truncated, or null: a capture log, which cannot be made again, has a payload
+// header line in its first MiB, and no output of caplat's holds one; nor is
+// any compressed, as a capture log may be.
+const char* kept_file(const char* path) {
   struct stat st;
-  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
   int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return nullptr;
   static char head[capture_probe];
   size_t size = 0;
   while (size < sizeof head) {
@@ -50,23 +51,22 @@ bool is_capture_log(const char* path) {
     }
   }
   close(fd);
+  if (Source::format_of(reinterpret_cast<unsigned char*>(head), size) != Source::Plain)
+    return "a compressed file";
   const size_t title = sizeof Input::header_title - 1;
   for (const char* line = head; line + title <= head + size;) {
-    if (memcmp(line, Input::header_title, title) == 0) return true;
+    if (memcmp(line, Input::header_title, title) == 0) return "a capture log";
     const void* newline = memchr(line, '\n', head + size - line);
     if (newline == nullptr) break;
     line = static_cast<const char*>(newline) + 1;
   }
-  return false;
+  return nullptr;
 }
 
 FILE* open_destination(const char* path, FILE* source) {
-  if (is_source(path, source)) {
-    fprintf(stderr, "Destination file `%s` is the source file!!\n", path);
-    return nullptr;
-  }
-  if (is_capture_log(path)) {
-    fprintf(stderr, "Destination file `%s` is a capture log!!\n", path);
+  const char* kept = is_source(path, source) ? "the source file" : kept_file(path);
+  if (kept != nullptr) {
+    fprintf(stderr, "Destination file `%s` is %s!!\n", path, kept);
     return nullptr;
   }
   return open_file(path, "wt");
@@ -117,13 +117,14 @@ int main(int argc, char** argv) {
             stderr);
       return 1;
     }
-    parser.output.file = caplat::open_destination(paths[0], parser.input.file);
   } else if (count >= 2) {
     parser.output.file = nullptr;
     parser.input.file = caplat::open_file(paths[count - 2], "rt");
-    if (parser.input.file != nullptr)
-      parser.output.file = caplat::open_destination(paths[count - 1], parser.input.file);
   }
+  // A source that is not read ends the run before the destination is opened.
+  if (parser.input.file != nullptr && !parser.open_source()) return 1;
+  if (count >= 1 && parser.input.file != nullptr)
+    parser.output.file = caplat::open_destination(paths[count - 1], parser.input.file);
   // The streams are closed by the end of the process.
   // cppcheck-suppress memleak
   return parser.parse();

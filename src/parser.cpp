@@ -1,8 +1,18 @@
 #include "parser.h"
 
+#include <cstdio>
+
 #include "reader.h"
 
 namespace caplat {
+
+bool Parser::open_source() {
+  source_ = std::make_unique<Source>(fileno(input.file), block);
+  Source::Format format = source_->open();
+  if (Source::is_read(format)) return true;
+  fprintf(stderr, "Source file is compressed with %s; decompress it first\n", Source::name(format));
+  return false;
+}
 
 int Parser::parse() {
   if (input.file == nullptr) {
@@ -13,9 +23,10 @@ int Parser::parse() {
     fputs("Destination file can't be opened\n", stderr);
     return 1;
   }
+  if (!source_ && !open_source()) return 1;
   // Results decoded so far go out before the run waits for more input, so that
   // a live capture shows each message at once and a kill loses none.
-  Reader reader(input.file, block, [this] { output.flush(); });
+  Reader reader(source_.get(), block, [this] { output.flush(); });
   run(&reader);
   bool failed = reader.failed();
   // Results already printed are kept even when the source fails; a full disk

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 #include "input.h"
 #include "output.h"
+#include "source.h"
 
 namespace caplat {
 
@@ -21,11 +23,19 @@ class Parser {
   // is decoded, and the peak memory low.
   size_t block = size_t{1} << 18;
 
+  // Reads the first bytes of the source, which tell gzip and zstd, read
+  // decompressed, from the compressions that are not read; false after saying
+  // which it is. main calls it before it opens the destination, which a source
+  // that is not read leaves untouched; parse calls it if main has not.
+  bool open_source();
+
   // Runs over the whole source; the exit status, 0 after a complete pass.
   int parse();
 
  private:
   void run(class Reader* reader);
+
+  std::unique_ptr<Source> source_;
 };
 
 }  // namespace caplat

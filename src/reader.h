@@ -1,9 +1,10 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 #include <functional>
 #include <memory>
+
+#include "source.h"
 
 namespace caplat {
 
@@ -11,9 +12,9 @@ namespace caplat {
 // fgets returns one after another, reading it in large blocks into one buffer.
 class Reader {
  public:
-  // Reads the descriptor of file from its current offset, block bytes at a time;
-  // calls before_wait before any read that would wait for input.
-  Reader(FILE* file, size_t block, std::function<void()> before_wait);
+  // Reads source, opened, block bytes at a time; calls before_wait before any
+  // read that would wait for input.
+  Reader(Source* source, size_t block, std::function<void()> before_wait);
 
   // Sets text and size to the next piece, valid until the next call; false at the
   // end of the stream or on a read error. The piece is not NUL-terminated.
@@ -32,7 +33,7 @@ class Reader {
  private:
   bool read_block();
 
-  int fd_;
+  Source* source_;
   size_t block_;
   std::function<void()> before_wait_;
   std::unique_ptr<unsigned char[]> buffer_;

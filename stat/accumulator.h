@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "histogram.h"
+#include "source.h"
 #include "units.h"
 
 namespace caplat::stat {
@@ -81,9 +82,9 @@ class ProgressObserver {
   // Sees accumulator between two runs; it must not add to it.
   virtual void progressed(const Accumulator& accumulator) = 0;
 
-  // Learns that the reader is about to read input fd, everything before
-  // added to accumulator: a read that would wait is a pause in the input.
-  virtual void reading(const Accumulator& accumulator, int fd) = 0;
+  // Learns that the reader is about to read source, everything before added
+  // to accumulator: a read that would wait is a pause in the input.
+  virtual void reading(const Accumulator& accumulator, Source* source) = 0;
 };
 
 // Exact totals over the whole input.
@@ -195,9 +196,9 @@ class Accumulator {
   // run added.
   void set_observer(ProgressObserver* observer) { observer_ = observer; }
 
-  // Tells the observer that the reader is about to read input fd.
-  void reading(int fd) {
-    if (observer_ != nullptr) observer_->reading(*this, fd);
+  // Tells the observer that the reader is about to read source.
+  void reading(Source* source) {
+    if (observer_ != nullptr) observer_->reading(*this, source);
   }
 
   // Reads earlier, which must outlive the accumulator's last call, in order of

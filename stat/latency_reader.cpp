@@ -1,8 +1,5 @@
 #include "latency_reader.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -151,7 +148,7 @@ LatencyReader::Status LatencyReader::read_lines(const char* p, const char* end) 
   return Done;
 }
 
-LatencyReader::Status LatencyReader::read(int fd, const char* name) {
+LatencyReader::Status LatencyReader::read(Source* source, const char* name) {
   name_ = name;
   line_ = 0;
   form_ = Undetected;
@@ -160,11 +157,10 @@ LatencyReader::Status LatencyReader::read(int fd, const char* name) {
   // True inside a line longer than a block, which is skipped to its end.
   bool discarding = false;
   for (;;) {
-    accumulator_->reading(fd);
-    ssize_t n = ::read(fd, buffer + kept, block - kept);
+    accumulator_->reading(source);
+    ssize_t n = source->read(reinterpret_cast<unsigned char*>(buffer + kept), block - kept);
     if (n < 0) {
-      if (errno == EINTR) continue;
-      report_file(name, strerror(errno));
+      report_file(name, source->error());
       return ReadError;
     }
     if (n == 0) break;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "accumulator.h"
+#include "source.h"
 
 namespace caplat::stat {
 
@@ -23,9 +24,9 @@ class LatencyReader {
   // Feeds accumulator; with needs_times, input without receive times is refused.
   LatencyReader(Accumulator* accumulator, bool needs_times);
 
-  // Reads descriptor fd, named name in messages, to its end. A read error is
+  // Reads source, opened, named name in messages, to its end. A read error is
   // reported; one-field input when times are needed is left to the caller.
-  Status read(int fd, const char* name);
+  Status read(Source* source, const char* name);
 
   // The number of lines skipped so far.
   int64_t skipped() const { return skipped_; }

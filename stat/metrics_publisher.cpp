@@ -1,7 +1,6 @@
 #include "metrics_publisher.h"
 
-#include <poll.h>
-#include <sys/stat.h>
+#include <algorithm>
 
 #include "clock.h"
 
@@ -33,17 +32,14 @@ void MetricsPublisher::progressed(const Accumulator& accumulator) {
   }
 }
 
-void MetricsPublisher::reading(const Accumulator& accumulator, int fd) {
-  while ((unpublished_ || file_behind_) && may_wait(fd)) {
+void MetricsPublisher::reading(const Accumulator& accumulator, Source* source) {
+  while (unpublished_ || file_behind_) {
     // The reader waits here for input rather than in its read, until the
-    // next snapshot or write is due; input that comes ends the wait.
+    // next snapshot or write is due; input that comes ends the wait. A
+    // regular file never makes it wait.
     int64_t due = unpublished_ ? next_publish_ : next_write_;
-    int64_t left = due - monotonic_ns(true);
-    if (left > 0) {
-      pollfd input{fd, POLLIN, 0};
-      if (poll(&input, 1, static_cast<int>((left + clock_ns_per_ms - 1) / clock_ns_per_ms)) != 0)
-        return;
-    }
+    int64_t left = std::max<int64_t>(due - monotonic_ns(true), 0);
+    if (source->wait(static_cast<int>((left + clock_ns_per_ms - 1) / clock_ns_per_ms))) return;
     int64_t now = monotonic_ns(true);
     if (unpublished_) {
       publish(accumulator, now);
@@ -91,15 +87,6 @@ void MetricsPublisher::write_file(int64_t now) {
   if (!file_->write(exposition_.text(own_))) file_ok_ = false;
   next_write_ = now + file_period_;
   file_behind_ = false;
-}
-
-bool MetricsPublisher::may_wait(int fd) {
-  if (fd != input_) {
-    struct stat st {};
-    input_ = fd;
-    input_waits_ = fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
-  }
-  return input_waits_;
 }
 
 uint64_t MetricsPublisher::latest(uint64_t generation, MetricsSnapshot* snapshot) {

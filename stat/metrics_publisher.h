@@ -41,7 +41,7 @@ class MetricsPublisher : public IntervalConsumer, public ProgressObserver {
 
   // If a read of fd would wait, publishes what is not yet, and writes the
   // file if it is behind, each once its period is up, unless input comes.
-  void reading(const Accumulator& accumulator, int fd) override;
+  void reading(const Accumulator& accumulator, Source* source) override;
 
   // Publishes the final figures of accumulator, finished, with skipped lines
   // skipped, waiting for the lock if need be, and writes the file; false if a
@@ -59,8 +59,6 @@ class MetricsPublisher : public IntervalConsumer, public ProgressObserver {
   // Offers own_ to other threads; false if the lock was taken and wait is not.
   bool offer(bool wait);
   void write_file(int64_t now);
-  // True if a read of fd may wait for input: not for a regular file.
-  bool may_wait(int fd);
 
   const std::vector<int64_t>& bounds_;
   const Exposition& exposition_;
@@ -76,9 +74,6 @@ class MetricsPublisher : public IntervalConsumer, public ProgressObserver {
   bool unpublished_ = false;
   bool file_behind_ = false;
   bool file_ok_ = true;
-  // The input last read, and whether a read of it may wait.
-  int input_ = -1;
-  bool input_waits_ = false;
   // What other threads read, under mutex_.
   std::mutex mutex_;
   MetricsSnapshot shared_;

@@ -1,13 +1,10 @@
 #include "run.h"
 
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <iterator>
 #include <memory>
@@ -24,6 +21,7 @@
 #include "hlog_merge.h"
 #include "hlog_reader.h"
 #include "hlog_writer.h"
+#include "input_file.h"
 #include "latency_reader.h"
 #include "report.h"
 #include "summary.h"
@@ -41,12 +39,6 @@ constexpr int64_t picture_rows = 1000;
 // Interval of an interval log when -i is not given, as HdrHistogram's tools write.
 constexpr int64_t log_interval_ns = 1000000000;
 
-// An input file, open.
-struct Input {
-  int fd;
-  const char* name;
-};
-
 // Interval logs stay open while they merge, one descriptor each: the logs of
 // more hosts than the usual soft limit of 1,024 need the hard limit.
 void raise_descriptor_limit() {
@@ -58,26 +50,16 @@ void raise_descriptor_limit() {
 }
 
 // Opens every input, sorting interval logs from caplat's output; false if one
-// could not be opened (after reporting it).
-bool open_inputs(const std::vector<const char*>& paths, std::vector<Input>* texts,
-                 std::vector<Input>* logs) {
+// could not be opened or read whole (after reporting it).
+bool open_inputs(const std::vector<const char*>& paths, std::vector<InputFile>* texts,
+                 std::vector<InputFile>* logs) {
   bool ok = true;
   for (const char* path : paths) {
-    bool standard_input = strcmp(path, "-") == 0;
-    int fd = standard_input ? STDIN_FILENO : open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      report_file(path, strerror(errno));
-      ok = false;
-      continue;
-    }
-    Input input{fd, standard_input ? "(standard input)" : path};
-    (HlogReader::is_log_file(fd) ? logs : texts)->push_back(input);
+    InputFile input;
+    ok = open_input(path, &input) && ok;
+    if (input.fd >= 0) (input.log ? logs : texts)->push_back(std::move(input));
   }
   return ok;
-}
-
-void close_input(const Input& input) {
-  if (input.fd != STDIN_FILENO) close(input.fd);
 }
 
 // The files a run writes, and the writers of its intervals.
@@ -154,15 +136,16 @@ struct Outputs {
 int read_inputs(const Options& o, const std::vector<const char*>& paths, bool needs_times,
                 Accumulator* accumulator, int64_t* skipped, Exporter* exporter) {
   int status = 0;
-  std::vector<Input> texts, logs;
+  std::vector<InputFile> texts, logs;
   if (!open_inputs(paths, &texts, &logs)) status = 2;
   // Interval logs are read beside caplat's output, in order of time, so that
   // both fall into the intervals of their own receive times.
   const std::string selected = o.tag != nullptr ? o.tag : "";
   std::deque<HlogReader> log_readers;
-  std::transform(logs.begin(), logs.end(), std::back_inserter(log_readers), [&](const Input& log) {
-    return HlogReader(log.fd, log.name, o.tag ? &selected : nullptr);
-  });
+  std::transform(logs.begin(), logs.end(), std::back_inserter(log_readers),
+                 [&](const InputFile& log) {
+                   return HlogReader(log.fd, log.name, o.tag ? &selected : nullptr);
+                 });
   std::vector<HlogReader*> merged;
   std::transform(log_readers.begin(), log_readers.end(), std::back_inserter(merged),
                  [](HlogReader& log) { return &log; });
@@ -179,9 +162,10 @@ int read_inputs(const Options& o, const std::vector<const char*>& paths, bool ne
   // A file that cannot be read, or lacks the receive times that intervals
   // need, ends the reading; what was read is still summed up.
   bool reading = true;
-  for (const Input& text : texts) {
-    LatencyReader::Status read = reading ? reader.read(text.fd, text.name) : LatencyReader::Done;
-    close_input(text);
+  for (InputFile& text : texts) {
+    LatencyReader::Status read =
+        reading ? reader.read(text.source.get(), text.name) : LatencyReader::Done;
+    close_input(&text);
     if (read == LatencyReader::NoReceiveTimes)
       report_file(text.name, "-i and --hlog need receive times, and this input has one field");
     if (read != LatencyReader::Done) {
@@ -197,7 +181,7 @@ int read_inputs(const Options& o, const std::vector<const char*>& paths, bool ne
     *skipped += log.skipped();
     if (log.failed()) status = 2;
   }
-  for (const Input& log : logs) close_input(log);
+  for (InputFile& log : logs) close_input(&log);
   return status;
 }
 

@@ -2,10 +2,12 @@
 # End-to-end tests of the caplat binary, one row per case (see
 # support/table.sh). The line rules and the fast paths have their own tables
 # in the unit tests; these rows pin what only the whole program does:
-# arguments, files, descriptors, errors, warnings, timing.
+# arguments, files, descriptors, errors, warnings, timing, compressed logs.
+#   cli.sh CAPLAT EXAMPLES LOGGEN
 set -u
 caplat=$(realpath "$1")
 examples=$(realpath "$2")
+loggen=$(realpath "$3")
 program=$caplat
 # shellcheck source=support/table.sh
 . "$(dirname "$0")/support/table.sh"
@@ -94,6 +96,105 @@ t "live through a slow pipe" ": > out" "< /dev/null; for i in 1 2 3; do printf '
      \"\$caplat\" -1 > out; cat out" "" '27.000000\n27.000000\n27.000000\n' "" 0 ""
 t "closed pipe ends quietly" "yes '$rec' | head -n 400000 | tr -d '\\n' | sed 's/\\\\n/\\n/g' > many" \
   "< /dev/null; (\"\$caplat\" < many | head -c 20; exit \"\${PIPESTATUS[0]}\")" "" "1700000000123000000 " "" 141 ""
+
+# Compressed logs print what the log itself prints, byte for byte, with its
+# status, read from a path or from standard input: the sample and a generated
+# log of every kind, in one gzip member or zstd frame, in several (each piece
+# compressed alone, as cat joins them), and as pzstd writes them, a skippable
+# frame ahead of each.
+logs=$work/logs
+mkdir "$logs"
+cp "$examples/capture.log" "$logs/sample.log"
+for kind in "e" "data" "ts" "iso" "mixed" "e --small" "e --ascii" "e --ascii --frames"; do
+  # shellcheck disable=SC2086
+  "$loggen" --format $kind --size 200000 --seed 5 > "$logs/$(echo $kind | tr -d ' -').log"
+done
+for log in "$logs"/*.log; do
+  "$caplat" -2 < "$log" > "$log.out" 2> "$log.err"
+  echo $? > "$log.status"
+  gzip -c < "$log" > "$log.gz"
+  zstd -q -c < "$log" > "$log.zst"
+  split -n l/3 "$log" "$log.part."
+  for part in "$log".part.*; do gzip -c < "$part"; done > "$log.members.gz"
+  for part in "$log".part.*; do zstd -q -c < "$part"; done > "$log.frames.zst"
+  pzstd -q -c < "$log" > "$log.pzstd.zst"
+  for c in gz zst members.gz frames.zst pzstd.zst; do
+    same_as_plain="cmp .stdout '$log.out' && cmp .stderr '$log.err'"
+    t "$(basename "$log").$c from a path" "" "-2 '$log.$c' out; cat out" "" "*" "*" "$(cat "$log.status")" \
+      "$same_as_plain"
+    t "$(basename "$log").$c from standard input" "" "-2 < '$log.$c'" "" "*" "*" "$(cat "$log.status")" \
+      "$same_as_plain"
+  done
+done
+t "an empty gzip member" "" "-1 < <(gzip -c < /dev/null)" "" "" "" 0 ""
+t "an empty zstd frame" "" "-1 < <(zstd -c < /dev/null)" "" "" "" 0 ""
+
+# Cut short or damaged at many offsets, each quarter of the sample log in a
+# member or frame of its own: what was decoded before is printed, the members
+# before the damaged one whole, then the read error alone, and the status is
+# 1. Cut short, the results are those of the log's start; damaged, some of
+# the damaged member's may differ, since damage may come to light only at its
+# end, where the check fails.
+sample=$logs/sample.log
+split -n l/4 "$sample" "$logs/quarter."
+quarters=("$logs"/quarter.*)
+# Flips every bit of the byte at offset $2 of file $1.
+flip() {
+  local value
+  value=$(od -An -tu1 -j "$2" -N1 "$1")
+  # shellcheck disable=SC2059
+  printf "\\$(printf %o $((255 - value)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+# The last message; a malformed dump's exclamation mark may start its line.
+read_error="[ \"\$(tail -c 26 .stderr)\" = \"Source file can't be read\" ]"
+for c in gz zst; do
+  # The offsets lie past each member's header, whose time and system fields
+  # nothing checks.
+  compress="gzip -c" head_size=10
+  [ $c = zst ] && compress="zstd -q -c" head_size=6
+  : > "$logs/all.$c"
+  for quarter in "${quarters[@]}"; do
+    $compress < "$quarter" > "$quarter.$c"
+    cat "$quarter.$c" >> "$logs/all.$c"
+  done
+  at=0
+  : > "$logs/before"
+  for quarter in "${quarters[@]}"; do
+    # The results of the quarters before this one, as they alone print.
+    "$caplat" -2 < "$logs/before" > "$quarter.kept.$c" 2> /dev/null
+    kept="cmp -s '$quarter.kept.$c' <(head -c $(stat -c %s "$quarter.kept.$c") .stdout)"
+    size=$(stat -c %s "$quarter.$c")
+    for step in 0 1 2 3 4 5 6 7; do
+      offset=$((at + head_size + step * (size - head_size) / 8))
+      t "$c cut short at byte $offset" "head -c $offset '$logs/all.$c' > cut" "-2 < cut" "" "*" "*" 1 \
+        "$kept && cmp -s .stdout <(head -c \$(stat -c %s .stdout) '$sample.out') && $read_error"
+      t "$c damaged at byte $offset" "cp '$logs/all.$c' damaged; flip damaged $offset" "-2 < damaged" \
+        "" "*" "*" 1 "$kept && $read_error"
+    done
+    cat "$quarter" >> "$logs/before"
+    at=$((at + size))
+  done
+done
+
+# xz, bzip2 and lz4 are refused before anything is written, and the
+# destination is left as it was, or not made.
+for format in "xz:xz -c" "bzip2:bzip2 -c" "lz4:lz4 -q -c" "lz4:lz4 -l -q -c"; do
+  refused="Source file is compressed with ${format%%:*}; decompress it first\\n"
+  made="${format#*:} < '$examples/capture.log' > log.${format%%:*}"
+  t "${format#*:} from a path" "$made; echo keep > out" "-2 log.${format%%:*} out" "" "" "$refused" 1 \
+    "[ \"\$(cat out)\" = keep ]"
+  t "${format#*:} from standard input" "$made" "-2 out < log.${format%%:*}" "" "" "$refused" 1 "[ ! -e out ]"
+done
+t "a compressed destination" "gzip -c < '$examples/capture.log' > log.gz; cp log.gz copy.gz" \
+  "log.gz copy.gz" "" "" "$(guard copy.gz 'a compressed file')" 1 "cmp -s log.gz copy.gz"
+# Live: each record a member of its own, written to a slow pipe, is printed
+# before the next arrives.
+for c in "gzip -c" "zstd -q -c"; do
+  t "live members of $c" ": > out" "< /dev/null; for i in 1 2 3; do printf '$rec' | $c
+       for w in \$(seq 100); do [ \"\$(wc -l < out)\" -ge \$i ] && break; sleep 0.02; done
+       [ \"\$(wc -l < out)\" -ge \$i ] || echo \"record \$i held back\" >&2; sleep 0.2; done |
+       \"\$caplat\" -1 > out; cat out" "" '27.000000\n27.000000\n27.000000\n' "" 0 ""
+done
 
 echo "$((rows - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]

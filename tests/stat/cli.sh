@@ -232,6 +232,26 @@ for width in 7 19; do
     "awk 'BEGIN { for (i = 0; i < 200000; i++) printf \"%0${width}d %d\\n\", 1000000 + i, 1000000 + 2 * i }' > big" \
     "--json big <(cat big)" "" "*" "" 0 "grep -q '\"count\":400000,.*\"mean_ns\":99999.500,.*\"skipped_lines\":0' .stdout"
 done
+# caplat's output compressed with gzip or zstd, in members or frames, reads as
+# the plain output does, from a path, standard input and a pipe; xz is refused;
+# damaged, the damage is reported (the lines before it in the damaged member
+# may be read: it may come to light only at the member's end); cut short,
+# what was read before is summed up.
+two='0 1\n0 3\n'
+both="$(printf "$two" | "$stat" --json)\n"
+for c in "gzip -c" "zstd -q -c"; do
+  t "$c from a path" "printf '$two' | $c > in" "--json in" "" "$both" "" 0 ""
+  t "$c from standard input" "printf '$two' | $c > in" "--json - < in" "" "$both" "" 0 ""
+  t "$c through a pipe" "" "--json < <(printf '$two' | $c)" "" "$both" "" 0 ""
+  t "$c in two members" "" "--json <(printf '0 1\n' | $c; printf '0 3\n' | $c)" "" "$both" "" 0 ""
+done
+t "xz is refused" "printf '$two' | xz -c > in.xz" "--json in.xz" "" \
+  "$(j 0 null null 0 null null null null null null null null null 0 null 0 0 null 0 "$(iv null)")" \
+  'caplat-stat: in.xz: compressed with xz; decompress it first\n' 2 ""
+t "damaged gzip data" "seq 100000 | sed 's/^/0 /' | gzip -c > in.gz; printf '\\\\377' | dd of=in.gz bs=1 seek=2000 conv=notrunc status=none" \
+  "--json in.gz" "" "*" "*" 2 '[ "$(tail -n 1 .stderr)" = "caplat-stat: in.gz: damaged gzip data" ]'
+t "zstd data cut short" "seq 100000 | sed 's/^/0 /' | zstd -q -c | head -c 20000 > in.zst" \
+  "--json in.zst" "" "*" 'caplat-stat: in.zst: truncated zstd data\n' 2 "grep -q '^{\"count\":[1-9]' .stdout"
 t "a full disk fails" "" "> /dev/full" '1.000000\n' "" 'caplat-stat: standard output: No space left on device\n' 2 ""
 # An output that is also an input, or two outputs in one file, is refused
 # before anything is opened for writing: outputs are truncated first.
@@ -321,6 +341,21 @@ tl "a log on standard input from a file" "" "--hgrm m.hgrm - < a.hlog" "" "*" ""
   '"$stat" --hgrm t.hgrm a.txt > /dev/null && cmp m.hgrm t.hgrm'
 tl "caplat output and a log together" "" "--hgrm m.hgrm a.txt b.hlog" "" "*" "" 0 \
   '"$stat" --hgrm t.hgrm a.txt b.txt > /dev/null && cmp m.hgrm t.hgrm'
+# Logs compressed with gzip or zstd are inflated to a temporary file and read
+# as the plain ones, also from a pipe, which a plain log cannot come through.
+for c in "gzip -c" "zstd -q -c"; do
+  tl "a log compressed by $c" "$c < a.hlog > a.c" "--hgrm m.hgrm a.c b.txt" "" "*" "" 0 \
+    '"$stat" --hgrm t.hgrm a.txt b.txt > /dev/null && cmp m.hgrm t.hgrm'
+  tl "a log compressed by $c through a pipe" "" "--hgrm m.hgrm <($c < a.hlog) b.hlog" "" "*" "" 0 \
+    '"$stat" --hgrm t.hgrm a.txt b.txt > /dev/null && cmp m.hgrm t.hgrm'
+done
+tl "a compressed log without a folder for its temporary file is left out" \
+  "gzip -c < a.hlog > a.gz; export TMPDIR=\$PWD/missing" "--json a.gz b.hlog" "" "*" \
+  "caplat-stat: a.gz: cannot inflate it into a temporary file: No such file or directory\n" 2 \
+  '[ "$(cut -d, -f1 .stdout)" = "$("$stat" --json b.hlog | cut -d, -f1)" ]'
+tl "a compressed log cut short keeps its lines before" "gzip -c < a.hlog | head -c 2000 > a.gz" \
+  "-i 1s a.gz" "" "*" "*" 2 '[ "$(tail -n +2 .stdout | head -n 3)" = "$("$stat" -i 1s a.hlog | tail -n +2 | head -n 3)" ] &&
+   grep -qx "caplat-stat: a.gz: truncated gzip data" .stderr'
 # The rows of caplat output and of logs, earlier or later, at their own times.
 rows() { cut -d, -f1,2 "$1"; }
 sort -n -k2,2 "$logs/a.txt" "$logs/b.txt" | "$stat" -i 1s | rows /dev/stdin > "$logs/rows"

@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -76,9 +77,25 @@ inline int plain(Input* input, Output* output) {
   return output->flush() ? 0 : 1;
 }
 
+// data as one gzip member.
+inline std::string gzip(const std::string& data) {
+  z_stream z{};
+  if (deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) abort();
+  std::string out(deflateBound(&z, data.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  if (deflate(&z, Z_FINISH) != Z_STREAM_END) abort();
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
 // How the log reaches the decoder: by the plain loop, or by the main loop from a
-// file or from a pipe that a thread writes.
-enum class Via { Plain, File, Pipe };
+// file, from a pipe that a thread writes, or from a file gzipped, decompressed
+// into buffers of the block's size.
+enum class Via { Plain, File, Pipe, Gzip };
 
 // What a run printed on its destination and on standard error, and its status.
 struct Result {
@@ -98,7 +115,7 @@ inline Result run(const std::string& log, uint32_t format, Via via = Via::File,
     writer = std::thread([&log, end = fdopen(ends[1], "w")] { write_all(end, log, true); });
     parser.input.file = fdopen(ends[0], "r");
   } else {
-    parser.input.file = memory_file(log);
+    parser.input.file = memory_file(via == Via::Gzip ? gzip(log) : log);
   }
   parser.output.file = memory_file();
   parser.output.format = format;

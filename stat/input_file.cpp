@@ -1,0 +1,102 @@
+#include "input_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "hlog_reader.h"
+#include "report.h"
+
+namespace caplat::stat {
+
+namespace {
+
+// Bytes read and decompressed at a time.
+constexpr size_t block = size_t{1} << 18;
+// Bytes of an input looked at to tell a log.
+constexpr size_t log_probe = 64;
+
+// What is reported when the temporary file of a log cannot be made or written.
+std::string temporary_failure() {
+  return std::string("cannot inflate it into a temporary file: ") + strerror(errno);
+}
+
+// Writes the log that input's source reads into an unlinked temporary file,
+// which becomes input's file; false after reporting a log that cannot be read
+// whole, or a temporary file that cannot be made or written.
+bool inflate_log(InputFile* input) {
+  const char* folder = getenv("TMPDIR");
+  std::string path =
+      std::string(folder != nullptr && *folder != 0 ? folder : "/tmp") + "/caplat-stat.XXXXXX";
+  int file = mkostemp(path.data(), O_CLOEXEC);
+  if (file < 0) {
+    report_file(input->name, temporary_failure().c_str());
+    close_input(input);
+    return false;
+  }
+  unlink(path.c_str());
+  auto buffer = std::make_unique<unsigned char[]>(block);
+  std::string failure;
+  ssize_t n;
+  while (failure.empty() && (n = input->source->read(buffer.get(), block)) > 0) {
+    for (ssize_t at = 0; at < n;) {
+      ssize_t written = write(file, buffer.get() + at, static_cast<size_t>(n - at));
+      if (written < 0 && errno == EINTR) continue;
+      if (written < 0) {
+        failure = temporary_failure();
+        break;
+      }
+      at += written;
+    }
+  }
+  if (failure.empty() && n < 0) failure = input->source->error();
+  close_input(input);
+  input->fd = file;
+  input->log = true;
+  if (lseek(file, 0, SEEK_SET) != 0 && failure.empty()) failure = temporary_failure();
+  if (!failure.empty()) report_file(input->name, failure.c_str());
+  return failure.empty();
+}
+
+}  // namespace
+
+bool open_input(const char* path, InputFile* input) {
+  bool standard_input = strcmp(path, "-") == 0;
+  input->name = standard_input ? "(standard input)" : path;
+  input->fd = standard_input ? STDIN_FILENO : open(path, O_RDONLY | O_CLOEXEC);
+  if (input->fd < 0) {
+    report_file(path, strerror(errno));
+    return false;
+  }
+  if (HlogReader::is_log_file(input->fd)) {
+    input->log = true;
+    return true;
+  }
+  input->source = std::make_unique<Source>(input->fd, block);
+  Source::Format format = input->source->open();
+  if (!Source::is_read(format)) {
+    report_file(
+        input->name,
+        (std::string("compressed with ") + Source::name(format) + "; decompress it first").c_str());
+    close_input(input);
+    return false;
+  }
+  if (format == Source::Plain) return true;
+  unsigned char head[log_probe];
+  size_t size = input->source->peek(head, sizeof head);
+  if (!HlogReader::is_log(std::string_view(reinterpret_cast<char*>(head), size))) return true;
+  return inflate_log(input);
+}
+
+void close_input(InputFile* input) {
+  input->source.reset();
+  if (input->fd != STDIN_FILENO && input->fd >= 0) close(input->fd);
+  input->fd = -1;
+}
+
+}  // namespace caplat::stat

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+
+#include "source.h"
+
+namespace caplat::stat {
+
+// An input of caplat-stat, open: caplat's output, read through a source that
+// decompresses it if need be, or an interval log on a descriptor that the log
+// reader may read again at any offset.
+struct InputFile {
+  // The name in messages.
+  const char* name = "";
+  // The file, or for a compressed log the unlinked temporary file that holds
+  // it inflated; -1 if none is open.
+  int fd = -1;
+  // True for an interval log.
+  bool log = false;
+  // The reader of caplat's output.
+  std::unique_ptr<Source> source;
+};
+
+// Opens path, "-" for standard input, and tells an interval log from caplat's
+// output, both plain or compressed with gzip or zstd; false after reporting a
+// file that cannot be opened or read, or is compressed in another format. A
+// compressed log is inflated first, since the log reader reads the rest of a
+// long line again when it decodes it; the lines inflated before a damaged part
+// are kept.
+bool open_input(const char* path, InputFile* input);
+
+// Closes the input's file, unless it is standard input, and its source.
+void close_input(InputFile* input);
+
+}  // namespace caplat::stat
