@@ -178,6 +178,12 @@ t "a check of every interval names the first that fails" "" \
   "-i 1s --check 'interval.max<100ms' --check 'interval.count<=2' > /dev/null" \
   '1700000000000000000 1700000000050000000\n1700000001000000000 1700000001500000000\n1700000002000000000 1700000002300000000\n' "" \
   "$ck interval.max<100ms: failed in 2 of 3 intervals, first at 1700000001.000000000 s: max = 500.000000 ms\n$ck interval.count<=2: passed in 3 intervals\n" 3 ""
+t "the rate counts every interval's messages" "" "-i 1s --csv /dev/null --json" \
+  '1700000000000000000 1700000000050000000\n1700000001000000000 1700000001500000000\n1700000002000000000 1700000002300000000\n' \
+  "*" "" 0 "grep -q '\"count\":3,\"span_ns\":2250000000,\"messages_per_s\":1.3,' .stdout"
+t "every interval passing passes" "" "-i 1s --check 'interval.count<=2' > /dev/null" \
+  '1700000000000000000 1700000000050000000\n1700000001000000000 1700000001500000000\n' "" \
+  "$ck interval.count<=2: passed in 2 intervals\n" 0 ""
 t "a check against the baseline, and a verdict" "printf '0 1000000\n0 2000000\n0 3000000\n' > base" \
   "--baseline base --check 'max<=1.5*baseline' --check 'max<=1.1*baseline' --check 'p50:not-higher' > /dev/null" \
   '0 1000000\n0 2000000\n0 4000000\n' "" \
