@@ -273,6 +273,12 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
        nullptr,
        {at(5000), at(6000)},
        0},
+      // Blanks may end the histogram's text, not split it.
+      {{base + "5.000" + line.substr(0, line.size() - 5) + " " + line.substr(line.size() - 5) +
+        "6.000" + line},
+       nullptr,
+       {at(6000)},
+       1},
       {{huge}, nullptr, eight, 1},
       // Logs interleave by start time.
       {{base + "0.000" + line + "2.000" + line,
