@@ -42,15 +42,6 @@ trap 'rm -rf "$tmp"' EXIT
 # shellcheck source=bench/measure.sh
 . "$here/measure.sh"
 
-loggen_args() {
-  case $1 in
-    e | data | ts | iso | mixed) echo "--format $1" ;;
-    small) echo "--format e --small" ;;
-    ascii) echo "--format e --ascii" ;;
-    frames) echo "--format e --ascii --frames" ;;
-  esac
-}
-
 machine
 printf '%-8s %-28s %9s %9s %8s %8s %8s %8s  %s\n' case command seconds MB/s "x base" "cpu x" \
   "RSS MB" "wc -l s" base

@@ -49,3 +49,13 @@ machine() {
   fi
   echo "processor: ${model:-unknown}; systemd-detect-virt: $virt; hypervisor: ${hypervisor:-none seen}"
 }
+
+# The arguments of loggen that make the log of a bench case.
+loggen_args() {
+  case $1 in
+    e | data | ts | iso | mixed) echo "--format $1" ;;
+    small) echo "--format e --small" ;;
+    ascii) echo "--format e --ascii" ;;
+    frames) echo "--format e --ascii --frames" ;;
+  esac
+}

@@ -53,15 +53,6 @@ trap 'rm -rf "$tmp"' EXIT
 # shellcheck source=bench/measure.sh
 . "$here/measure.sh"
 
-loggen_args() {
-  case $1 in
-    e | data | ts | iso | mixed) echo "--format $1" ;;
-    small) echo "--format e --small" ;;
-    ascii) echo "--format e --ascii" ;;
-    frames) echo "--format e --ascii --frames" ;;
-  esac
-}
-
 machine
 printf '%-8s %-22s %9s %9s %8s %8s %8s %8s %8s\n' case command seconds MB/s "x wc -l" "cpu x" \
   "RSS MB" "wc -l s" "floor s"

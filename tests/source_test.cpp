@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "runlog.h"
+
 namespace caplat {
 
 namespace {
@@ -33,21 +35,6 @@ std::string text(size_t size, int seed) {
   return t.substr(0, size);
 }
 
-// data deflated with no wrapper.
-std::string deflate_raw(const std::string& data) {
-  z_stream z{};
-  if (deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) abort();
-  std::string out(deflateBound(&z, data.size()), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  if (deflate(&z, Z_FINISH) != Z_STREAM_END) abort();
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
 std::string le32(uint32_t v) {
   return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
           static_cast<char>(v >> 24)};
@@ -55,7 +42,7 @@ std::string le32(uint32_t v) {
 
 // A gzip member of data, its header holding the fields of flags (FEXTRA 4,
 // FNAME 8, FCOMMENT 16, FHCRC 2).
-std::string gzip(const std::string& data, unsigned flags = 0) {
+std::string member(const std::string& data, unsigned flags = 0) {
   std::string header = {'\x1f', '\x8b', 8, static_cast<char>(flags), 1, 2, 3, 4, 0, 3};
   if (flags & 4)
     header += std::string(
@@ -69,7 +56,7 @@ std::string gzip(const std::string& data, unsigned flags = 0) {
     header += le32(static_cast<uint32_t>(crc)).substr(0, 2);
   }
   uLong crc = crc32(0, reinterpret_cast<const Bytef*>(data.data()), data.size());
-  return header + deflate_raw(data) + le32(static_cast<uint32_t>(crc)) +
+  return header + runlog::deflated(data, -MAX_WBITS) + le32(static_cast<uint32_t>(crc)) +
          le32(static_cast<uint32_t>(data.size()));
 }
 
@@ -179,10 +166,10 @@ TEST(Source, DecompressesAsTheLibrariesCompressed) {
     std::string compressed, plain;
   } rows[] = {
       {"plain", a, a},
-      {"gzip", gzip(a), a},
-      {"gzip members", gzip(a) + gzip("") + gzip(b) + gzip(c), a + b + c},
-      {"gzip, every header field", gzip(a, 4 | 8 | 16 | 2) + gzip(c, 8), a + c},
-      {"gzip, empty", gzip(""), ""},
+      {"gzip", member(a), a},
+      {"gzip members", member(a) + member("") + member(b) + member(c), a + b + c},
+      {"gzip, every header field", member(a, 4 | 8 | 16 | 2) + member(c, 8), a + c},
+      {"gzip, empty", member(""), ""},
       {"zstd", zstd(a), a},
       {"zstd frames", zstd(a) + zstd("") + zstd(b) + zstd(c), a + b + c},
       {"zstd, skippable frames", skippable(0, "index") + zstd(a) + skippable(15, "") + zstd(c),
@@ -208,13 +195,13 @@ TEST(Source, DecompressesAsTheLibrariesCompressed) {
 // the cut.
 TEST(Source, CutShortAtEveryOffset) {
   const std::string a = text(3000, 4), b = text(5000, 5);
-  const std::string gzip_a = gzip(a, 8), zstd_a = zstd(a), skip = skippable(1, "x");
+  const std::string gzip_a = member(a, 8), zstd_a = zstd(a), skip = skippable(1, "x");
   const struct {
     const char* name;
     std::string compressed;
     // Where each member or frame ends, and the bytes decompressed before it.
     std::vector<std::pair<size_t, std::string>> ends;
-  } rows[] = {{"gzip", gzip_a + gzip(b), {{gzip_a.size(), a}}},
+  } rows[] = {{"gzip", gzip_a + member(b), {{gzip_a.size(), a}}},
               {"zstd", zstd_a + skip + zstd(b), {{zstd_a.size(), a}, {zstd_a.size() + 9, a}}}};
   for (const auto& row : rows) {
     for (size_t cut = Source::magic_size; cut < row.compressed.size(); ++cut) {
@@ -244,14 +231,14 @@ TEST(Source, CutShortAtEveryOffset) {
 // may go out before; those of the members before it go out whole.
 TEST(Source, DamagedAtEveryOffset) {
   const std::string a = text(3000, 6), b = text(5000, 7);
-  const std::string gzip_a = gzip(a), zstd_a = zstd(a);
+  const std::string gzip_a = member(a), zstd_a = zstd(a);
   const struct {
     const char* name;
     std::string compressed;
     size_t second;
     std::vector<std::pair<size_t, size_t>> unchecked;
   } rows[] = {{"gzip",
-               gzip_a + gzip(b),
+               gzip_a + member(b),
                gzip_a.size(),
                {{0, 2}, {4, 10}, {gzip_a.size() + 4, gzip_a.size() + 10}}},
               {"zstd", zstd_a + zstd(b), zstd_a.size(), {{0, 4}}}};
@@ -271,7 +258,7 @@ TEST(Source, DamagedAtEveryOffset) {
 
 TEST(Source, PeekThenRead) {
   const std::string a = text(50000, 8);
-  for (const std::string& compressed : {a, gzip(a), skippable(2, "") + zstd(a)}) {
+  for (const std::string& compressed : {a, member(a), skippable(2, "") + zstd(a)}) {
     for (const Via& via : every_way) {
       int ends[2];
       if (pipe(ends) != 0) abort();
@@ -306,7 +293,7 @@ TEST(Source, PeekThenRead) {
 // before the next is written, and the source says when a read would wait.
 TEST(Source, LiveMembersAreReadAsTheyArrive) {
   const std::string parts[] = {text(1000, 9), text(70000, 10), text(10, 11)};
-  for (auto compress : {gzip, +[](const std::string&s, unsigned) { return zstd(s); }}) {
+  for (auto compress : {member, +[](const std::string& s, unsigned) { return zstd(s); }}) {
     int ends[2];
     if (pipe(ends) != 0) abort();
     std::mutex mutex;
@@ -356,7 +343,7 @@ TEST(Source, LiveMembersAreReadAsTheyArrive) {
 TEST(Source, LeavesAPipeThatStaysOpen) {
   const std::string a = text(1000, 12), b = text(200000, 13);
   for (const std::string& compressed :
-       {gzip(a) + gzip(b).substr(0, 100), zstd(a) + zstd(b).substr(0, 100)}) {
+       {member(a) + member(b).substr(0, 100), zstd(a) + zstd(b).substr(0, 100)}) {
     int ends[2];
     if (pipe(ends) != 0) abort();
     if (write(ends[1], compressed.data(), compressed.size()) !=

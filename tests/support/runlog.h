@@ -77,10 +77,11 @@ inline int plain(Input* input, Output* output) {
   return output->flush() ? 0 : 1;
 }
 
-// data as one gzip member.
-inline std::string gzip(const std::string& data) {
+// data deflated at zlib's level 6, window_bits as zlib takes them: negative
+// for bare deflate data, plus 16 for a gzip member.
+inline std::string deflated(const std::string& data, int window_bits) {
   z_stream z{};
-  if (deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) abort();
+  if (deflateInit2(&z, 6, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY) != Z_OK) abort();
   std::string out(deflateBound(&z, data.size()), '\0');
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
   z.avail_in = static_cast<uInt>(data.size());
@@ -91,6 +92,9 @@ inline std::string gzip(const std::string& data) {
   deflateEnd(&z);
   return out;
 }
+
+// data as one gzip member.
+inline std::string gzip(const std::string& data) { return deflated(data, 16 + MAX_WBITS); }
 
 // How the log reaches the decoder: by the plain loop, or by the main loop from a
 // file, from a pipe that a thread writes, or from a file gzipped, decompressed
