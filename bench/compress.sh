@@ -65,10 +65,7 @@ for c in $cases; do
   row "decompress isal" "$decompress isal < $log.gz" 5
   row "decompress libdeflate" "$decompress libdeflate < $log.gz" 5
   row "decompress zstd" "$decompress zstd < $log.zst" 1
-  rm -f "$tmp"/t.*
-  for ((r = 0; r < rounds; r++)); do
-    for i in "${!commands[@]}"; do measure "${commands[$i]}" "$tmp/t.$i"; done
-  done
+  run_rounds
   for i in "${!commands[@]}"; do
     b=${baseline[$i]}
     secs=$(seconds "$tmp/t.$i")

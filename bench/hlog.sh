@@ -50,9 +50,7 @@ printf '%-34s %9s %9s %8s %8s\n' command seconds "cpu s" "x wc -l" "RSS MB"
 names=("wc -l" "cat" "caplat-stat (summary)" "caplat-stat --hlog merged.hlog")
 commands=("wc -l ${files[*]}" "cat ${files[*]}" "$stat ${files[*]}"
           "$stat --hlog $tmp/merged.hlog ${files[*]}")
-for ((r = 0; r < rounds; r++)); do
-  for i in "${!commands[@]}"; do measure "${commands[$i]}" "$tmp/t.$i"; done
-done
+run_rounds
 for i in "${!commands[@]}"; do
   secs=$(awk '{print $1 / 1e6}' "$tmp/t.$i" | median)
   cpu=$(awk '{print $3}' "$tmp/t.$i" | median)

@@ -50,6 +50,16 @@ machine() {
   echo "processor: ${model:-unknown}; systemd-detect-virt: $virt; hypervisor: ${hypervisor:-none seen}"
 }
 
+# Runs each command of the array commands once a round, in turn, so that a
+# noisy neighbour weighs on all of them alike, for rounds rounds; command i's
+# times go to $tmp/t.i, emptied first.
+run_rounds() {
+  rm -f "$tmp"/t.*
+  for ((r = 0; r < rounds; r++)); do
+    for i in "${!commands[@]}"; do measure "${commands[$i]}" "$tmp/t.$i"; done
+  done
+}
+
 # The arguments of loggen that make the log of a bench case.
 loggen_args() {
   case $1 in

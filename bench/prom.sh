@@ -62,9 +62,7 @@ commands=("wc -l < $file" "$stat $file" "$stat --listen $port --linger 1ns $file
 # through a pipe, where the reader also checks whether a read would wait.
 base=(0 0 0 0 0 5 5 5 5)
 plain=(1 1 1 1 1 6 6 6 6)
-for ((r = 0; r < rounds; r++)); do
-  for i in "${!commands[@]}"; do measure "${commands[$i]}" "$tmp/t.$i"; done
-done
+run_rounds
 printf '%-28s %9s %8s %8s %9s %9s %8s\n' command seconds "x wc -l" "cpu x" "x summary" "cpu x s" \
   "RSS MB"
 for i in "${!commands[@]}"; do

@@ -78,10 +78,7 @@ for c in $cases; do
   row "pipe: floor" "cat $log | $build/floor" "$p" $((p + 1))
   row "pipe: caplat -0" "cat $log | $caplat -0" "$p" $((p + 1))
   if [ -n "$before" ]; then row "before pipe: caplat -0" "cat $log | $old -0" "$p" $((p + 1)); fi
-  rm -f "$tmp"/t.*
-  for ((r = 0; r < rounds; r++)); do
-    for i in "${!commands[@]}"; do measure "${commands[$i]}" "$tmp/t.$i"; done
-  done
+  run_rounds
   for i in "${!commands[@]}"; do
     b=${baseline[$i]}
     secs=$(seconds "$tmp/t.$i")

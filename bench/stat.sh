@@ -58,9 +58,7 @@ row "caplat-stat" "$stat < $out" 0 1
 row "caplat-stat -i 1s" "$stat -i 1s < $out" 0 1
 row "caplat-stat --svg" "$stat --svg $tmp/p.svg < $out" 0 1
 row "caplat-stat --hgrm" "$stat --hgrm $tmp/h.hgrm < $out" 0 1
-for ((r = 0; r < rounds; r++)); do
-  for i in "${!commands[@]}"; do measure "${commands[$i]}" "$tmp/t.$i"; done
-done
+run_rounds
 printf '%-22s %9s %9s %8s %8s %8s %8s %8s\n' command seconds "M lines/s" "x wc -l" "cpu x" "RSS MB" \
   "wc -l s" "floor s"
 for i in "${!commands[@]}"; do
