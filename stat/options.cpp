@@ -39,7 +39,7 @@ std::string help();
 // One option: its letter (0 for none), its long name, the name of its value
 // (null for none), its help (lines after the first start with "\n"), and what
 // it does with its value; the handler returns go_on or a status to exit with.
-struct Spec {
+struct OptionRow {
   char letter;
   const char* name;
   const char* value;
@@ -48,7 +48,7 @@ struct Spec {
 };
 
 // Every option, in the order --help and the usage list them.
-const Spec specs[] = {
+const OptionRow option_rows[] = {
     {'p', "percentiles", "LIST", "percentiles of the summary (default 50,90,99,99.9,99.99)",
      [](const char* value, Options* o) {
        return parse_percentiles(value, &o->percentiles) ? go_on
@@ -191,11 +191,11 @@ std::string usage() {
     text.append(" ").append(item);
     line.append(" ").append(item);
   };
-  for (const Spec& spec : specs) {
-    if (spec.letter == 'h' || std::string(spec.name) == "version") continue;
+  for (const OptionRow& row : option_rows) {
+    if (row.letter == 'h' || std::string(row.name) == "version") continue;
     std::string item =
-        spec.letter != 0 ? std::string("-") + spec.letter : std::string("--") + spec.name;
-    if (spec.value != nullptr) item += std::string(" ") + spec.value;
+        row.letter != 0 ? std::string("-") + row.letter : std::string("--") + row.name;
+    if (row.value != nullptr) item += std::string(" ") + row.value;
     add(std::string("[").append(item).append("]"));
   }
   add("[FILE ...]");
@@ -208,13 +208,13 @@ std::string help() {
       "Latency distribution, intervals and pictures from caplat's output (any of its\n"
       "three forms), read from the FILEs in turn or from standard input (\"-\"). FILEs\n"
       "that are HdrHistogram interval logs are read as histograms, merged by time.\n\n";
-  for (const Spec& spec : specs) {
-    std::string left = spec.letter != 0 ? std::string("  -") + spec.letter + ", " : "      ";
-    left += std::string("--") + spec.name;
-    if (spec.value != nullptr) left += std::string(" ") + spec.value;
+  for (const OptionRow& row : option_rows) {
+    std::string left = row.letter != 0 ? std::string("  -") + row.letter + ", " : "      ";
+    left += std::string("--") + row.name;
+    if (row.value != nullptr) left += std::string(" ") + row.value;
     left += left.size() < help_column ? std::string(help_column - left.size(), ' ') : " ";
     text.append(left);
-    for (const char* c = spec.help; *c != '\0'; ++c) {
+    for (const char* c = row.help; *c != '\0'; ++c) {
       text.push_back(*c);
       if (*c == '\n') text.append(help_column, ' ');
     }
@@ -239,11 +239,11 @@ constexpr int first_long_only = 256;
 int parse_options(int argc, char** argv, Options* options) {
   std::string letters = ":";
   std::vector<option> longs;
-  for (size_t i = 0; i < std::size(specs); ++i) {
-    const Spec& spec = specs[i];
-    int key = spec.letter != 0 ? spec.letter : first_long_only + static_cast<int>(i);
-    if (spec.letter != 0) letters += std::string(1, spec.letter) + (spec.value ? ":" : "");
-    longs.push_back({spec.name, spec.value ? required_argument : no_argument, nullptr, key});
+  for (size_t i = 0; i < std::size(option_rows); ++i) {
+    const OptionRow& row = option_rows[i];
+    int key = row.letter != 0 ? row.letter : first_long_only + static_cast<int>(i);
+    if (row.letter != 0) letters += std::string(1, row.letter) + (row.value ? ":" : "");
+    longs.push_back({row.name, row.value ? required_argument : no_argument, nullptr, key});
   }
   longs.push_back({nullptr, 0, nullptr, 0});
   // getopt's own messages would not follow the program's form.
@@ -252,16 +252,17 @@ int parse_options(int argc, char** argv, Options* options) {
   int c;
   while ((c = getopt_long(argc, argv, letters.c_str(), longs.data(), nullptr)) != -1) {
     if (c == ':') return usage_error("option needs a value", argv[optind - 1]);
-    const Spec* spec = nullptr;
-    for (size_t i = 0; i < std::size(specs); ++i) {
-      if (c == specs[i].letter || c == first_long_only + static_cast<int>(i)) spec = &specs[i];
+    const OptionRow* row = nullptr;
+    for (size_t i = 0; i < std::size(option_rows); ++i) {
+      if (c == option_rows[i].letter || c == first_long_only + static_cast<int>(i))
+        row = &option_rows[i];
     }
-    if (spec == nullptr || c == 0) {
+    if (row == nullptr || c == 0) {
       // A short option's letter may sit in a cluster such as -xv.
       char letter[] = {'-', static_cast<char>(optopt), '\0'};
       return usage_error("unknown option", optopt != 0 ? letter : argv[optind - 1]);
     }
-    int status = spec->handle(optarg, options);
+    int status = row->handle(optarg, options);
     if (status != go_on) return status;
   }
   if (options->csv != nullptr && options->interval == 0)
