@@ -191,6 +191,23 @@ rows=$((rows + 1))
 [ "$status" = 0 ] && [ ! -s "$work/errors" ] ||
   { failed=$((failed + 1)); echo "FAIL: status $status after SIGTERM"; cat "$work/errors"; }
 
+# A pause in compressed input: what was decompressed before it is served too.
+port=$(free_port)
+mkfifo "$work/zipped"
+"$stat" --listen "$port" < "$work/zipped" > /dev/null 2>&1 &
+zipped=$!
+pids+=("$zipped")
+exec {gz}> "$work/zipped"
+gzip -c "$work/lat.txt" >&"$gz"
+sleep 0.5
+rows=$((rows + 1))
+curl -sf -o "$work/zipped-paused" "http://127.0.0.1:$port/metrics" &&
+  [ "$(consistent "$work/zipped-paused")" = "$(wc -l < "$work/lat.txt")" ] ||
+  { failed=$((failed + 1)); echo "FAIL: the figures served in a pause of gzip input"; }
+exec {gz}>&-
+kill -TERM "$zipped"
+wait "$zipped"
+
 # --linger ends the serving by itself, with the run's status.
 port=$(free_port)
 program=$stat
