@@ -61,10 +61,7 @@ Histogram::Histogram(int64_t lowest, int64_t highest, int digits)
   occupied_ = std::make_unique<uint64_t[]>((size_ + 63) / 64);
 }
 
-bool Histogram::add(const Histogram& other) {
-  if (other.shape_.unit_magnitude != shape_.unit_magnitude ||
-      other.shape_.half_count_magnitude != shape_.half_count_magnitude || other.size_ != size_)
-    return false;
+void Histogram::add(const Histogram& other) {
   other.for_each_count([this](size_t i, int64_t count) {
     counts_[i] += count;
     occupied_[i / 64] |= uint64_t{1} << (i % 64);
@@ -73,7 +70,6 @@ bool Histogram::add(const Histogram& other) {
   total_ += other.total_;
   max_ = std::max(max_, other.max_);
   min_ = std::min(min_, other.min_);
-  return true;
 }
 
 void Histogram::reset() {

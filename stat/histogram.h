@@ -137,9 +137,9 @@ class Histogram {
     return true;
   }
 
-  // Adds the counts of other, which must have the same layout; false, adding
-  // nothing, if the layouts differ.
-  bool add(const Histogram& other);
+  // Adds the counts of other, which has the same precision: the accumulator
+  // makes all its histograms alike.
+  void add(const Histogram& other);
 
   // Sets every count to zero.
   void reset();
