@@ -23,13 +23,13 @@ constexpr size_t log_probe = 64;
 
 // What is reported when the temporary file of a log cannot be made or written.
 std::string temporary_failure() {
-  return std::string("cannot inflate it into a temporary file: ") + strerror(errno);
+  return std::string("cannot copy it into a temporary file: ") + strerror(errno);
 }
 
 // Writes the log that input's source reads into an unlinked temporary file,
 // which becomes input's file; false after reporting a log that cannot be read
 // whole, or a temporary file that cannot be made or written.
-bool inflate_log(InputFile* input) {
+bool copy_log(InputFile* input) {
   const char* folder = getenv("TMPDIR");
   std::string path =
       std::string(folder != nullptr && *folder != 0 ? folder : "/tmp") + "/caplat-stat.XXXXXX";
@@ -86,11 +86,17 @@ bool open_input(const char* path, InputFile* input) {
     close_input(input);
     return false;
   }
-  if (format == Source::Plain) return true;
+  // A plain log that cannot be read again at an offset, from a pipe, is told
+  // by its first byte, which caplat's output never starts with: a live pipe's
+  // first line is not held back for more.
+  unsigned char first;
+  if (format == Source::Plain &&
+      (input->source->peek(&first, 1) == 0 || (first != '#' && first != '"')))
+    return true;
   unsigned char head[log_probe];
   size_t size = input->source->peek(head, sizeof head);
   if (!HlogReader::is_log(std::string_view(reinterpret_cast<char*>(head), size))) return true;
-  return inflate_log(input);
+  return copy_log(input);
 }
 
 void close_input(InputFile* input) {

@@ -12,8 +12,8 @@ namespace caplat::stat {
 struct InputFile {
   // The name in messages.
   const char* name = "";
-  // The file, or for a compressed log the unlinked temporary file that holds
-  // it inflated; -1 if none is open.
+  // The file, or for a compressed log or one from a pipe the unlinked
+  // temporary file that holds it; -1 if none is open.
   int fd = -1;
   // True for an interval log.
   bool log = false;
@@ -24,9 +24,9 @@ struct InputFile {
 // Opens path, "-" for standard input, and tells an interval log from caplat's
 // output, both plain or compressed with gzip or zstd; false after reporting a
 // file that cannot be opened or read, or is compressed in another format. A
-// compressed log is inflated first, since the log reader reads the rest of a
-// long line again when it decodes it; the lines inflated before a damaged part
-// are kept.
+// compressed log, or one from a pipe, is copied to a temporary file first,
+// since the log reader reads the rest of a long line again when it decodes
+// it; the lines inflated before a damaged part are kept.
 bool open_input(const char* path, InputFile* input);
 
 // Closes the input's file, unless it is standard input, and its source.

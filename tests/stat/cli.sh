@@ -345,10 +345,12 @@ tl "more logs than the soft limit on descriptors" "for i in {1..20}; do cp a.hlo
   "--json {1..20}.hlog" "" "*" "" 0 'grep -q "^{\"count\":60000," .stdout'
 tl "a log on standard input from a file" "" "--hgrm m.hgrm - < a.hlog" "" "*" "" 0 \
   '"$stat" --hgrm t.hgrm a.txt > /dev/null && cmp m.hgrm t.hgrm'
+tl "a log through a pipe" "" "--hgrm m.hgrm <(cat a.hlog) - < <(cat b.hlog)" "" "*" "" 0 \
+  '"$stat" --hgrm t.hgrm a.txt b.txt > /dev/null && cmp m.hgrm t.hgrm'
 tl "caplat output and a log together" "" "--hgrm m.hgrm a.txt b.hlog" "" "*" "" 0 \
   '"$stat" --hgrm t.hgrm a.txt b.txt > /dev/null && cmp m.hgrm t.hgrm'
-# Logs compressed with gzip or zstd are inflated to a temporary file and read
-# as the plain ones, also from a pipe, which a plain log cannot come through.
+# Logs compressed with gzip or zstd, or coming through a pipe, are copied to a
+# temporary file and read as the plain ones.
 for c in "gzip -c" "zstd -q -c"; do
   tl "a log compressed by $c" "$c < a.hlog > a.c" "--hgrm m.hgrm a.c b.txt" "" "*" "" 0 \
     '"$stat" --hgrm t.hgrm a.txt b.txt > /dev/null && cmp m.hgrm t.hgrm'
@@ -357,7 +359,7 @@ for c in "gzip -c" "zstd -q -c"; do
 done
 tl "a compressed log without a folder for its temporary file is left out" \
   "gzip -c < a.hlog > a.gz; export TMPDIR=\$PWD/missing" "--json a.gz b.hlog" "" "*" \
-  "caplat-stat: a.gz: cannot inflate it into a temporary file: No such file or directory\n" 2 \
+  "caplat-stat: a.gz: cannot copy it into a temporary file: No such file or directory\n" 2 \
   '[ "$(cut -d, -f1 .stdout)" = "$("$stat" --json b.hlog | cut -d, -f1)" ]'
 tl "a compressed log cut short keeps its lines before" "gzip -c < a.hlog | head -c 2000 > a.gz" \
   "-i 1s a.gz" "" "*" "*" 2 '[ "$(tail -n +2 .stdout | head -n 3)" = "$("$stat" -i 1s a.hlog | tail -n +2 | head -n 3)" ] &&
