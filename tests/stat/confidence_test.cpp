@@ -120,7 +120,8 @@ TEST(Confidence, Verdicts) {
     draw(heavy_tail, 100000, 1, &random, &b);
     bool same = true;
     for (double p : percentiles)
-      same = same && verdict(confidence.percentile(a, p), confidence.percentile(b, p)) == Verdict::Same;
+      same = same &&
+             verdict(confidence.percentile(a, p), confidence.percentile(b, p)) == Verdict::Same;
     all_same += same ? 1 : 0;
   }
   EXPECT_GE(all_same, pairs * 95 / 100);
@@ -130,6 +131,17 @@ TEST(Confidence, Verdicts) {
     EXPECT_EQ(verdict(confidence.percentile(a, 99), confidence.percentile(b, 99)), Verdict::Higher);
     EXPECT_EQ(verdict(confidence.percentile(b, 99), confidence.percentile(a, 99)), Verdict::Lower);
   }
+  // Intervals that share only an end overlap; an interval unknown decides nothing.
+  const Bounds base{true, 10, 20, 0};
+  const struct {
+    Bounds run;
+    Verdict expected;
+  } cases[] = {{{true, 21, 30, 0}, Verdict::Higher},
+               {{true, 20, 30, 0}, Verdict::Same},
+               {{true, 0, 9, 0}, Verdict::Lower},
+               {{true, 0, 10, 0}, Verdict::Same},
+               {{false, 0, 0, 5}, Verdict::Same}};
+  for (const auto& c : cases) EXPECT_EQ(verdict(base, c.run), c.expected) << c.run.low;
 }
 
 }  // namespace
