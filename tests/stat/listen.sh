@@ -83,6 +83,7 @@ for garbage in 'garbage' 'GET /metrics' 'GET /metrics HTTP/2.0' 'GET  /metrics H
   'get /metrics HTTP/1.1' 'GET metrics HTTP/1.1' '\x00\xff\x16\x03\x01 /metrics HTTP/1.1' ' '; do
   t "a garbage request line: $garbage" "" "$port" "$garbage\r\n\r\n" "*" "" 0 'answered "400 Bad Request"'
 done
+t "a blank line alone" "" "$port" '\n\n' "*" "" 0 'answered "400 Bad Request"'
 # The head may hold 8 KiB: up to its end, not one byte more.
 pad() { head -c "$1" /dev/zero | tr '\0' a; }
 t "a head of 8 KiB" "" "$port" "GET /metrics HTTP/1.1\r\nX: $(pad $((8192 - 30)))\r\n\r\n" "*" "" 0 'answered "200 OK"'
