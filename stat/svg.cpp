@@ -32,8 +32,11 @@ std::string share(int64_t n, int64_t count) {
 }  // namespace
 
 SvgWriter::SvgWriter(const Unit& unit, std::vector<std::string> inputs,
-                     std::vector<std::string> baseline_inputs)
-    : unit_(unit), inputs_(std::move(inputs)), baseline_inputs_(std::move(baseline_inputs)) {}
+                     std::vector<std::string> baseline_inputs, std::string range_label)
+    : unit_(unit),
+      inputs_(std::move(inputs)),
+      baseline_inputs_(std::move(baseline_inputs)),
+      range_label_(std::move(range_label)) {}
 
 void SvgWriter::interval(const Interval& closed) {
   if (row_length_ == 0) row_length_ = closed.length;
@@ -96,7 +99,7 @@ void SvgWriter::write(const Histogram& histogram, const Totals& totals,
 
 void SvgWriter::draw_title(Canvas* canvas, const Histogram& histogram, const Totals& t) const {
   std::string title = std::string("Latency of ") + std::to_string(t.count) + " messages (" +
-                      std::to_string(histogram.total_count()) + " from 0 to 1 h)";
+                      std::to_string(histogram.total_count()) + " from " + range_label_ + ")";
   if (!inputs_.empty()) title += std::string(": ") + names(inputs_);
   canvas->text(left, 28, title, "font-size=\"16\" font-weight=\"bold\"");
   // The latencies that the curves leave out, in red when there are any.

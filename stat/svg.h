@@ -21,10 +21,11 @@ class LogAxis;
 // merges neighbours in pairs once there are too many.
 class SvgWriter : public IntervalConsumer {
  public:
-  // Labels latencies in unit, and names inputs in the title and, if there is
-  // a baseline, baseline_inputs beside its curve.
+  // Labels latencies in unit, names inputs in the title and, if there is a
+  // baseline, baseline_inputs beside its curve; range_label names the
+  // latencies the curves describe.
   SvgWriter(const Unit& unit, std::vector<std::string> inputs,
-            std::vector<std::string> baseline_inputs);
+            std::vector<std::string> baseline_inputs, std::string range_label);
 
   // Keeps the row of closed, merged into the last row if rows were merged.
   void interval(const Interval& closed) override;
@@ -68,6 +69,7 @@ class SvgWriter : public IntervalConsumer {
   const Unit& unit_;
   std::vector<std::string> inputs_;
   std::vector<std::string> baseline_inputs_;
+  std::string range_label_;
   std::vector<Row> rows_;
   // The length of a row: the interval's, doubled at each merge.
   uint64_t row_length_ = 0;

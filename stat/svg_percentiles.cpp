@@ -71,7 +71,8 @@ void SvgWriter::draw_percentiles(Canvas* canvas, const Histogram& histogram,
   for (auto [name, p] : marks) {
     double inverse = 1 / (1 - p / 100);
     if (inverse > std::pow(10.0, nines) * 1.0001) continue;
-    Mark mark{name, histogram.percentile(p), confidence.percentile(histogram, p), Verdict::Same};
+    Mark mark{name, histogram.percentile(p), confidence.percentile(histogram, p),
+              Verdict::Unknown};
     if (baseline != nullptr)
       mark.verdict = verdict(confidence.percentile(*baseline, p), mark.bounds);
     draw_mark(canvas, mark, px(inverse), axis);
@@ -83,9 +84,9 @@ void SvgWriter::draw_mark(Canvas* canvas, const Mark& mark, double x, const LogA
                        : mark.verdict == Verdict::Lower ? "#1e8449"
                                                         : "#222";
   double y = axis.y(mark.value);
-  if (mark.bounds.known) {
+  if (mark.bounds.known()) {
     std::string style = std::string("stroke=\"") + colour + "\" stroke-width=\"1.5\"";
-    double low = axis.y(mark.bounds.low), high = axis.y(mark.bounds.high);
+    double low = axis.y(*mark.bounds.low), high = axis.y(*mark.bounds.high);
     canvas->line(x, low, x, high, style.c_str());
     canvas->line(x - 4, low, x + 4, low, style.c_str());
     canvas->line(x - 4, high, x + 4, high, style.c_str());
@@ -94,7 +95,7 @@ void SvgWriter::draw_mark(Canvas* canvas, const Mark& mark, double x, const LogA
   std::string label = std::string(mark.name) + " " +
                       svg_label(static_cast<double>(mark.value), unit_) + std::string(" ") +
                       unit_.name;
-  if (mark.verdict != Verdict::Same) label += std::string(", ") + verdict_name(mark.verdict);
+  if (mark.verdict == Verdict::Higher || mark.verdict == Verdict::Lower) label += std::string(", ") + verdict_name(mark.verdict);
   bool on_left = x < left + plot_width / 2;
   canvas->text(x + (on_left ? 6 : -6), y - 8, label,
                std::string("font-size=\"12\" fill=\"") + colour + "\" text-anchor=\"" +
