@@ -13,6 +13,7 @@ namespace caplat::stat {
 
 class Canvas;
 class LogAxis;
+class PercentileAxis;
 
 // Draws the picture of a run as a self-contained SVG: the percentile curve
 // (latency against 1/(1-p) on a log axis) with p50, p99 and p99.9 marked and,
@@ -58,8 +59,14 @@ class SvgWriter : public IntervalConsumer {
     Verdict verdict;
   };
 
+  // The nines of the percentile axis: enough for the larger count.
+  static int nines_of(const Histogram& histogram, const Histogram* baseline);
   void draw_percentiles(Canvas* canvas, const Histogram& histogram, const Histogram* baseline,
-                        const Confidence& confidence, double top) const;
+                        const Confidence& confidence, const PercentileAxis& percentiles,
+                        double top) const;
+  void draw_change(Canvas* canvas, const Histogram& histogram, const Histogram& baseline,
+                   const Confidence& confidence, const PercentileAxis& percentiles,
+                   double top) const;
   void draw_mark(Canvas* canvas, const Mark& mark, double x, const LogAxis& axis) const;
   void draw_over_time(Canvas* canvas, double top) const;
   void draw_counts(Canvas* canvas, double top) const;

@@ -134,6 +134,8 @@ t "-p and -u" "" "-p 0,25,100 -u ns" '0 5\n0 7\n0 9\n0 11\n' \
   'count          4\nspan           0.000000006 s, 666666666.7 messages/s\n0 to 1 h       4 (100.0000 %%)\nmin            5 ns\nmean           8 ns  (needs >= 100 messages)\nstddev         2 ns\nmax            11 ns\np0             5 ns\np25            5 ns  (at most 11; needs >= 13 messages)\np100           11 ns\nnegative       0 (0.0000 %%)\n10 s or more   0 (0.0000 %%)\nover 1 h       0 (0.0000 %%)\nskipped lines  0\n' "" 0 ""
 t "picture labels without trailing zeros" "" "--svg p.svg" '0.000500\n0.050000\n' "*" "" 0 \
   "grep -q '>0.0001</text>' p.svg"
+t "picture labels in us" "" "-u us --svg p.svg" '0.500000\n50.000000\n' "*" "" 0 \
+  "grep -q '>p50 500.223 us</text>' p.svg && grep -q '>100000</text>' p.svg && grep -q '>latency (us, log scale)<' p.svg"
 t "-h" "" "-h" "" "*" "" 0 "head -1 .stdout | grep -q '^usage: caplat-stat'"
 # Every option of the manual's OPTIONS, with its letter and value, is one that
 # --help lists, and the other way round.
