@@ -36,8 +36,9 @@ struct Ranks {
 // for skewness, from a count on, where the tail is light enough.
 class Confidence {
  public:
-  // The fewest latencies whose mean has an interval.
-  static constexpr int64_t mean_needs = 100;
+  // The fewest latencies whose mean has an interval: below, the interval of
+  // log-normal latencies (sigma 0.8) held the mean less than 94 times in 100.
+  static constexpr int64_t mean_needs = 150;
 
   // Intervals at level, a fraction strictly between 0 and 1.
   explicit Confidence(double level);

@@ -91,7 +91,7 @@ done
 # set of min to percentiles is 0 to 1 hour, both ends included.
 acc='0 0\n1 0\n0 9999999999\n0 10000000000\n0 3600000000000\n0 3600000000001\n3 0\n'
 t "accounting in the summary" "" "" "$acc" \
-  'count          7\nspan           3600.000000001 s, 0.0 messages/s\n0 to 1 h       4 (57.1429 %%)\nmin            0.000000 ms\nmean           905000.000000 ms  (needs >= 100 messages)\nstddev         1555964.331211 ms\nmax            3600000.000000 ms\np50            10007.609343 ms  (needs >= 6 messages)\np90            3600000.000000 ms  (at least 9999.220736; needs >= 36 messages)\np99            3600000.000000 ms  (at least 9999.220736; needs >= 368 messages)\np99.9          3600000.000000 ms  (at least 3599182.594048; needs >= 3688 messages)\np99.99         3600000.000000 ms  (at least 3599182.594048; needs >= 36887 messages)\nnegative       2 (28.5714 %%), most negative -0.000003 ms\n10 s or more   3 (42.8571 %%)\nover 1 h       1 (14.2857 %%), largest 3600000.000001 ms\nskipped lines  0\n' \
+  'count          7\nspan           3600.000000001 s, 0.0 messages/s\n0 to 1 h       4 (57.1429 %%)\nmin            0.000000 ms\nmean           905000.000000 ms  (needs >= 150 messages)\nstddev         1555964.331211 ms\nmax            3600000.000000 ms\np50            10007.609343 ms  (needs >= 6 messages)\np90            3600000.000000 ms  (at least 9999.220736; needs >= 36 messages)\np99            3600000.000000 ms  (at least 9999.220736; needs >= 368 messages)\np99.9          3600000.000000 ms  (at least 3599182.594048; needs >= 3688 messages)\np99.99         3600000.000000 ms  (at least 3599182.594048; needs >= 36887 messages)\nnegative       2 (28.5714 %%), most negative -0.000003 ms\n10 s or more   3 (42.8571 %%)\nover 1 h       1 (14.2857 %%), largest 3600000.000001 ms\nskipped lines  0\n' \
   "" 0 ""
 t "accounting in the interval rows and the .hgrm total" "" "-i 1h --csv rows --hgrm h" "$acc" "*" "" 0 \
   "grep -qx '0.000000000,4,10000.000000,10000.000000,10000.000000,10000.000000,10000.000000,1,1' rows &&
@@ -131,7 +131,7 @@ t "--csv leaves standard output to the summary" "" "-i 1s --csv rows" "$iv" "*" 
 
 # Options.
 t "-p and -u" "" "-p 0,25,100 -u ns" '0 5\n0 7\n0 9\n0 11\n' \
-  'count          4\nspan           0.000000006 s, 666666666.7 messages/s\n0 to 1 h       4 (100.0000 %%)\nmin            5 ns\nmean           8 ns  (needs >= 100 messages)\nstddev         2 ns\nmax            11 ns\np0             5 ns\np25            5 ns  (at most 11; needs >= 13 messages)\np100           11 ns\nnegative       0 (0.0000 %%)\n10 s or more   0 (0.0000 %%)\nover 1 h       0 (0.0000 %%)\nskipped lines  0\n' "" 0 ""
+  'count          4\nspan           0.000000006 s, 666666666.7 messages/s\n0 to 1 h       4 (100.0000 %%)\nmin            5 ns\nmean           8 ns  (needs >= 150 messages)\nstddev         2 ns\nmax            11 ns\np0             5 ns\np25            5 ns  (at most 11; needs >= 13 messages)\np100           11 ns\nnegative       0 (0.0000 %%)\n10 s or more   0 (0.0000 %%)\nover 1 h       0 (0.0000 %%)\nskipped lines  0\n' "" 0 ""
 t "picture labels without trailing zeros" "" "--svg p.svg" '0.000500\n0.050000\n' "*" "" 0 \
   "grep -q '>0.0001</text>' p.svg"
 t "picture labels in us" "" "-u us --svg p.svg" '0.500000\n50.000000\n' "*" "" 0 \
@@ -174,7 +174,7 @@ units='units are ns, us, ms, s, m and h'
 t "checks of each comparison" "" \
   "--check 'max<=3ms' --check 'max<3ms' --check 'count==3' --check 'count!=3' --check 'min>=1ms' --check 'mean>2ms' > /dev/null" \
   "$three" "" \
-  "$ck max<=3ms: passed, max = 3.000000 ms\n$ck max<3ms: failed, max = 3.000000 ms\n$ck count==3: passed, count = 3\n$ck count!=3: failed, count = 3\n$ck min>=1ms: passed, min = 1.000000 ms\n$ck mean>2ms: failed, mean = 2.000000 ms (needs >= 100 messages)\n" 3 ""
+  "$ck max<=3ms: passed, max = 3.000000 ms\n$ck max<3ms: failed, max = 3.000000 ms\n$ck count==3: passed, count = 3\n$ck count!=3: failed, count = 3\n$ck min>=1ms: passed, min = 1.000000 ms\n$ck mean>2ms: failed, mean = 2.000000 ms (needs >= 150 messages)\n" 3 ""
 t "checks in every unit, and shares of the count" "" \
   "--check 'max<0.004s' --check 'max<=3000us' --check 'max>2999999ns' --check 'p50<1m' --check 'min>0ns' --check 'negative==0' --check 'stale<=0%' --check 'negative>33.3%' > /dev/null" \
   '0 1000000\n0 2000000\n3 0\n' "" \
@@ -199,7 +199,7 @@ t "a check against the baseline, and a verdict" "printf '0 1000000\n0 2000000\n0
 # above the baseline's. Each verdict check reads its own direction.
 t "one message a side: no verdict" "printf '0 5000000\n' > base" \
   "--baseline base --check 'mean:not-higher' --check 'p50:not-lower' > /dev/null" '0 5001000\n' "" \
-  "$ck mean:not-higher: passed, mean = 5.001000 ms (needs >= 100 messages) against 5.000000 ms (needs >= 100 messages): unknown\n$ck p50:not-lower: passed, p50 = 5.001000 ms (needs >= 6 messages) against 5.000000 ms (needs >= 6 messages): unknown\n" 0 ""
+  "$ck mean:not-higher: passed, mean = 5.001000 ms (needs >= 150 messages) against 5.000000 ms (needs >= 150 messages): unknown\n$ck p50:not-lower: passed, p50 = 5.001000 ms (needs >= 6 messages) against 5.000000 ms (needs >= 6 messages): unknown\n" 0 ""
 t "a known lower bound decides, each verdict its direction" \
   "awk 'BEGIN { for (i = 0; i < 100000; i++) printf \"%.6f\\n\", 15 + (i * 7919 % 10000) / 1000 }' > base" \
   "--baseline base --check 'p99.9:not-higher' --check 'p50:not-higher' --check 'p50:not-lower' --check 'mean:not-lower' > /dev/null" \
@@ -382,7 +382,7 @@ tl "a merged log is the union" "" "--hlog m.hlog a.hlog b.hlog" "" "*" "" 0 \
 tl "min, mean, max and span from a log" \
   "printf '1700000000000000000 1700000000010000000\\n1700000004000000000 1700000004010000000\\n' | \"\$stat\" --hlog ten.hlog > /dev/null" \
   "-p 50,100 ten.hlog" "" \
-  'count          2\nspan           5.000000000 s, 0.4 messages/s\n0 to 1 h       2 (100.0000 %%)\nmin            9.994240 ms\nmean           9.998336 ms  (needs >= 100 messages)\nstddev         0.000000 ms\nmax            10.002431 ms\np50            10.002431 ms  (needs >= 6 messages)\np100           10.002431 ms\nnegative       0 (0.0000 %%)\n10 s or more   0 (0.0000 %%)\nover 1 h       0 (0.0000 %%)\nskipped lines  0\n' \
+  'count          2\nspan           5.000000000 s, 0.4 messages/s\n0 to 1 h       2 (100.0000 %%)\nmin            9.994240 ms\nmean           9.998336 ms  (needs >= 150 messages)\nstddev         0.000000 ms\nmax            10.002431 ms\np50            10.002431 ms  (needs >= 6 messages)\np100           10.002431 ms\nnegative       0 (0.0000 %%)\n10 s or more   0 (0.0000 %%)\nover 1 h       0 (0.0000 %%)\nskipped lines  0\n' \
   "" 0 ""
 tl "the picture of two logs has a point for every interval" "" "--svg p.svg a.hlog b.hlog" "" "*" "" 0 \
   '[ "$(grep "stroke=\"#1f5fbf\" stroke-width=\"1.5\" stroke-linecap" p.svg | grep -o h0 | wc -l)" = \
