@@ -104,6 +104,7 @@ std::string parse_count(std::string_view text, int64_t* count) {
     return "expected a count";
   int64_t v = 0;
   for (char digit : text) {
+    // cppcheck-suppress useStlAlgorithm
     if (__builtin_mul_overflow(v, 10, &v) || __builtin_add_overflow(v, digit - '0', &v))
       return "count out of range";
   }

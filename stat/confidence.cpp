@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace caplat::stat {
@@ -255,13 +256,13 @@ double student_quantile(double p, double degrees) {
 double tail_index(const Histogram& histogram) {
   int64_t n = histogram.total_count();
   auto k = static_cast<int64_t>(2 * std::sqrt(static_cast<double>(n)));
-  if (k < 2 || k >= n) return -INFINITY;
+  if (k < 2 || k >= n) return -std::numeric_limits<double>::infinity();
   auto value = [&](int64_t rank) {
     return static_cast<double>(histogram.median_equivalent(histogram.value_at_rank(rank)));
   };
   double median = value((n + 1) / 2);
   double threshold = value(n - k) - median;
-  if (threshold <= 0) return -INFINITY;
+  if (threshold <= 0) return -std::numeric_limits<double>::infinity();
   // The moment estimator (Dekkers, Einmahl and de Haan, 1989) of the log
   // excesses over the k-th largest: it tells a log-normal tail (about 0) from
   // a power one, where Hill's estimator takes both for power tails. Excesses
@@ -281,7 +282,7 @@ double tail_index(const Histogram& histogram) {
   });
   m1 /= static_cast<double>(k);
   m2 /= static_cast<double>(k);
-  if (m2 <= 0 || m1 * m1 >= m2) return -INFINITY;
+  if (m2 <= 0 || m1 * m1 >= m2) return -std::numeric_limits<double>::infinity();
   return m1 + 1 - 0.5 / (1 - m1 * m1 / m2);
 }
 

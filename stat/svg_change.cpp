@@ -74,9 +74,10 @@ void SvgWriter::draw_change(Canvas* canvas, const Histogram& histogram, const Hi
     return bottom - change_height * (std::clamp(change, from, to) - from) / (to - from);
   };
   const Unit percent{"%", 1, 0};
-  for (double v = from; v <= to + step / 1000; v += step) {
-    double tick = std::round(v / step) * step;
-    if (tick == 0) tick = 0;  // Not -0.
+  auto ticks = std::lround((to - from) / step);
+  for (long i = 0; i <= ticks; ++i) {
+    // From the tick's index, so that zero is 0 and not -0.
+    double tick = static_cast<double>(std::lround(from / step) + i) * step;
     canvas->line(left, y(tick), right, y(tick), svg_grid_style);
     std::string label = svg_label(tick, percent);
     if (tick > 0) label.insert(label.begin(), '+');

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,16 +40,18 @@ void SvgWriter::draw_percentiles(Canvas* canvas, const Histogram& histogram,
   if (baseline != nullptr) base_rows = percentile_rows(*baseline, hgrm_ticks);
   std::vector<int64_t> values;
   for (const auto* list : {&rows, &base_rows}) {
-    for (const PercentileRow& row : *list) values.push_back(row.value);
+    std::transform(list->begin(), list->end(), std::back_inserter(values),
+                   [](const PercentileRow& row) { return row.value; });
   }
   double bottom = panel_top + panel_height;
   LogAxis axis(values, bottom, panel_height);
   axis.draw(canvas, unit_, left, right);
   percentiles.draw(canvas, panel_top, bottom);
   auto curve = [&](const std::vector<PercentileRow>& list, int64_t count) {
-    std::vector<std::pair<double, double>> points;
-    for (const PercentileRow& row : list)
-      points.emplace_back(percentiles.x(inverse_of(row, count)), axis.y(row.value));
+    std::vector<std::pair<double, double>> points(list.size());
+    std::transform(list.begin(), list.end(), points.begin(), [&](const PercentileRow& row) {
+      return std::pair(percentiles.x(inverse_of(row, count)), axis.y(row.value));
+    });
     return points;
   };
   // The baseline beneath, and a legend that tells the two apart.
