@@ -5,8 +5,11 @@
 
 namespace caplat::stat {
 
-Accumulator::Accumulator(int digits, int64_t interval, int64_t most)
-    : interval_(static_cast<uint64_t>(interval)), most_(most), total_(1, hour_ns, digits) {
+Accumulator::Accumulator(int digits, int64_t interval, int64_t most, LatencyRange range)
+    : interval_(static_cast<uint64_t>(interval)),
+      most_(most),
+      range_(range),
+      total_(1, hour_ns, digits) {
   if (interval != 0) current_ = std::make_unique<Histogram>(1, hour_ns, digits);
 }
 
@@ -175,15 +178,17 @@ void Accumulator::add(const LogInterval& logged) {
       max_over_hour = std::max(max_over_hour, value);
       continue;
     }
+    window_.count += n;
+    if (value >= stale_ns) window_.stale += n;
+    window_.max = std::max(window_.max, into.highest_equivalent(value));
+    // A logged latency lies in the range by the lowest value of its range.
+    if (!range_.contains(value)) continue;
     into.record_range(value, n);
     // The mean of a log's latencies takes each at the middle of its range, as
     // HdrHistogram's own mean does.
     int128 middle = into.median_equivalent(value);
     window_.sum += middle * n;
     window_.sum_squares += middle * middle * n;
-    window_.count += n;
-    if (value >= stale_ns) window_.stale += n;
-    window_.max = std::max(window_.max, into.highest_equivalent(value));
   }
   window_.count += logged.negative + over_hour;
   window_.negative += logged.negative;

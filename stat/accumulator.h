@@ -92,7 +92,7 @@ struct Totals {
   // Every latency read, and those of them that came with a receive time.
   int64_t count = 0;
   int64_t timed = 0;
-  // Sum and sum of squares of the latencies from 0 to 1 hour, exact in 128 bits
+  // Sum and sum of squares of the latencies in range, exact in 128 bits
   // (overflow needs some 10^13 latencies of an hour).
   int128 sum = 0;
   int128 sum_squares = 0;
@@ -155,27 +155,40 @@ class Accumulator {
     void add(int64_t latency) {
       ++window_.count;
       if (latency > window_.max) window_.max = latency;
-      if (static_cast<uint64_t>(latency) <= static_cast<uint64_t>(hour_ns)) {
+      auto v = static_cast<uint64_t>(latency);
+      if (v - low_ <= span_) {
         recorder_.record(latency);
         window_.sum += latency;
         window_.sum_squares += static_cast<int128>(latency) * latency;
-        if (latency >= stale_ns) ++window_.stale;
-      } else if (latency < 0) {
-        ++window_.negative;
-        if (latency < window_.most_negative) window_.most_negative = latency;
-      } else {
-        ++window_.stale;
-        ++window_.over_hour;
-        if (latency > window_.max_over_hour) window_.max_over_hour = latency;
+      }
+      // Negative latencies, read as unsigned, lie beyond every stale one.
+      if (v >= static_cast<uint64_t>(stale_ns)) {
+        if (latency < 0) {
+          ++window_.negative;
+          if (latency < window_.most_negative) window_.most_negative = latency;
+        } else {
+          ++window_.stale;
+          if (latency > hour_ns) {
+            ++window_.over_hour;
+            if (latency > window_.max_over_hour) window_.max_over_hour = latency;
+          }
+        }
       }
     }
 
    private:
     friend class Accumulator;
-    Run(Histogram* histogram, uint64_t limit, bool timed)
-        : recorder_(histogram), limit_(limit), timed_(timed) {}
+    Run(Histogram* histogram, uint64_t limit, bool timed, const LatencyRange& range)
+        : recorder_(histogram),
+          low_(static_cast<uint64_t>(range.low)),
+          span_(static_cast<uint64_t>(range.high - range.low)),
+          limit_(limit),
+          timed_(timed) {}
 
     Histogram::Recorder recorder_;
+    // The range's low end and its width, for one unsigned comparison.
+    uint64_t low_;
+    uint64_t span_;
     Window window_;
     uint64_t first_ = UINT64_MAX;
     uint64_t last_ = 0;
@@ -183,11 +196,12 @@ class Accumulator {
     bool timed_;
   };
 
-  // Keeps histograms to digits significant digits; interval is the length of
-  // an interval in ns, or 0 for none. With a nonzero most, the length doubles
-  // whenever more than most intervals would cover the time since the first,
-  // and grows to the length of any logged interval.
-  Accumulator(int digits, int64_t interval, int64_t most = 0);
+  // Keeps histograms to digits significant digits of the latencies in range;
+  // interval is the length of an interval in ns, or 0 for none. With a
+  // nonzero most, the length doubles whenever more than most intervals would
+  // cover the time since the first, and grows to the length of any logged
+  // interval.
+  Accumulator(int digits, int64_t interval, int64_t most = 0, LatencyRange range = {});
 
   // Adds consumer, which must outlive the accumulator's last call.
   void add_consumer(IntervalConsumer* consumer) { consumers_.push_back(consumer); }
@@ -208,10 +222,10 @@ class Accumulator {
   // Starts a run of latencies that come with receive times (timed), within
   // the open interval, or without them, outside every interval.
   Run begin_run(bool timed) {
-    if (!timed) return Run(&total_, UINT64_MAX, false);
+    if (!timed) return Run(&total_, UINT64_MAX, false, range_);
     // No receive time fits before an interval is open.
     uint64_t limit = interval_ == 0 ? UINT64_MAX : open_ ? end_ : 0;
-    return Run(&latency_histogram(), limit, true);
+    return Run(&latency_histogram(), limit, true, range_);
   }
 
   // Adds the latencies of run.
@@ -263,6 +277,7 @@ class Accumulator {
 
   uint64_t interval_;
   int64_t most_;
+  LatencyRange range_;
   // Start of the first interval.
   uint64_t origin_ = 0;
   Totals totals_;

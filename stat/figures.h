@@ -6,6 +6,7 @@
 
 #include "accumulator.h"
 #include "confidence.h"
+#include "units.h"
 
 namespace caplat::stat {
 
@@ -24,11 +25,17 @@ bool parse_percentiles(const char* text, std::vector<Percentile>* list);
 // The percentiles of the summary when none are asked for.
 std::vector<Percentile> default_percentiles();
 
-// A latency of the summary and its confidence interval.
+// A figure of the summary, a latency in ns or a count, and the confidence
+// interval of a latency.
 struct Figure {
-  int64_t ns = 0;
+  int64_t value = 0;
   Bounds bounds;
 };
+
+// The interval of bounds as the summary and the checks print it, in unit:
+// "[low, high]", or in parentheses the bound known and the messages needed
+// for both, or why there is none; empty where nothing is to be said.
+std::string bounds_text(const Bounds& bounds, const Unit& unit);
 
 // The verdict on a run's figure against its baseline's.
 inline Verdict verdict_of(const Figure& baseline, const Figure& run) {
@@ -38,10 +45,11 @@ inline Verdict verdict_of(const Figure& baseline, const Figure& run) {
 // Everything a summary of one input tells, computed once at the end: the
 // summary, JSON, the comparison with a baseline and the checks all read it.
 struct Figures {
-  // Every latency; those with receive times; those from 0 to 1 hour, which
-  // the latencies below describe (when there are any).
+  // Every latency; those with receive times; those in range, which the
+  // latencies below describe (when there are any).
   int64_t count = 0;
   int64_t timed = 0;
+  LatencyRange range;
   int64_t in_range = 0;
   // The span of the receive times and the messages per second over it, in
   // tenths, when known.
@@ -68,11 +76,11 @@ struct Figures {
   int digits = 0;
 };
 
-// The figures of totals and histogram (of the latencies from 0 to 1 hour),
-// with intervals from confidence.
+// The figures of totals and histogram (of the latencies in range), with
+// intervals from confidence.
 Figures figures_of(const Totals& totals, const Histogram& histogram,
-                   const std::vector<Percentile>& percentiles, int64_t skipped,
-                   const Confidence& confidence);
+                   const std::vector<Percentile>& percentiles, const LatencyRange& range,
+                   int64_t skipped, const Confidence& confidence);
 
 // n / d rounded half up, for n >= 0 and d > 0.
 int64_t rounded_quotient(int128 n, int128 d);

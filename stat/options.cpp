@@ -75,6 +75,12 @@ const OptionRow option_rows[] = {
      [](const char* value, Options* o) {
        return parse_duration(value, &o->interval) ? go_on : usage_error("bad duration", value);
      }},
+    {0, "range", "MIN..MAX",
+     "the latencies the figures describe (default 0..1h), e.g.\n0..10s to leave stale replays out",
+     [](const char* value, Options* o) {
+       std::string fault = parse_range(value, &o->range);
+       return fault.empty() ? go_on : usage_error(std::string("bad range (") + fault + ")", value);
+     }},
     {0, "csv", "FILE", "write the interval rows to FILE",
      [](const char* value, Options* o) {
        o->csv = value;
@@ -129,8 +135,8 @@ const OptionRow option_rows[] = {
     {0, "check", "EXPR", "fail (status 3) unless EXPR holds, e.g. p99<=50ms (repeatable)",
      [](const char* value, Options* o) {
        Check check;
-       if (const char* what = parse_check(value, &check))
-         return usage_error(std::string("bad check (") + what + ")", value);
+       std::string fault = parse_check(value, &check);
+       if (!fault.empty()) return usage_error(std::string("bad check (") + fault + ")", value);
        o->checks.push_back(check);
        return go_on;
      }},

@@ -18,6 +18,8 @@ struct Options {
   int digits = 3;
   // -u: the unit of latencies in the summary and the rows.
   const Unit* unit = &default_unit();
+  // --range: the latencies the figures describe.
+  LatencyRange range;
   // -i: interval length in ns, 0 if not given.
   int64_t interval = 0;
   // --json: the summary as JSON.

@@ -91,7 +91,7 @@ struct Outputs {
       std::vector<std::string> names(paths.begin(), paths.end());
       std::replace(names.begin(), names.end(), std::string("-"), std::string("standard input"));
       std::vector<std::string> baselines(o.baselines.begin(), o.baselines.end());
-      svg = std::make_unique<SvgWriter>(*o.unit, names, baselines);
+      svg = std::make_unique<SvgWriter>(*o.unit, names, baselines, o.range.label());
       accumulator->add_consumer(svg.get());
     }
     if (hlog_file) {
@@ -196,12 +196,12 @@ int run(const Options& o) {
   if (interval == 0) interval = o.hlog != nullptr ? log_interval_ns : 0;
   int64_t rows = interval == 0 && o.svg != nullptr ? picture_rows : 0;
   if (interval == 0) interval = o.svg != nullptr ? picture_interval_ns : 0;
-  Accumulator accumulator(o.digits, interval, rows);
+  Accumulator accumulator(o.digits, interval, rows, o.range);
   std::vector<const char*> paths = o.paths;
   if (paths.empty()) paths.push_back("-");
   outputs.attach(o, paths, &accumulator);
   Confidence confidence(o.confidence);
-  Checker checker(o.checks, *o.unit, confidence);
+  Checker checker(o.checks, *o.unit, confidence, o.range.label());
   accumulator.add_consumer(&checker);
   Exporter exporter(o);
   if (!exporter.start(&accumulator)) return 2;
@@ -209,18 +209,18 @@ int run(const Options& o) {
   int status = read_inputs(o, paths, o.interval != 0 || o.hlog != nullptr, &accumulator, &skipped,
                            &exporter);
   bool exported = exporter.finish(accumulator, skipped);
-  Figures run =
-      figures_of(accumulator.totals(), accumulator.histogram(), o.percentiles, skipped, confidence);
+  Figures run = figures_of(accumulator.totals(), accumulator.histogram(), o.percentiles, o.range,
+                           skipped, confidence);
   // The baseline is read as the inputs are, into an accumulator of its own.
   std::unique_ptr<Accumulator> baseline;
   Figures base;
   if (!o.baselines.empty()) {
-    baseline = std::make_unique<Accumulator>(o.digits, 0);
+    baseline = std::make_unique<Accumulator>(o.digits, 0, 0, o.range);
     int64_t base_skipped = 0;
     status = std::max(status,
                       read_inputs(o, o.baselines, false, baseline.get(), &base_skipped, nullptr));
-    base = figures_of(baseline->totals(), baseline->histogram(), o.percentiles, base_skipped,
-                      confidence);
+    base = figures_of(baseline->totals(), baseline->histogram(), o.percentiles, o.range,
+                      base_skipped, confidence);
     skipped += base_skipped;
   }
   bool written =

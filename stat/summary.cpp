@@ -33,31 +33,20 @@ std::string value(int64_t ns, const Unit& unit) {
   return fixed_text(ns, unit.decimals) + std::string(" ") + unit.name;
 }
 
-// The interval of a figure, or how many messages it needs for one.
-std::string interval(const Figure& f, const Unit& unit) {
-  if (f.bounds.known) {
-    return std::string("[") + fixed_text(f.bounds.low, unit.decimals) + ", " +
-           fixed_text(f.bounds.high, unit.decimals) + "]";
-  }
-  if (f.bounds.needs != 0)
-    return std::string("(needs >= ") + integer(f.bounds.needs) + " messages)";
-  return "";
-}
-
 std::string count_share(int64_t n, int64_t count) {
   return integer(n) + std::string(" (") + share(n, count, share_decimals) + " %)";
 }
 
 void put_line(const std::string& label, const std::string& text, CheckedWriter* out) {
   out->put(label);
-  for (size_t i = label.size(); i < label_column; ++i) out->put(' ');
+  for (size_t i = label.size(); i < label_column || i == label.size(); ++i) out->put(' ');
   out->put(text);
   out->put('\n');
 }
 
 std::string with_interval(const Figure& f, const Unit& unit) {
-  std::string text = value(f.ns, unit);
-  std::string bounds = interval(f, unit);
+  std::string text = value(f.value, unit);
+  std::string bounds = bounds_text(f.bounds, unit);
   return bounds.empty() ? text : text + std::string("  ") + bounds;
 }
 
@@ -70,7 +59,7 @@ void write_summary(const Figures& f, const Unit& unit, CheckedWriter* out) {
     if (f.have_rate) span += std::string(", ") + fixed_text(f.rate_tenths, 1) + " messages/s";
     put_line("span", span, out);
   }
-  put_line("0 to 1 h", count_share(f.in_range, f.count), out);
+  put_line(f.range.label(), count_share(f.in_range, f.count), out);
   if (f.in_range != 0) {
     put_line("min", value(f.min, unit), out);
     put_line("mean", with_interval(f.mean, unit), out);
@@ -100,15 +89,15 @@ void write_comparison(const Figures& base, const Figures& run, const Unit& unit,
       text += std::string(" (") + sign + share(to - from, from, change_decimals) + " %)";
     return text;
   };
-  auto counts = [&](const char* label, int64_t from, int64_t to) {
+  auto counts = [&](const std::string& label, int64_t from, int64_t to) {
     rows.push_back({label, integer(from), integer(to), change(from, to, false), ""});
   };
   auto latency = [&](const std::string& label, const Figure& from, const Figure& to, bool judged) {
-    rows.push_back({label, value(from.ns, unit), value(to.ns, unit), change(from.ns, to.ns, true),
+    rows.push_back({label, value(from.value, unit), value(to.value, unit), change(from.value, to.value, true),
                     judged ? verdict_name(verdict_of(from, to)) : ""});
   };
   counts("count", base.count, run.count);
-  counts("0 to 1 h", base.in_range, run.in_range);
+  counts(run.range.label(), base.in_range, run.in_range);
   if (base.in_range != 0 && run.in_range != 0) {
     latency("min", {base.min, {}}, {run.min, {}}, false);
     latency("mean", base.mean, run.mean, true);
@@ -122,6 +111,7 @@ void write_comparison(const Figures& base, const Figures& run, const Unit& unit,
   counts("skipped lines", base.skipped, run.skipped);
   std::array<size_t, 5> widths = {label_column, 0, 0, 0, 0};
   for (const Row& row : rows) {
+    widths[0] = std::max(widths[0], row[0].size() + 1);
     for (size_t c = 1; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size() + 2);
   }
   for (const Row& row : rows) {

@@ -31,17 +31,25 @@ class JsonObject {
     }
   }
 
-  // The member name, an interval as [low, high], or null where it is not known.
+  // The member name, an interval as [low, high] with null for a bound not
+  // known, or null where neither is.
   void bounds(const std::string& name, const Bounds& b) {
     key(name);
-    if (!b.known) {
+    if (!b.low && !b.high) {
       out_->put("null");
       return;
     }
+    auto bound = [&](const std::optional<int64_t>& v) {
+      if (v) {
+        out_->put_int(*v);
+      } else {
+        out_->put("null");
+      }
+    };
     out_->put('[');
-    out_->put_int(b.low);
+    bound(b.low);
     out_->put(',');
-    out_->put_int(b.high);
+    bound(b.high);
     out_->put(']');
   }
 
@@ -77,6 +85,12 @@ void put_figures(const Figures& f, const char* level, JsonObject& json, CheckedW
     out->put("null");
   }
   json.fixed("messages_per_s", only(f.have_rate, f.rate_tenths), 1);
+  json.key("range_ns");
+  out->put('[');
+  out->put_int(f.range.low);
+  out->put(',');
+  out->put_int(f.range.high);
+  out->put(']');
   json.fixed("in_range", f.in_range);
   json.fixed("min_ns", only(any, f.min));
   json.fixed("mean_ns", only(any, f.mean_milli), 3);
@@ -85,7 +99,7 @@ void put_figures(const Figures& f, const char* level, JsonObject& json, CheckedW
   json.key("percentiles");
   JsonObject percentiles(out);
   for (size_t i = 0; i < f.names.size(); ++i)
-    percentiles.fixed(f.names[i].text, only(any, any ? f.percentiles[i].ns : 0));
+    percentiles.fixed(f.names[i].text, only(any, any ? f.percentiles[i].value : 0));
   percentiles.end();
   json.fixed("negative", f.negative);
   json.fixed("most_negative_ns", only(f.negative != 0, f.most_negative));
@@ -118,9 +132,9 @@ void write_json(const Figures& run, const Figures* baseline, const char* level,
     // Changes and verdicts of the mean and the percentiles, where both runs
     // have latencies from 0 to 1 hour.
     bool both = run.in_range != 0 && baseline->in_range != 0;
-    auto change = [&](const Figure& from, const Figure& to) { return only(both, to.ns - from.ns); };
+    auto change = [&](const Figure& from, const Figure& to) { return only(both, to.value - from.value); };
     auto judge = [&](const Figure& from, const Figure& to) {
-      return verdict_name(both ? verdict_of(from, to) : Verdict::Same);
+      return verdict_name(both ? verdict_of(from, to) : Verdict::Unknown);
     };
     json.key("changes");
     JsonObject changes(out);
@@ -135,7 +149,7 @@ void write_json(const Figures& run, const Figures* baseline, const char* level,
     verdicts.word("mean", judge(baseline->mean, run.mean));
     for (size_t i = 0; i < run.names.size(); ++i) {
       verdicts.word(run.names[i].text,
-                    both ? judge(baseline->percentiles[i], run.percentiles[i]) : "same");
+                    both ? judge(baseline->percentiles[i], run.percentiles[i]) : "unknown");
     }
     verdicts.end();
   }

@@ -32,8 +32,11 @@ std::string share(int64_t n, int64_t count) {
 }  // namespace
 
 SvgWriter::SvgWriter(const Unit& unit, std::vector<std::string> inputs,
-                     std::vector<std::string> baseline_inputs)
-    : unit_(unit), inputs_(std::move(inputs)), baseline_inputs_(std::move(baseline_inputs)) {}
+                     std::vector<std::string> baseline_inputs, std::string range_label)
+    : unit_(unit),
+      inputs_(std::move(inputs)),
+      baseline_inputs_(std::move(baseline_inputs)),
+      range_label_(std::move(range_label)) {}
 
 void SvgWriter::interval(const Interval& closed) {
   if (row_length_ == 0) row_length_ = closed.length;
@@ -75,7 +78,8 @@ void SvgWriter::write(const Histogram& histogram, const Totals& totals,
                       const Confidence& confidence, const Histogram* baseline,
                       CheckedWriter* out) const {
   bool over_time = !rows_.empty();
-  double height = top + panel_height + gap +
+  double change = baseline != nullptr ? change_height + gap : 0;
+  double height = top + panel_height + gap + change +
                   (over_time ? panel_height + gap + counts_height + bottom_margin : 0);
   Canvas canvas(out);
   std::string w = svg_number(width), h = svg_number(height);
@@ -86,17 +90,20 @@ void SvgWriter::write(const Histogram& histogram, const Totals& totals,
            "\" font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\">\n");
   out->put("<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n");
   draw_title(&canvas, histogram, totals);
-  draw_percentiles(&canvas, histogram, baseline, confidence, top);
+  PercentileAxis percentiles(nines_of(histogram, baseline), left, right);
+  draw_percentiles(&canvas, histogram, baseline, confidence, percentiles, top);
+  if (baseline != nullptr)
+    draw_change(&canvas, histogram, *baseline, confidence, percentiles, top + panel_height + gap);
   if (over_time) {
-    draw_over_time(&canvas, top + panel_height + gap);
-    draw_counts(&canvas, top + 2 * (panel_height + gap));
+    draw_over_time(&canvas, top + panel_height + gap + change);
+    draw_counts(&canvas, top + 2 * (panel_height + gap) + change);
   }
   out->put("</svg>\n");
 }
 
 void SvgWriter::draw_title(Canvas* canvas, const Histogram& histogram, const Totals& t) const {
   std::string title = std::string("Latency of ") + std::to_string(t.count) + " messages (" +
-                      std::to_string(histogram.total_count()) + " from 0 to 1 h)";
+                      std::to_string(histogram.total_count()) + " from " + range_label_ + ")";
   if (!inputs_.empty()) title += std::string(": ") + names(inputs_);
   canvas->text(left, 28, title, "font-size=\"16\" font-weight=\"bold\"");
   // The latencies that the curves leave out, in red when there are any.
@@ -141,8 +148,9 @@ void SvgWriter::draw_over_time(Canvas* canvas, double panel_top) const {
     double dot;
     const char* name;
   };
-  // The maximum first, beneath the percentiles.
-  const Series series[] = {{&Row::max, max_style, 1.5, "max"},
+  // The maximum first, beneath the percentiles, and only where it lies above
+  // p99: where the two meet, p99 shows it.
+  const Series series[] = {{&Row::max, max_style, 2, "max"},
                            {&Row::p99, p99_style, 2, "p99"},
                            {&Row::p50, p50_style, 2, "p50"}};
   double legend_x = left + 10;
@@ -151,7 +159,8 @@ void SvgWriter::draw_over_time(Canvas* canvas, double panel_top) const {
     for (const Row& row : rows_) {
       double middle = static_cast<double>(row.start - rows_.front().start) +
                       static_cast<double>(row_length_) / 2;
-      points.emplace_back(time_x(middle), axis.y(row.*s.field));
+      bool hidden = s.field == &Row::max && row.max <= row.p99;
+      points.emplace_back(time_x(middle), hidden ? std::nan("") : axis.y(row.*s.field));
     }
     canvas->polyline(points, s.style, s.dot);
     canvas->line(legend_x, panel_top - 12, legend_x + 25, panel_top - 12, s.style);

@@ -13,6 +13,7 @@ namespace caplat::stat {
 
 class Canvas;
 class LogAxis;
+class PercentileAxis;
 
 // Draws the picture of a run as a self-contained SVG: the percentile curve
 // (latency against 1/(1-p) on a log axis) with p50, p99 and p99.9 marked and,
@@ -21,10 +22,11 @@ class LogAxis;
 // merges neighbours in pairs once there are too many.
 class SvgWriter : public IntervalConsumer {
  public:
-  // Labels latencies in unit, and names inputs in the title and, if there is
-  // a baseline, baseline_inputs beside its curve.
+  // Labels latencies in unit, names inputs in the title and, if there is a
+  // baseline, baseline_inputs beside its curve; range_label names the
+  // latencies the curves describe.
   SvgWriter(const Unit& unit, std::vector<std::string> inputs,
-            std::vector<std::string> baseline_inputs);
+            std::vector<std::string> baseline_inputs, std::string range_label);
 
   // Keeps the row of closed, merged into the last row if rows were merged.
   void interval(const Interval& closed) override;
@@ -57,8 +59,14 @@ class SvgWriter : public IntervalConsumer {
     Verdict verdict;
   };
 
+  // The nines of the percentile axis: enough for the larger count.
+  static int nines_of(const Histogram& histogram, const Histogram* baseline);
   void draw_percentiles(Canvas* canvas, const Histogram& histogram, const Histogram* baseline,
-                        const Confidence& confidence, double top) const;
+                        const Confidence& confidence, const PercentileAxis& percentiles,
+                        double top) const;
+  void draw_change(Canvas* canvas, const Histogram& histogram, const Histogram& baseline,
+                   const Confidence& confidence, const PercentileAxis& percentiles,
+                   double top) const;
   void draw_mark(Canvas* canvas, const Mark& mark, double x, const LogAxis& axis) const;
   void draw_over_time(Canvas* canvas, double top) const;
   void draw_counts(Canvas* canvas, double top) const;
@@ -68,6 +76,7 @@ class SvgWriter : public IntervalConsumer {
   const Unit& unit_;
   std::vector<std::string> inputs_;
   std::vector<std::string> baseline_inputs_;
+  std::string range_label_;
   std::vector<Row> rows_;
   // The length of a row: the interval's, doubled at each merge.
   uint64_t row_length_ = 0;

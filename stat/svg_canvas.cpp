@@ -103,6 +103,26 @@ void Canvas::path(const std::string& d, const char* style) {
   out_->put("<path " + std::string(style) + " d=\"" + d + "\"/>\n");
 }
 
+PercentileAxis::PercentileAxis(int nines, double left, double right)
+    : nines_(nines), left_(left), right_(right) {}
+
+double PercentileAxis::x(double inverse) const {
+  double end = std::pow(10.0, nines_);
+  return left_ + (right_ - left_) * std::log10(std::clamp(inverse, 1.0, end)) / nines_;
+}
+
+void PercentileAxis::draw(Canvas* canvas, double top, double bottom) const {
+  static const char* const labels[] = {"0%",     "90%",     "99%",     "99.9%",
+                                       "99.99%", "99.999%", "99.9999%"};
+  constexpr char tick[] = "font-size=\"12\" text-anchor=\"middle\"";
+  for (int n = 0; n <= nines_ && n < static_cast<int>(std::size(labels)); ++n) {
+    canvas->line(x(std::pow(10.0, n)), top, x(std::pow(10.0, n)), bottom, svg_grid_style);
+    canvas->text(x(std::pow(10.0, n)), bottom + 18, labels[n], tick);
+  }
+  canvas->line(x(2), top, x(2), bottom, svg_grid_style);
+  canvas->text(x(2), bottom + 18, "50%", tick);
+}
+
 LogAxis::LogAxis(const std::vector<int64_t>& values, double bottom, double height)
     : bottom_(bottom), height_(height) {
   int64_t lowest = INT64_MAX, highest = 1;

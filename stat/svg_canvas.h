@@ -73,6 +73,28 @@ class LogAxis {
   double height_;
 };
 
+// A horizontal axis of percentiles, log10(1 / (1 - p)) from 0 to a number of
+// nines, on which panels of one picture line up.
+class PercentileAxis {
+ public:
+  // Spans nines nines from left to right.
+  PercentileAxis(int nines, double left, double right);
+
+  // The x of the percentile whose 1 / (1 - p) is inverse, at most the axis's end.
+  double x(double inverse) const;
+
+  // The nines the axis spans.
+  int nines() const { return nines_; }
+
+  // Grid lines from top to bottom and labels under bottom, 50 % among them.
+  void draw(Canvas* canvas, double top, double bottom) const;
+
+ private:
+  int nines_;
+  double left_;
+  double right_;
+};
+
 // A step of 1, 2 or 5 times a power of ten that cuts span into about parts.
 double nice_step(double span, double parts);
 

@@ -15,6 +15,7 @@ namespace svg_layout {
 inline constexpr double width = 900;
 inline constexpr double panel_height = 300;
 inline constexpr double counts_height = 80;
+inline constexpr double change_height = 200;
 inline constexpr double left = 90;
 inline constexpr double right = width - 30;
 inline constexpr double plot_width = right - left;
@@ -33,13 +34,16 @@ inline const Unit seconds{"s", 1000000000, 9};
 inline constexpr char tick_text[] = "font-size=\"12\" text-anchor=\"middle\"";
 inline constexpr char p50_style[] = "stroke=\"#1f5fbf\" stroke-width=\"1.5\"";
 inline constexpr char p99_style[] = "stroke=\"#e69f00\" stroke-width=\"1.5\"";
-// The maximum lies under the percentiles, thin and light, so that p99 shows
-// where the two meet.
-inline constexpr char max_style[] = "stroke=\"#c0392b\" stroke-width=\"1\" stroke-opacity=\"0.5\"";
+// The maximum, drawn where it lies above p99.
+inline constexpr char max_style[] = "stroke=\"#c0392b\" stroke-width=\"1\" stroke-opacity=\"0.7\"";
 // The baseline's percentile curve, beneath this run's.
 inline constexpr char baseline_style[] =
     "stroke=\"#888\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"";
 inline constexpr char count_style[] = "fill=\"#7f8c8d\"";
+// The change against the baseline: its confidence band, and the zero line.
+inline constexpr char change_band_style[] = "fill=\"#1f5fbf\" fill-opacity=\"0.18\"";
+inline constexpr char beyond_style[] = "fill=\"#1f5fbf\"";
+inline constexpr char zero_style[] = "stroke=\"#333\" stroke-width=\"1\" stroke-dasharray=\"4 3\"";
 
 // The names of inputs, as many as fit in the title.
 inline std::string names(const std::vector<std::string>& inputs) {

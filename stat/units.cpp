@@ -1,6 +1,8 @@
 #include "units.h"
 
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 namespace caplat::stat {
 
@@ -13,8 +15,9 @@ struct Suffix {
   const char* name;
   int64_t ns;
 };
-const Suffix suffixes[] = {{"ns", 1},         {"us", 1000},       {"ms", 1000000},
-                           {"s", 1000000000}, {"m", 60000000000}, {"h", hour_ns}};
+constexpr int64_t minute_ns = 60000000000;
+const Suffix suffixes[] = {{"ns", 1},         {"us", 1000},      {"ms", 1000000},
+                           {"s", 1000000000}, {"m", minute_ns}, {"h", hour_ns}};
 
 std::string decimal_text(bool negative, uint64_t magnitude, int decimals) {
   char digits[48];
@@ -56,37 +59,99 @@ const Unit& default_unit() {
   return units[2];
 }
 
-bool parse_duration(const char* text, int64_t* ns) {
+DurationFault read_duration(std::string_view text, int64_t* ns) {
   // Whole part and fraction as one integer with a count of decimals, so that
   // "1.5s" is read exactly.
   int64_t digits = 0;
   int decimals = 0;
-  bool point = false, any = false;
-  const char* p = text;
-  for (; (*p >= '0' && *p <= '9') || (*p == '.' && !point); ++p) {
-    if (*p == '.') {
+  bool point = false, any = false, overflow = false;
+  size_t i = 0;
+  for (; i < text.size() && ((text[i] >= '0' && text[i] <= '9') || (text[i] == '.' && !point));
+       ++i) {
+    if (text[i] == '.') {
       point = true;
       continue;
     }
-    if (__builtin_mul_overflow(digits, 10, &digits) ||
-        __builtin_add_overflow(digits, *p - '0', &digits))
-      return false;
+    overflow = overflow || __builtin_mul_overflow(digits, 10, &digits) ||
+               __builtin_add_overflow(digits, text[i] - '0', &digits);
     any = true;
     if (point) ++decimals;
   }
-  if (!any) return false;
+  if (!any) return DurationFault::Number;
+  std::string_view unit = text.substr(i);
+  // Zero is zero in any unit, and needs none.
+  if (digits == 0 && !overflow && unit.empty()) {
+    *ns = 0;
+    return DurationFault::None;
+  }
+  if (unit.empty()) return DurationFault::NoUnit;
   for (const Suffix& suffix : suffixes) {
-    if (strcmp(p, suffix.name) != 0) continue;
+    if (unit != suffix.name) continue;
     int64_t scaled;
-    if (__builtin_mul_overflow(digits, suffix.ns, &scaled)) return false;
-    for (int i = 0; i < decimals; ++i) {
-      if (scaled % 10 != 0) return false;
+    if (overflow || __builtin_mul_overflow(digits, suffix.ns, &scaled)) return DurationFault::Range;
+    for (int d = 0; d < decimals; ++d) {
+      if (scaled % 10 != 0) return DurationFault::Fraction;
       scaled /= 10;
     }
     *ns = scaled;
-    return scaled > 0;
+    return DurationFault::None;
   }
-  return false;
+  return DurationFault::Unit;
+}
+
+const char* duration_fault_text(DurationFault fault) {
+  switch (fault) {
+    case DurationFault::None:
+      break;
+    case DurationFault::Number:
+      return "expected a duration, as in 50ms";
+    case DurationFault::NoUnit:
+      return "a duration needs a unit; units are ns, us, ms, s, m and h";
+    case DurationFault::Unit:
+      return "unknown unit; units are ns, us, ms, s, m and h";
+    case DurationFault::Range:
+      return "duration out of range";
+    case DurationFault::Fraction:
+      return "a duration is a whole number of ns";
+  }
+  return "";
+}
+
+std::string duration_text(int64_t ns) {
+  if (ns == 0) return "0";
+  // The suffixes from the largest down, minutes spelled out.
+  for (size_t i = std::size(suffixes); i-- > 0;) {
+    if (ns % suffixes[i].ns != 0) continue;
+    std::string name = suffixes[i].ns == minute_ns ? "min" : suffixes[i].name;
+    return std::to_string(ns / suffixes[i].ns) + " " + name;
+  }
+  return std::to_string(ns) + " ns";
+}
+
+std::string LatencyRange::label() const {
+  return duration_text(low) + " to " + duration_text(high);
+}
+
+std::string parse_range(const char* text, LatencyRange* range) {
+  std::string_view s = text;
+  size_t dots = s.find("..");
+  if (dots == std::string_view::npos) return "expected MIN..MAX, as in 0..10s";
+  LatencyRange r;
+  for (auto [part, into] : {std::pair{s.substr(0, dots), &r.low}, {s.substr(dots + 2), &r.high}}) {
+    DurationFault fault = read_duration(part, into);
+    if (fault != DurationFault::None) return duration_fault_text(fault);
+  }
+  if (r.high > hour_ns) return "the histogram holds latencies up to 1 h";
+  if (r.low >= r.high) return "MIN must be below MAX";
+  *range = r;
+  return "";
+}
+
+bool parse_duration(const char* text, int64_t* ns) {
+  int64_t v;
+  if (read_duration(text, &v) != DurationFault::None || v == 0) return false;
+  *ns = v;
+  return true;
 }
 
 }  // namespace caplat::stat

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "latency_limits.h"
 
@@ -22,6 +23,26 @@ inline constexpr int64_t hour_ns = 3600000000000;
 
 // Latencies from stale_ns on are counted apart as stale or replayed data.
 
+// The latencies that the figures describe, from low to high ns inclusive,
+// 0 <= low < high <= hour_ns: by default from 0 to 1 hour.
+struct LatencyRange {
+  int64_t low = 0;
+  int64_t high = hour_ns;
+
+  // True if latency lies in the range.
+  bool contains(int64_t latency) const { return latency >= low && latency <= high; }
+
+  // The range as the summary names it: "0 to 1 h", "5 ms to 10 s".
+  std::string label() const;
+};
+
+// Reads a range, "MIN..MAX" as durations; what is wrong with it, or empty.
+std::string parse_range(const char* text, LatencyRange* range);
+
+// A duration as a person writes it: in the largest unit that holds it whole,
+// "1 h", "10 s", "1500 ms", or "0".
+std::string duration_text(int64_t ns);
+
 // v / 10^decimals as text, with exactly decimals digits after the point.
 std::string fixed_text(int64_t v, int decimals);
 std::string fixed_text(uint64_t v, int decimals);
@@ -32,8 +53,19 @@ const Unit* find_unit(const char* name);
 // The millisecond, the default unit.
 const Unit& default_unit();
 
-// Reads a duration such as "100ms", "1.5s" or "1m" (units ns, us, ms, s, m, h)
-// into ns; false unless it is a positive whole number of nanoseconds.
+// What reading a duration found wrong, if anything.
+enum class DurationFault { None, Number, NoUnit, Unit, Range, Fraction };
+
+// Reads a duration such as "100ms", "1.5s", "1m" or "0" (units ns, us, ms,
+// s, m, h; zero needs none) into ns, a whole number from 0 to INT64_MAX.
+DurationFault read_duration(std::string_view text, int64_t* ns);
+
+// What is wrong with a duration, for a message: "expected a duration, as in
+// 50ms", "unknown unit (ns, us, ms, s, m or h)", ...
+const char* duration_fault_text(DurationFault fault);
+
+// Reads a duration as read_duration does into ns; false unless it is one and
+// above zero.
 bool parse_duration(const char* text, int64_t* ns);
 
 }  // namespace caplat::stat

@@ -13,11 +13,11 @@ program=$stat
 # The JSON summary of latencies that are all from 0 to 1 hour, none skipped:
 #   j COUNT SPAN RATE MIN MEAN STDDEV MAX P50 P90 P99 P99.9 P99.99 NEGATIVE MOST STALE OVER MAXOVER SKIPPED
 j() {
-  printf '{"count":%s,"span_ns":%s,"messages_per_s":%s,"in_range":%s,"min_ns":%s,"mean_ns":%s,"stddev_ns":%s,"max_ns":%s,"percentiles":{"50":%s,"90":%s,"99":%s,"99.9":%s,"99.99":%s},"negative":%s,"most_negative_ns":%s,"stale":%s,"over_hour":%s,"max_over_hour_ns":%s,"skipped_lines":%s,"digits":3,"confidence":95,"intervals":%s}\\n' "$@"
+  printf '{"count":%s,"span_ns":%s,"messages_per_s":%s,"range_ns":[0,3600000000000],"in_range":%s,"min_ns":%s,"mean_ns":%s,"stddev_ns":%s,"max_ns":%s,"percentiles":{"50":%s,"90":%s,"99":%s,"99.9":%s,"99.99":%s},"negative":%s,"most_negative_ns":%s,"stale":%s,"over_hour":%s,"max_over_hour_ns":%s,"skipped_lines":%s,"digits":3,"confidence":95,"intervals":%s}\\n' "$@"
 }
 # The intervals of j: the mean's, then p50's and p90's where there are enough
 # latencies for one.
-iv() { printf '{"mean":%s,"50":%s,"90":%s,"99":null,"99.9":null,"99.99":null}' "$1" "${2:-null}" "${3:-null}"; }
+iv() { printf '{"mean":%s,"50":%s,"90":%s,"99":%s,"99.9":%s,"99.99":%s}' "$1" "${2:-null}" "${3:-null}" "${4:-null}" "${5:-null}" "${6:-null}"; }
 # The usage, as --help gives it first.
 usage="$("$stat" --help | sed -n '1,/\[FILE \.\.\.\]/p')\n"
 stdin='(standard input)'
@@ -27,29 +27,29 @@ e1='expected a latency in ms'
 
 # The three forms of caplat's output; the ms text is read as exact fixed point.
 t "one field, fixed point" "" "--json" '1.500000\n-0.001500\n0.000001\n' \
-  "$(j 3 null null 2 1 750000.500 749999.500 1500000 1 1500000 1500000 1500000 1500000 1 -1500 0 0 null 0 "$(iv '[1,1500000]')")" "" 0 ""
+  "$(j 3 null null 2 1 750000.500 749999.500 1500000 1 1500000 1500000 1500000 1500000 1 -1500 0 0 null 0 "$(iv null null '[1,null]' '[1499136,null]' '[1499136,null]' '[1499136,null]')")" "" 0 ""
 t "two fields" "" "--json" '100 200\n300 250\n' \
-  "$(j 2 50 40000000.0 1 100 100.000 0.000 100 100 100 100 100 100 1 -50 0 0 null 0 "$(iv '[100,100]')")" "" 0 ""
+  "$(j 2 50 40000000.0 1 100 100.000 0.000 100 100 100 100 100 100 1 -50 0 0 null 0 "$(iv null null null '[100,null]' '[100,null]' '[100,null]')")" "" 0 ""
 t "three fields: the times give the latency" "" "--json" '1700000000123000000 1700000000150000000 27.000001\n' \
-  "$(j 1 0 null 1 27000000 27000000.000 0.000 27000000 27000000 27000000 27000000 27000000 27000000 0 null 0 0 null 0 "$(iv '[27000000,27000000]')")" "" 0 ""
+  "$(j 1 0 null 1 27000000 27000000.000 0.000 27000000 27000000 27000000 27000000 27000000 27000000 0 null 0 0 null 0 "$(iv null null null '[27000000,null]' '[27000000,null]' '[27000000,null]')")" "" 0 ""
 t "the largest ms and time that fit, and one past each" "" "--json" \
   '9223372036854.775807\n9223372036854.775808\n-9223372036854.775807\n' \
-  "$(j 2 null null 0 null null null null null null null null null 1 -9223372036854775807 1 1 9223372036854775807 1 "$(iv 'null')")" \
+  "$(j 2 null null 0 null null null null null null null null null 1 -9223372036854775807 1 1 9223372036854775807 1 "$(iv null)")" \
   "caplat-stat: $stdin:2: $e1\n" 1 ""
 # Times are unsigned, as caplat prints them, and the latency is their
 # difference modulo 2^64 read as signed, as caplat computes it.
 t "times up to 2^64 - 1, the latency modulo 2^64" "" "--json" \
   '0 9223372036854775808\n18446744073709551615 0\n18446744073709551615 18446744073709551615\n18446744073709551616 0\n0 100000000000000000000\n' \
-  "$(j 3 18446744073709551615 0.0 2 0 0.500 0.500 1 0 1 1 1 1 1 -9223372036854775808 0 0 null 2 "$(iv '[0,1]')")" \
+  "$(j 3 18446744073709551615 0.0 2 0 0.500 0.500 1 0 1 1 1 1 1 -9223372036854775808 0 0 null 2 "$(iv null null '[0,null]' '[1,null]' '[1,null]' '[1,null]')")" \
   "caplat-stat: $stdin:4: $e2\ncaplat-stat: $stdin:5: $e2\n" 1 ""
 t "milliseconds of any length up to nine decimals, cut at the nanosecond" "" "--json" \
   '1.5\n-0.25\n2.000001\n0.123456789\n-9223372036854.775808\n1.1234567891\n2.\n' \
-  "$(j 5 null null 3 123456 1207819.000 793466.062 2000001 1500159 2000001 2000001 2000001 2000001 2 -9223372036854775808 0 0 null 2 "$(iv '[309944,2000001]')")" \
+  "$(j 5 null null 3 123456 1207819.000 793466.062 2000001 1500159 2000001 2000001 2000001 2000001 2 -9223372036854775808 0 0 null 2 "$(iv null null '[123456,null]' '[1499136,null]' '[1999872,null]' '[1999872,null]')")" \
   "caplat-stat: $stdin:6: $e1\ncaplat-stat: $stdin:7: $e1\n" 1 ""
 # caplat's own output of the sample log, through a pipe: figures checked
 # against an independent computation (percentiles at the histogram's precision).
 t "caplat -2 piped in" "" "--json < <(\"\$caplat\" -2 < \"\$examples/capture.log\" 2> /dev/null)" "" \
-  "$(j 36 6673258730 5.4 36 3370454 368183059.972 2024674473.795 12346150017 29507583 38535167 12346150017 12346150017 12346150017 0 null 1 0 null 0 "$(iv '[3370454,1029564568]' '[20561920,34045951]' '[37552128,39485439]')")" \
+  "$(j 36 6673258730 5.4 36 3370454 368183059.972 2024674473.795 12346150017 29507583 38535167 12346150017 12346150017 12346150017 0 null 1 0 null 0 "$(iv null '[20561920,34406399]' '[37552128,12346150017]' '[38731776,null]' '[39452672,null]' '[12339642368,null]')")" \
   "" 0 ""
 # Times of nineteen digits, read a line at a time in vectors, and the same
 # times with a leading zero, read digit by digit, give the same figures.
@@ -64,26 +64,26 @@ t ".hgrm as the Java library prints it" \
 
 # Lines that cannot be read: reported, counted, skipped; status 1.
 t "bad lines of each form" "" "--json" '1 2 3.00000\n1 2 x\n1 3 -0.000002\n4 5 1.000000 6\n' \
-  "$(j 1 0 null 1 2 2.000 0.000 2 2 2 2 2 2 0 null 0 0 null 3 "$(iv '[2,2]')")" \
+  "$(j 1 0 null 1 2 2.000 0.000 2 2 2 2 2 2 0 null 0 0 null 3 "$(iv null null null '[2,null]' '[2,null]' '[2,null]')")" \
   "caplat-stat: $stdin:1: $e3\ncaplat-stat: $stdin:2: $e3\ncaplat-stat: $stdin:4: $e3\n" 1 ""
 t "the form waits for a line of one to three fields" "" "--json" '\n1 2 3 4\n5 6\n7\n' \
-  "$(j 1 0 null 1 1 1.000 0.000 1 1 1 1 1 1 0 null 0 0 null 3 "$(iv '[1,1]')")" \
+  "$(j 1 0 null 1 1 1.000 0.000 1 1 1 1 1 1 0 null 0 0 null 3 "$(iv null null null '[1,null]' '[1,null]' '[1,null]')")" \
   "caplat-stat: $stdin:1: expected one to three fields\ncaplat-stat: $stdin:2: expected one to three fields\ncaplat-stat: $stdin:4: $e2\n" 1 ""
 t "a truncated last line" "" "--json" '1.000000\n2.000000' \
-  "$(j 1 null null 1 1000000 1000000.000 0.000 1000000 1000000 1000000 1000000 1000000 1000000 0 null 0 0 null 1 "$(iv '[1000000,1000000]')")" \
+  "$(j 1 null null 1 1000000 1000000.000 0.000 1000000 1000000 1000000 1000000 1000000 1000000 0 null 0 0 null 1 "$(iv null null null '[1000000,null]' '[1000000,null]' '[1000000,null]')")" \
   "caplat-stat: $stdin:2: truncated line (no newline at the end)\n" 1 ""
 bad='' reports=''
 for i in {1..12}; do bad+='x\n'; done
 for i in {1..10}; do reports+="caplat-stat: $stdin:$i: $e1\\n"; done
 t "after ten reports, only the count" "" "--json" "${bad}1.000000\n" \
-  "$(j 1 null null 1 1000000 1000000.000 0.000 1000000 1000000 1000000 1000000 1000000 1000000 0 null 0 0 null 12 "$(iv '[1000000,1000000]')")" \
+  "$(j 1 null null 1 1000000 1000000.000 0.000 1000000 1000000 1000000 1000000 1000000 1000000 0 null 0 0 null 12 "$(iv null null null '[1000000,null]' '[1000000,null]' '[1000000,null]')")" \
   "${reports}caplat-stat: 12 lines skipped in all\n" 1 ""
 # A line longer than the reader's block of 1 MiB is one skipped line, wherever
 # its newline falls against the blocks, from a file and from a pipe.
 for end in $(seq $((2 * 1048576 - 6)) $((2 * 1048576 + 1))); do
   t "a line longer than a megabyte, ending at $end" \
     "head -c $((end - 1)) /dev/zero | tr -c 7 7 > long; printf '\n3.000000\n' >> long" "--json long - < long" "" \
-    "$(j 2 null null 2 3000000 3000000.000 0.000 3000000 3000000 3000000 3000000 3000000 3000000 0 null 0 0 null 2 "$(iv '[3000000,3000000]')")" \
+    "$(j 2 null null 2 3000000 3000000.000 0.000 3000000 3000000 3000000 3000000 3000000 3000000 0 null 0 0 null 2 "$(iv null null '[3000000,null]' '[3000000,null]' '[3000000,null]' '[3000000,null]')")" \
     "caplat-stat: long:1: line longer than a megabyte\ncaplat-stat: $stdin:1: line longer than a megabyte\n" 1 ""
 done
 
@@ -91,7 +91,7 @@ done
 # set of min to percentiles is 0 to 1 hour, both ends included.
 acc='0 0\n1 0\n0 9999999999\n0 10000000000\n0 3600000000000\n0 3600000000001\n3 0\n'
 t "accounting in the summary" "" "" "$acc" \
-  'count          7\nspan           3600.000000001 s, 0.0 messages/s\n0 to 1 h       4 (57.1429 %%)\nmin            0.000000 ms\nmean           905000.000000 ms  [0.000000, 2429817.025201]\nstddev         1555964.331211 ms\nmax            3600000.000000 ms\np50            10007.609343 ms  (needs >= 6 messages)\np90            3600000.000000 ms  (needs >= 36 messages)\np99            3600000.000000 ms  (needs >= 368 messages)\np99.9          3600000.000000 ms  (needs >= 3688 messages)\np99.99         3600000.000000 ms  (needs >= 36887 messages)\nnegative       2 (28.5714 %%), most negative -0.000003 ms\n10 s or more   3 (42.8571 %%)\nover 1 h       1 (14.2857 %%), largest 3600000.000001 ms\nskipped lines  0\n' \
+  'count          7\nspan           3600.000000001 s, 0.0 messages/s\n0 to 1 h       4 (57.1429 %%)\nmin            0.000000 ms\nmean           905000.000000 ms  (needs >= 150 messages)\nstddev         1555964.331211 ms\nmax            3600000.000000 ms\np50            10007.609343 ms  (needs >= 6 messages)\np90            3600000.000000 ms  (at least 9999.220736; needs >= 36 messages)\np99            3600000.000000 ms  (at least 9999.220736; needs >= 368 messages)\np99.9          3600000.000000 ms  (at least 3599182.594048; needs >= 3688 messages)\np99.99         3600000.000000 ms  (at least 3599182.594048; needs >= 36887 messages)\nnegative       2 (28.5714 %%), most negative -0.000003 ms\n10 s or more   3 (42.8571 %%)\nover 1 h       1 (14.2857 %%), largest 3600000.000001 ms\nskipped lines  0\n' \
   "" 0 ""
 t "accounting in the interval rows and the .hgrm total" "" "-i 1h --csv rows --hgrm h" "$acc" "*" "" 0 \
   "grep -qx '0.000000000,4,10000.000000,10000.000000,10000.000000,10000.000000,10000.000000,1,1' rows &&
@@ -131,9 +131,11 @@ t "--csv leaves standard output to the summary" "" "-i 1s --csv rows" "$iv" "*" 
 
 # Options.
 t "-p and -u" "" "-p 0,25,100 -u ns" '0 5\n0 7\n0 9\n0 11\n' \
-  'count          4\nspan           0.000000006 s, 666666666.7 messages/s\n0 to 1 h       4 (100.0000 %%)\nmin            5 ns\nmean           8 ns  [6, 10]\nstddev         2 ns\nmax            11 ns\np0             5 ns\np25            5 ns  (needs >= 13 messages)\np100           11 ns\nnegative       0 (0.0000 %%)\n10 s or more   0 (0.0000 %%)\nover 1 h       0 (0.0000 %%)\nskipped lines  0\n' "" 0 ""
+  'count          4\nspan           0.000000006 s, 666666666.7 messages/s\n0 to 1 h       4 (100.0000 %%)\nmin            5 ns\nmean           8 ns  (needs >= 150 messages)\nstddev         2 ns\nmax            11 ns\np0             5 ns\np25            5 ns  (at most 11; needs >= 13 messages)\np100           11 ns\nnegative       0 (0.0000 %%)\n10 s or more   0 (0.0000 %%)\nover 1 h       0 (0.0000 %%)\nskipped lines  0\n' "" 0 ""
 t "picture labels without trailing zeros" "" "--svg p.svg" '0.000500\n0.050000\n' "*" "" 0 \
   "grep -q '>0.0001</text>' p.svg"
+t "picture labels in us" "" "-u us --svg p.svg" '0.500000\n50.000000\n' "*" "" 0 \
+  "grep -q '>p50 500.223 us</text>' p.svg && grep -q '>100000</text>' p.svg && grep -q '>latency (us, log scale)<' p.svg"
 t "-h" "" "-h" "" "*" "" 0 "head -1 .stdout | grep -q '^usage: caplat-stat'"
 # Every option of the manual's OPTIONS, with its letter and value, is one that
 # --help lists, and the other way round.
@@ -144,10 +146,11 @@ man_options() {
 }
 help_options() {
   "$stat" --help | grep -E '^  (-[a-z],|   ) --' |
-    awk '{ s = ""; if ($1 ~ /,$/) { s = substr($1, 2, 1); $1 = "" } $0 = $0; a = $2 ~ /^[A-Z]+$/ ? tolower($2) : ""
+    awk '{ s = ""; if ($1 ~ /,$/) { s = substr($1, 2, 1); $1 = "" } $0 = $0; a = $2 ~ /^[A-Z][A-Z.]*$/ ? tolower($2) : ""
+           sub(/\..*/, "", a)
            print s, substr($1, 3), a }' | sort
 }
-t "the manual's options are --help's" "" "--version" "" "*" "" 0 '[ "$(man_options)" = "$(help_options)" ] && [ "$(man_options | wc -l)" = 20 ]'
+t "the manual's options are --help's" "" "--version" "" "*" "" 0 '[ "$(man_options)" = "$(help_options)" ] && [ "$(man_options | wc -l)" = 21 ]'
 t "--version" "" "--version" "" 'caplat-stat 1.0.0\n' "" 0 ""
 t "a usage error names the value" "" "-d 6" "" "" "caplat-stat: digits must be 1 to 5: 6\n$usage" 2 ""
 t "a missing value names its option" "" "-i" "" "" "caplat-stat: option needs a value: -i\n$usage" 2 ""
@@ -166,14 +169,16 @@ done
 # Checks: one line each on standard error; status 3 if any fails.
 three='0 1000000\n0 2000000\n0 3000000\n'
 ck='caplat-stat: check'
+figures='figures are pN, min, mean, max, count, negative, stale, over_hour, skipped'
+units='units are ns, us, ms, s, m and h'
 t "checks of each comparison" "" \
   "--check 'max<=3ms' --check 'max<3ms' --check 'count==3' --check 'count!=3' --check 'min>=1ms' --check 'mean>2ms' > /dev/null" \
   "$three" "" \
-  "$ck max<=3ms: passed, max = 3.000000 ms\n$ck max<3ms: failed, max = 3.000000 ms\n$ck count==3: passed, count = 3\n$ck count!=3: failed, count = 3\n$ck min>=1ms: passed, min = 1.000000 ms\n$ck mean>2ms: failed, mean = 2.000000 ms [1.076064, 2.923936]\n" 3 ""
+  "$ck max<=3ms: passed, max = 3.000000 ms\n$ck max<3ms: failed, max = 3.000000 ms\n$ck count==3: passed, count = 3\n$ck count!=3: failed, count = 3\n$ck min>=1ms: passed, min = 1.000000 ms\n$ck mean>2ms: failed, mean = 2.000000 ms (needs >= 150 messages)\n" 3 ""
 t "checks in every unit, and shares of the count" "" \
   "--check 'max<0.004s' --check 'max<=3000us' --check 'max>2999999ns' --check 'p50<1m' --check 'min>0ns' --check 'negative==0' --check 'stale<=0%' --check 'negative>33.3%' > /dev/null" \
   '0 1000000\n0 2000000\n3 0\n' "" \
-  "$ck max<0.004s: passed, max = 2.000000 ms\n$ck max<=3000us: passed, max = 2.000000 ms\n$ck max>2999999ns: failed, max = 2.000000 ms\n$ck p50<1m: passed, p50 = 1.000447 ms\n$ck min>0ns: passed, min = 1.000000 ms\n$ck negative==0: failed, negative = 1\n$ck stale<=0%%: passed, stale = 0 (0.0000 %%)\n$ck negative>33.3%%: passed, negative = 1 (33.3333 %%)\n" 3 ""
+  "$ck max<0.004s: passed, max = 2.000000 ms\n$ck max<=3000us: passed, max = 2.000000 ms\n$ck max>2999999ns: failed, max = 2.000000 ms\n$ck p50<1m: passed, p50 = 1.000447 ms (needs >= 6 messages)\n$ck min>0ns: passed, min = 1.000000 ms\n$ck negative==0: failed, negative = 1\n$ck stale<=0%%: passed, stale = 0 (0.0000 %%)\n$ck negative>33.3%%: passed, negative = 1 (33.3333 %%)\n" 3 ""
 t "a check of every interval names the first that fails" "" \
   "-i 1s --check 'interval.max<100ms' --check 'interval.count<=2' > /dev/null" \
   '1700000000000000000 1700000000050000000\n1700000001000000000 1700000001500000000\n1700000002000000000 1700000002300000000\n' "" \
@@ -187,7 +192,44 @@ t "every interval passing passes" "" "-i 1s --check 'interval.count<=2' > /dev/n
 t "a check against the baseline, and a verdict" "printf '0 1000000\n0 2000000\n0 3000000\n' > base" \
   "--baseline base --check 'max<=1.5*baseline' --check 'max<=1.1*baseline' --check 'p50:not-higher' > /dev/null" \
   '0 1000000\n0 2000000\n0 4000000\n' "" \
-  "$ck max<=1.5*baseline: passed, max = 4.000000 ms against the baseline's 3.000000 ms\n$ck max<=1.1*baseline: failed, max = 4.000000 ms against the baseline's 3.000000 ms\n$ck p50:not-higher: passed, p50 = 2.000895 ms against 2.000895 ms: same\n" 3 ""
+  "$ck max<=1.5*baseline: passed, max = 4.000000 ms against the baseline's 3.000000 ms\n$ck max<=1.1*baseline: failed, max = 4.000000 ms against the baseline's 3.000000 ms\n$ck p50:not-higher: passed, p50 = 2.000895 ms (needs >= 6 messages) against 2.000895 ms (needs >= 6 messages): unknown\n" 3 ""
+# Decisions at the edges. One message a side has no interval: the verdict is
+# unknown and no verdict fails. A bound known decides where it separates: a
+# thousand latencies of 5 s have no upper bound for p99.9 but a lower one far
+# above the baseline's. Each verdict check reads its own direction.
+t "one message a side: no verdict" "printf '0 5000000\n' > base" \
+  "--baseline base --check 'mean:not-higher' --check 'p50:not-lower' > /dev/null" '0 5001000\n' "" \
+  "$ck mean:not-higher: passed, mean = 5.001000 ms (needs >= 150 messages) against 5.000000 ms (needs >= 150 messages): unknown\n$ck p50:not-lower: passed, p50 = 5.001000 ms (needs >= 6 messages) against 5.000000 ms (needs >= 6 messages): unknown\n" 0 ""
+t "a known lower bound decides, each verdict its direction" \
+  "awk 'BEGIN { for (i = 0; i < 100000; i++) printf \"%.6f\\n\", 15 + (i * 7919 % 10000) / 1000 }' > base" \
+  "--baseline base --check 'p99.9:not-higher' --check 'p50:not-higher' --check 'p50:not-lower' --check 'mean:not-lower' > /dev/null" \
+  "$(awk 'BEGIN { for (i = 0; i < 1000; i++) printf "%.6f\\n", 4900 + (i * 7919 % 1000) / 5 }')" "" \
+  "$ck p99.9:not-higher: failed, p99.9 = 5099.800000 ms (at least 5096.079360; needs >= 3688 messages) against 24.999000 ms [24.985600, 24.999000]: higher\n$ck p50:not-higher: failed, p50 = 5003.804671 ms [4991.221760, 5007.998975] against 20.004863 ms [19.955712, 20.037631]: higher\n$ck p50:not-lower: passed, p50 = 5003.804671 ms [4991.221760, 5007.998975] against 20.004863 ms [19.955712, 20.037631]: higher\n$ck mean:not-lower: passed, mean = 4999.900000 ms [4996.315469, 5003.484509] against 19.999500 ms [19.981608, 20.017392]: higher\n" 3 ""
+# A latency check with nothing to check fails, per interval as for the run:
+# an input without latencies, latencies all negative or all over an hour; an
+# interval that received only a negative latency has no min (nor max) at
+# all, whatever its count.
+for input in "" "1700000000005000000 1700000000000000000\n" "1700000000000000000 1700007200000000000\n"; do
+  t "interval checks with nothing to check: '$input'" "" "-i 1s --check 'interval.p99<=1ms' --check 'interval.max<=1ms' > /dev/null" \
+    "$input" "" "*" 3 "grep -c 'failed.* from 0 to 1 h\$' .stderr | grep -qx 2"
+done
+t "interval.min of an interval with only a negative latency" "" "-i 1s --check 'interval.min>=0ns' --check 'interval.count>=1' > /dev/null" \
+  '1700000000000000000 1700000000000500000\n1700000001005000000 1700000001000000000\n' "" \
+  "$ck interval.min>=0ns: failed in 1 of 2 intervals, first at 1700000001.000000000 s: min = none from 0 to 1 h\n$ck interval.count>=1: passed in 2 intervals\n" 3 ""
+t "p99 of no latency fails" "" "--check 'p99<=1ms' > /dev/null" '-5.000000\n' "" "$ck p99<=1ms: failed, no latency from 0 to 1 h\n" 3 ""
+
+# --range: the latencies the figures and checks describe; stale ones beyond
+# it still counted apart.
+replays="$(for i in $(seq 200); do echo "0 $((25000000 + i * 1000))"; done; for i in 1 2 3; do echo "0 2${i}000000000"; done)"
+t "--range leaves stale replays out of the figures" "" "--range 0..10s -p 50 --check 'max<=30ms' --check 'stale==3' 2> err" "$replays\n" \
+  'count          203\nspan           22.974999000 s, 8.8 messages/s\n0 to 10 s      200 (98.5222 %%)\nmin            25.001000 ms\nmean           25.100500 ms  [25.092432, 25.108574]\nstddev         0.057734 ms\nmax            25.200000 ms\np50            25.100287 ms  [25.083904, 25.116671]\nnegative       0 (0.0000 %%)\n10 s or more   3 (1.4778 %%)\nover 1 h       0 (0.0000 %%)\nskipped lines  0\n' "" 0 \
+  "grep -c passed err | grep -qx 2"
+t "--range in JSON, and at its ends" "" "--json --range 25.1ms..25.2ms" "$replays\n" "*" "" 0 \
+  "grep -q '\"range_ns\":\\[25100000,25200000\\],\"in_range\":101,' .stdout"
+for bad in "10s..0|MIN must be below MAX" "5ms..5ms|MIN must be below MAX" "0..2h|the histogram holds latencies up to 1 h" \
+  "0..10|a duration needs a unit; $units" "10s|expected MIN..MAX, as in 0..10s" "-1ms..1s|expected a duration, as in 50ms"; do
+  t "bad range: ${bad%|*}" "" "--range ${bad%|*}" "" "" "caplat-stat: bad range (${bad#*|}): ${bad%|*}\n$usage" 2 ""
+done
 # A file that cannot be read comes before a failed check, which comes before
 # a skipped line.
 t "a failed check and a skipped line" "" "--check 'count>5' > /dev/null" "${three}x\n" "" \
@@ -196,9 +238,11 @@ t "a failed check and a missing file" "" "--check 'count>5' - missing > /dev/nul
   "caplat-stat: missing: No such file or directory\n$ck count>5: failed, count = 3\n" 2 ""
 t "a pipeline from a capture log fails on its p99" "" \
   "--check 'p99<=1s' --check 'p50<=50ms' < <(\"\$caplat\" -2 < \"\$examples/capture.log\" 2> /dev/null) > /dev/null" "" "" \
-  "$ck p99<=1s: failed, p99 = 12346.150017 ms\n$ck p50<=50ms: passed, p50 = 29.507583 ms [20.561920, 34.045951]\n" 3 ""
+  "$ck p99<=1s: failed, p99 = 12346.150017 ms (at least 38.731776; needs >= 368 messages)\n$ck p50<=50ms: passed, p50 = 29.507583 ms [20.561920, 34.406399]\n" 3 ""
 for bad in "p99:expected a comparison, as in p99<=50ms" "p99<=:expected a duration, as in 50ms" \
-  "p99<=50:expected a duration, as in 50ms" "x<1ms:unknown figure" "p101<1ms:unknown figure" \
+  "p99<=50|a duration needs a unit; $units" "max<1mss|unknown unit; $units" "x<1ms|unknown figure; $figures" \
+  "p101<1ms|unknown figure; $figures" "p<1ms|unknown figure; $figures" "p99 <= 60ms|no spaces in a check, as in p99<=50ms" \
+  "count>=99999999999999999999|count out of range" "p99<=9223372036855s|duration out of range" "count>=1.5|expected a count" \
   "count<=1%:a share of what?" "p99=<1ms:unknown comparison" "max<=x*baseline:expected a factor, as in 1.05*baseline" \
   "min:not-higher|only the mean and percentiles have verdicts" "interval.mean<1s:not known per interval"; do
   [[ $bad == *"|"* ]] || bad=${bad/:/|}
@@ -213,11 +257,13 @@ done
 # Against a baseline: a table of both, the change and the verdicts; JSON
 # carries the baseline's summary, the changes and the verdicts.
 t "a summary against its baseline" "printf '0 1000000\n0 3000000\n' > base" "--baseline base -p 50" '0 2000000\n0 4000000\n' \
-  '               baseline     this run     change                    verdict\ncount          2            2            +0 (+0.00 %%)\n0 to 1 h       2            2            +0 (+0.00 %%)\nmin            1.000000 ms  2.000000 ms  +1.000000 ms (+100.00 %%)\nmean           2.000000 ms  3.000000 ms  +1.000000 ms (+50.00 %%)   same\nmax            3.000000 ms  4.000000 ms  +1.000000 ms (+33.33 %%)\np50            1.000447 ms  2.000895 ms  +1.000448 ms (+100.00 %%)  same\nnegative       0            0            +0\n10 s or more   0            0            +0\nover 1 h       0            0            +0\nskipped lines  0            0            +0\n' "" 0 ""
+  '               baseline     this run     change                    verdict\ncount          2            2            +0 (+0.00 %%)\n0 to 1 h       2            2            +0 (+0.00 %%)\nmin            1.000000 ms  2.000000 ms  +1.000000 ms (+100.00 %%)\nmean           2.000000 ms  3.000000 ms  +1.000000 ms (+50.00 %%)   unknown\nmax            3.000000 ms  4.000000 ms  +1.000000 ms (+33.33 %%)\np50            1.000447 ms  2.000895 ms  +1.000448 ms (+100.00 %%)  unknown\nnegative       0            0            +0\n10 s or more   0            0            +0\nover 1 h       0            0            +0\nskipped lines  0            0            +0\n' "" 0 ""
 t "JSON against a baseline" "printf '0 1000000\n0 3000000\n' > base" "--json --baseline base -p 50" '0 2000000\n0 4000000\n' "*" "" 0 \
-  "grep -q '\"baseline\":{\"count\":2,.*\"changes\":{\"mean\":1000000,\"50\":1000448},\"verdicts\":{\"mean\":\"same\",\"50\":\"same\"}}\$' .stdout"
-t "--confidence" "" "--json --confidence 99.9 -p 50" '0 1000000\n0 3000000\n' "*" "" 0 \
-  "grep -q '\"confidence\":99.9,\"intervals\":{\"mean\":\\[1000000,3000000\\],\"50\":null}' .stdout"
+  "grep -q '\"baseline\":{\"count\":2,.*\"changes\":{\"mean\":1000000,\"50\":1000448},\"verdicts\":{\"mean\":\"unknown\",\"50\":\"unknown\"}}\$' .stdout"
+# The ranks of p50 of 1 to 1,000 ms at 99.9 %, 448 and 553, are the exact
+# binomial ones; the mean's is Student's t with 999 degrees.
+t "--confidence" "seq 1000 | sed 's/$/.000000/' > in" "--json --confidence 99.9 -p 50 in" "" "*" "" 0 \
+  "grep -q '\"confidence\":99.9,\"intervals\":{\"mean\":\\[470357530,530642470\\],\"50\":\\[447741952,553123839\\]}' .stdout"
 for bad in 0 100 x 95% -5; do
   t "usage error: --confidence $bad" "" "--confidence $bad" "" "" \
     "caplat-stat: a confidence level is above 0 and below 100: ${bad//%/%%}\n$usage" 2 ""
@@ -227,9 +273,9 @@ done
 t "a missing file" "" "--json missing" "" "$(j 0 null null 0 null null null null null null null null null 0 null 0 0 null 0 "$(iv 'null')")" \
   'caplat-stat: missing: No such file or directory\n' 2 ""
 t "files in turn, - is standard input" "echo '0 1' > a; echo 2.000000 > b" "--json a - b" '0 3\n' \
-  "$(j 3 2 1000000000.0 3 1 666668.000 942808.099 2000000 3 2000000 2000000 2000000 2000000 0 null 0 0 null 0 "$(iv '[1,1733536]')")" "" 0 ""
+  "$(j 3 2 1000000000.0 3 1 666668.000 942808.099 2000000 3 2000000 2000000 2000000 2000000 0 null 0 0 null 0 "$(iv null null '[1,null]' '[3,null]' '[1999872,null]' '[1999872,null]')")" "" 0 ""
 t "a read error ends the run, what was read is summed up" "mkdir d; echo 1.000000 > f" "--json f d f" "" \
-  "$(j 1 null null 1 1000000 1000000.000 0.000 1000000 1000000 1000000 1000000 1000000 1000000 0 null 0 0 null 0 "$(iv '[1000000,1000000]')")" \
+  "$(j 1 null null 1 1000000 1000000.000 0.000 1000000 1000000 1000000 1000000 1000000 1000000 0 null 0 0 null 0 "$(iv null null null '[1000000,null]' '[1000000,null]' '[1000000,null]')")" \
   'caplat-stat: d: Is a directory\n' 2 ""
 # Lines across the reader's blocks of 1 MiB, from a file and from a pipe: 16
 # bytes long, they end where a block ends; 28 bytes long, they straddle it.
@@ -336,7 +382,7 @@ tl "a merged log is the union" "" "--hlog m.hlog a.hlog b.hlog" "" "*" "" 0 \
 tl "min, mean, max and span from a log" \
   "printf '1700000000000000000 1700000000010000000\\n1700000004000000000 1700000004010000000\\n' | \"\$stat\" --hlog ten.hlog > /dev/null" \
   "-p 50,100 ten.hlog" "" \
-  'count          2\nspan           5.000000000 s, 0.4 messages/s\n0 to 1 h       2 (100.0000 %%)\nmin            9.994240 ms\nmean           9.998336 ms  [9.998336, 9.998336]\nstddev         0.000000 ms\nmax            10.002431 ms\np50            10.002431 ms  (needs >= 6 messages)\np100           10.002431 ms\nnegative       0 (0.0000 %%)\n10 s or more   0 (0.0000 %%)\nover 1 h       0 (0.0000 %%)\nskipped lines  0\n' \
+  'count          2\nspan           5.000000000 s, 0.4 messages/s\n0 to 1 h       2 (100.0000 %%)\nmin            9.994240 ms\nmean           9.998336 ms  (needs >= 150 messages)\nstddev         0.000000 ms\nmax            10.002431 ms\np50            10.002431 ms  (needs >= 6 messages)\np100           10.002431 ms\nnegative       0 (0.0000 %%)\n10 s or more   0 (0.0000 %%)\nover 1 h       0 (0.0000 %%)\nskipped lines  0\n' \
   "" 0 ""
 tl "the picture of two logs has a point for every interval" "" "--svg p.svg a.hlog b.hlog" "" "*" "" 0 \
   '[ "$(grep "stroke=\"#1f5fbf\" stroke-width=\"1.5\" stroke-linecap" p.svg | grep -o h0 | wc -l)" = \

@@ -42,19 +42,20 @@ awk 'BEGIN { srand(5); t = 1700000000000000000
   for (i = 0; i < 6000; i++) { t += 10000000; l = 20000000 + rand() * rand() * 10000000
     if (i == 3000) l = 900000000; if (i == 4000) l = -2000000; if (i == 5000) l = 12000000000
     printf "%.0f %.0f\n", t - l, t } }' > "$work/times"
-# The percentile curve is blue; p50, p99 and max over time add blue, orange and
-# a light red beneath them, and the messages per interval grey bars.
+# The percentile curve is blue; p50, p99 over time add blue and orange, the
+# maximum a light red where it lies above p99, and the messages per interval
+# grey bars.
 "$stat" --svg "$work/p.svg" "$work/times" > /dev/null
-check "percentiles and latency over time" 900 960 1f5fbf 800 e69f00 300 df9c95 200 7f8c8d 20000 000000 1000
+check "percentiles and latency over time" 900 960 1f5fbf 800 e69f00 300 d2746a 20 7f8c8d 20000 000000 1000
 "$stat" -i 5s --svg "$work/p.svg" "$work/times" > /dev/null
-check "with -i" 900 960 1f5fbf 600 e69f00 200 df9c95 200 7f8c8d 20000
+check "with -i" 900 960 1f5fbf 600 e69f00 200 d2746a 20 7f8c8d 20000
 awk '{ printf "%.6f\n", ($2 - $1) / 1e6 }' "$work/times" | "$stat" --svg "$work/p.svg" > /dev/null
 check "without receive times, the percentile curve alone" 900 450 1f5fbf 400 e69f00 0 000000 1000
 # Against a baseline a tenth faster, its curve lies grey and dashed beneath,
-# and p99 is marked red as higher.
+# p99 is marked red as higher, and a panel of the change has its band.
 awk '{ printf "%.0f %.0f\n", $2 - ($2 - $1) / 1.1, $2 }' "$work/times" > "$work/base"
 "$stat" --baseline "$work/base" --svg "$work/p.svg" "$work/times" > /dev/null
-check "against a baseline" 900 960 1f5fbf 800 888888 300 c0392b 30
+check "against a baseline" 900 1240 1f5fbf 1200 888888 300 c0392b 30 d7e2f4 5000
 : | "$stat" --svg "$work/p.svg" > /dev/null
 check "no latency at all" 900 450 000000 500
 
