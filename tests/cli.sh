@@ -127,6 +127,14 @@ for log in "$logs"/*.log; do
   done
 done
 t "an empty gzip member" "" "-1 < <(gzip -c < /dev/null)" "" "" "" 0 ""
+# Zero bytes after the last member, such as a tape's padding, are taken as gzip
+# takes them; other bytes there, which gzip warns of, fail the read after
+# every result.
+sample_out="cmp .stdout '$logs/sample.log.out'"
+t "gzip and 512 zero bytes" "{ gzip -c < '$logs/sample.log'; head -c 512 /dev/zero; } > log.gz" "-2 log.gz out; cat out" "" \
+  "*" "*" 0 "$sample_out && cmp .stderr '$logs/sample.log.err'"
+t "gzip and other bytes" "{ gzip -c < '$logs/sample.log'; echo garbage; } > log.gz" "-2 < log.gz" "" "*" "*" 1 \
+  "$sample_out && [ \"\$(tail -c 26 .stderr)\" = \"Source file can't be read\" ]"
 t "an empty zstd frame" "" "-1 < <(zstd -c < /dev/null)" "" "" "" 0 ""
 
 # Cut short or damaged at many offsets, each quarter of the sample log in a
@@ -185,6 +193,17 @@ for format in "xz:xz -c" "bzip2:bzip2 -c" "lz4:lz4 -q -c" "lz4:lz4 -l -q -c"; do
     "[ \"\$(cat out)\" = keep ]"
   t "${format#*:} from standard input" "$made" "-2 out < log.${format%%:*}" "" "" "$refused" 1 "[ ! -e out ]"
 done
+# So are a zstd window beyond the 128 MiB read and a gzip header that sets a
+# reserved flag, each with its reason.
+window='Source file is compressed with zstd in a window of 2048 MiB, larger than the 128 MiB read; decompress it first (zstd -d --memory=2048MB)\n'
+reserved='Source file is compressed with gzip, but its header sets reserved flags (0x20)\n'
+long="zstd -q --long=31 < '$examples/capture.log' > log.zst"
+flagged="gzip -c < '$examples/capture.log' > plain.gz; { head -c 3 plain.gz; printf '\\040'; tail -c +5 plain.gz; } > log.gz"
+t "zstd --long=31 from a path" "$long; echo keep > out" "-2 log.zst out" "" "" "$window" 1 "[ \"\$(cat out)\" = keep ]"
+t "zstd --long=31 from standard input" "$long" "-2 out < log.zst" "" "" "$window" 1 "[ ! -e out ]"
+t "a reserved gzip flag from a path" "$flagged; echo keep > out" "-2 log.gz out" "" "" "$reserved" 1 \
+  "[ \"\$(cat out)\" = keep ]"
+t "a reserved gzip flag from standard input" "$flagged" "-2 out < log.gz" "" "" "$reserved" 1 "[ ! -e out ]"
 t "a compressed destination" "gzip -c < '$examples/capture.log' > log.gz; cp log.gz copy.gz" \
   "log.gz copy.gz" "" "" "$(guard copy.gz 'a compressed file')" 1 "cmp -s log.gz copy.gz"
 # Live: each record a member of its own, written to a slow pipe, is printed

@@ -254,6 +254,15 @@ done
 t "xz is refused" "printf '$two' | xz -c > in.xz" "--json in.xz" "" \
   "$(j 0 null null 0 null null null null null null null null null 0 null 0 0 null 0 "$(iv null)")" \
   'caplat-stat: in.xz: compressed with xz; decompress it first\n' 2 ""
+# So are a zstd window beyond the 128 MiB read and a gzip header that sets a
+# reserved flag, each with its reason; zero bytes after the last gzip member
+# are taken, as gzip takes them.
+t "a zstd window beyond the limit is refused" "printf '$two' | zstd -q --long=31 > in.zst" "--json in.zst" "" "*" \
+  'caplat-stat: in.zst: compressed with zstd in a window of 2048 MiB, larger than the 128 MiB read; decompress it first (zstd -d --memory=2048MB)\n' 2 ""
+t "a reserved gzip flag is refused" \
+  "printf '$two' | gzip -c > plain.gz; { head -c 3 plain.gz; printf '\\040'; tail -c +5 plain.gz; } > in.gz" "--json in.gz" "" "*" \
+  'caplat-stat: in.gz: compressed with gzip, but its header sets reserved flags (0x20)\n' 2 ""
+t "gzip and 512 zero bytes" "{ printf '$two' | gzip -c; head -c 512 /dev/zero; } > in.gz" "--json in.gz" "" "$both" "" 0 ""
 t "damaged gzip data" "seq 100000 | sed 's/^/0 /' | gzip -c > in.gz; printf '\\\\377' | dd of=in.gz bs=1 seek=2000 conv=notrunc status=none" \
   "--json in.gz" "" "*" "*" 2 '[ "$(tail -n 1 .stderr)" = "caplat-stat: in.gz: damaged gzip data" ]'
 t "zstd data cut short" "seq 100000 | sed 's/^/0 /' | zstd -q -c | head -c 20000 > in.zst" \
