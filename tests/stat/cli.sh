@@ -147,7 +147,7 @@ help_options() {
     awk '{ s = ""; if ($1 ~ /,$/) { s = substr($1, 2, 1); $1 = "" } $0 = $0; a = $2 ~ /^[A-Z]+$/ ? tolower($2) : ""
            print s, substr($1, 3), a }' | sort
 }
-t "the manual's options are --help's" "" "--version" "" "*" "" 0 '[ "$(man_options)" = "$(help_options)" ] && [ "$(man_options | wc -l)" = 20 ]'
+t "the manual's options are --help's" "" "--version" "" "*" "" 0 '[ "$(man_options)" = "$(help_options)" ] && [ "$(man_options | wc -l)" = 21 ]'
 t "--version" "" "--version" "" 'caplat-stat 1.0.0\n' "" 0 ""
 t "a usage error names the value" "" "-d 6" "" "" "caplat-stat: digits must be 1 to 5: 6\n$usage" 2 ""
 t "a missing value names its option" "" "-i" "" "" "caplat-stat: option needs a value: -i\n$usage" 2 ""
@@ -331,6 +331,21 @@ tl "negative and over an hour on a comment" "" "--hlog out.hlog" \
   "*" "" 0 'grep -qx "#\[Excluded: negative=1, min=-100000000, over=1, max=3700000000000\]" out.hlog'
 tl "--tag marks every line" "" "--tag hostA --hlog out.hlog" "$gap\n" "*" "" 0 \
   '[ "$(grep -c "^Tag=hostA,[0-9]" out.hlog)" = 5 ]'
+# A tag that selects no line of a log is reported with what the log holds;
+# --hlog-tag tags what --hlog writes, an untagged log's lines among them.
+lines=$(grep -c '^[0-9]' "$logs/a.hlog")
+tl "--tag that selects nothing in an untagged log" "" "--tag hostA --json a.hlog" "" "*" \
+  "caplat-stat: a.hlog: no line is tagged hostA ($lines lines untagged, 0 with other tags)\n" 0 \
+  "grep -q '^{\"count\":0,' .stdout"
+tl "--tag that selects nothing in a log of other tags" "\"\$stat\" --tag hostB --hlog b.hlog a.txt > /dev/null" \
+  "--tag hostA --json a.hlog b.hlog" "" "*" \
+  "caplat-stat: a.hlog: no line is tagged hostA ($lines lines untagged, 0 with other tags)\ncaplat-stat: b.hlog: no line is tagged hostA (0 lines untagged, $lines with other tags)\n" 0 ""
+tl "--hlog-tag tags an untagged log" "" "--hlog-tag hostA --hlog t.hlog a.hlog" "" "*" "" 0 \
+  '[ "$(grep -c "^Tag=hostA,[0-9]" t.hlog)" = '"$lines"' ] && "$stat" --tag hostA t.hlog > tagged && "$stat" a.hlog | cmp - tagged'
+tl "--hlog-tag renames the tag --tag reads" "\"\$stat\" --tag hostB --hlog b.hlog a.txt > /dev/null" \
+  "--tag hostB --hlog-tag hostA --hlog t.hlog b.hlog" "" "*" "" 0 \
+  '[ "$(grep -c "^Tag=hostA,[0-9]" t.hlog)" = '"$lines"' ] && ! grep -q hostB t.hlog'
+tl "--hlog-tag needs --hlog" "" "--hlog-tag hostA a.hlog" "" "" "caplat-stat: --hlog-tag needs --hlog\n$usage" 2 ""
 tl "--hlog to a full disk" "" "--hlog /dev/full a.txt" "" "*" \
   "caplat-stat: /dev/full: No space left on device\n" 2 ""
 
