@@ -91,8 +91,7 @@ if ! ldd "$caplat" | grep -q libasan; then
 fi
 # Live: each record read from a slow pipe is written out before the next arrives.
 t "live through a slow pipe" ": > out" "< /dev/null; for i in 1 2 3; do printf '$rec'
-     for w in \$(seq 100); do [ \"\$(wc -l < out)\" -ge \$i ] && break; sleep 0.02; done
-     [ \"\$(wc -l < out)\" -ge \$i ] || echo \"record \$i held back\" >&2; sleep 0.2; done |
+     await 20 '[ \"\$(wc -l < out)\" -ge '\$i' ]' || echo \"record \$i held back\" >&2; done |
      \"\$caplat\" -1 > out; cat out" "" '27.000000\n27.000000\n27.000000\n' "" 0 ""
 t "closed pipe ends quietly" "yes '$rec' | head -n 400000 | tr -d '\\n' | sed 's/\\\\n/\\n/g' > many" \
   "< /dev/null; (\"\$caplat\" < many | head -c 20; exit \"\${PIPESTATUS[0]}\")" "" "1700000000123000000 " "" 141 ""
@@ -210,8 +209,7 @@ t "a compressed destination" "gzip -c < '$examples/capture.log' > log.gz; cp log
 # before the next arrives.
 for c in "gzip -c" "zstd -q -c"; do
   t "live members of $c" ": > out" "< /dev/null; for i in 1 2 3; do printf '$rec' | $c
-       for w in \$(seq 100); do [ \"\$(wc -l < out)\" -ge \$i ] && break; sleep 0.02; done
-       [ \"\$(wc -l < out)\" -ge \$i ] || echo \"record \$i held back\" >&2; sleep 0.2; done |
+       await 20 '[ \"\$(wc -l < out)\" -ge '\$i' ]' || echo \"record \$i held back\" >&2; done |
        \"\$caplat\" -1 > out; cat out" "" '27.000000\n27.000000\n27.000000\n' "" 0 ""
 done
 
