@@ -68,6 +68,13 @@ tty() { printf '%s' "< /dev/null; script -qec \"'\$caplat' $1\" /dev/null > .tty
 usage='Reading the log from a terminal; usage: caplat [-0|-1|-2] [source] [destination]\n'
 t "a log at a terminal" "printf '$rec' > log" "$(tty log)" "" "$usage" "" 0 "$keep && grep -qx 1 .code"
 
+# The log generator that the README uses: its help says what it writes and
+# names every option; anything else gets the usage.
+t "loggen --help" "" "< /dev/null; \"\$loggen\" --help" "" "*" "" 0 \
+  "grep -q '^Writes a made-up capture log' .stdout && for o in format size seed small ascii frames help; do
+     grep -q -- \"^  --\$o \" .stdout || exit 1; done"
+t "loggen with an unknown format" "" "< /dev/null; \"\$loggen\" --format xml" "" "" \
+  "$("$loggen" --help | sed -n '1,2p')\n" 2 ""
 # The sample log: a slow message, two payloads in one frame, a malformed dump.
 t "sample log" "" "-2 < '$examples/capture.log'" "" "$(cat "$examples/capture.out")\n" \
   'WARNING: Unexpected latency 12346150017 = 1700000001984150017 - 1699999989638000000\nMalformed HEX payload\n!WARNING: Discarded payload with 37 bytes!!\n' 0 ""
