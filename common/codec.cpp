@@ -72,7 +72,8 @@ class GzipHeader {
     return Partial;
   }
 
-  // What is wrong with the header, once take has returned Bad.
+  // What is wrong with a header whose magic number was right, once take has
+  // returned Bad.
   std::string problem() const {
     char text[64];
     if (bad_byte_ == flags_at) {
@@ -80,10 +81,8 @@ class GzipHeader {
                bad_value_ & fixed_mask[flags_at]);
     } else if (bad_byte_ == method_at) {
       snprintf(text, sizeof text, "its method is %u, not deflate (8)", bad_value_);
-    } else if (bad_byte_ == fixed_size) {
-      snprintf(text, sizeof text, "its header's CRC does not match");
     } else {
-      snprintf(text, sizeof text, "a member does not start with gzip's magic number");
+      snprintf(text, sizeof text, "its header's CRC does not match");
     }
     return text;
   }
@@ -232,6 +231,7 @@ std::unique_ptr<Codec> Codec::make(Source::Format format) {
 
 Codec::Verdict Codec::check_start(Source::Format format, const unsigned char* head, size_t size,
                                   std::string* why) {
+  // The magic number, which told the format, is known to be right.
   if (format == Source::Gzip) {
     GzipHeader header;
     GzipHeader::Status status = header.take(&head, head + size);

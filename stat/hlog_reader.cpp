@@ -260,8 +260,8 @@ bool HlogReader::next() {
     if (what != nullptr && what != other_tag) skip(what);
   }
   if (tag_ != nullptr && selected_ == 0 && !failed_) {
-    std::string what = "no line is tagged " + *tag_ + " (" + std::to_string(untagged_) +
-                       " lines untagged, " + std::to_string(other_tags_) + " with other tags)";
+    std::string what = "no line is tagged " + *tag_ + " (untagged: " + std::to_string(untagged_) +
+                       ", other tags: " + std::to_string(other_tags_) + ")";
     report_file(name_.c_str(), what.c_str());
   }
   return false;

@@ -335,11 +335,11 @@ tl "--tag marks every line" "" "--tag hostA --hlog out.hlog" "$gap\n" "*" "" 0 \
 # --hlog-tag tags what --hlog writes, an untagged log's lines among them.
 lines=$(grep -c '^[0-9]' "$logs/a.hlog")
 tl "--tag that selects nothing in an untagged log" "" "--tag hostA --json a.hlog" "" "*" \
-  "caplat-stat: a.hlog: no line is tagged hostA ($lines lines untagged, 0 with other tags)\n" 0 \
+  "caplat-stat: a.hlog: no line is tagged hostA (untagged: $lines, other tags: 0)\n" 0 \
   "grep -q '^{\"count\":0,' .stdout"
 tl "--tag that selects nothing in a log of other tags" "\"\$stat\" --tag hostB --hlog b.hlog a.txt > /dev/null" \
   "--tag hostA --json a.hlog b.hlog" "" "*" \
-  "caplat-stat: a.hlog: no line is tagged hostA ($lines lines untagged, 0 with other tags)\ncaplat-stat: b.hlog: no line is tagged hostA (0 lines untagged, $lines with other tags)\n" 0 ""
+  "caplat-stat: a.hlog: no line is tagged hostA (untagged: $lines, other tags: 0)\ncaplat-stat: b.hlog: no line is tagged hostA (untagged: 0, other tags: $lines)\n" 0 ""
 tl "--hlog-tag tags an untagged log" "" "--hlog-tag hostA --hlog t.hlog a.hlog" "" "*" "" 0 \
   '[ "$(grep -c "^Tag=hostA,[0-9]" t.hlog)" = '"$lines"' ] && "$stat" --tag hostA t.hlog > tagged && "$stat" a.hlog | cmp - tagged'
 tl "--hlog-tag renames the tag --tag reads" "\"\$stat\" --tag hostB --hlog b.hlog a.txt > /dev/null" \
