@@ -277,7 +277,7 @@ TEST(Source, DamagedAtEveryOffset) {
 TEST(Source, OpenRefusesWhatIsNotRead) {
   const std::string a = text(1000, 14);
   std::string reserved = member(a), method = member(a), crc = member(a, 2);
-  reserved[3] = 0x40;
+  reserved[3] = 0x48;
   method[2] = 9;
   crc[6] = 0;
   const std::string gzip_refused = "compressed with gzip, but ";
