@@ -1,19 +1,14 @@
 // Writes a synthetic capture log of about the requested size to standard
 // output: receive-time lines, payload headers and hex dumps of JSON messages
 // stamped in one of the four application-time formats, or in all of them.
-//
-//   loggen [--format iso|data|e|ts|mixed] [--size BYTES] [--seed N]
-//          [--small] [--ascii] [--frames]
-//
-// --small makes 100-byte payloads; --ascii adds the printable column after
-// the hex pairs; --frames adds what live captures carry besides: a blank line
-// after each receive-time line, the frame's own dump under a "Frame (N
-// bytes):" title, and several payloads per receive-time line.
+// `loggen --help` lists its options.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -171,14 +166,40 @@ class Generator {
   std::string out_;
 };
 
+const char usage[] =
+    "usage: loggen [--format iso|data|e|ts|mixed] [--size BYTES] [--seed N] [--small]\n"
+    "              [--ascii] [--frames]\n";
+
+const char help[] =
+    "Writes a made-up capture log to standard output, for trying and measuring\n"
+    "caplat: receive-time lines from 2023-11-14 on, each followed by the payload\n"
+    "header and hex dump of a JSON message (one time in 200, two) stamped with its\n"
+    "send time. Latencies are mostly 0.1 to 50 ms, a few per mille 10 to 30 s, and\n"
+    "a few negative. The same options and seed give the same log.\n"
+    "\n"
+    "  --format FORMAT  the key of the send time: iso (\"time\":\"2023-11-14T...Z\"),\n"
+    "                   data (\"data\":{\"time\":SECONDS), e (\"E\":MS, the default),\n"
+    "                   ts (\"ts\":\"MS\"), or mixed (each message one of them)\n"
+    "  --size BYTES     write about BYTES bytes (default 1073741824)\n"
+    "  --seed N         seed of the random choices (default 1)\n"
+    "  --small          payloads of 100 bytes, rather than 100 to 1500\n"
+    "  --ascii          a printable column after each dump line's hex pairs\n"
+    "  --frames         what live captures carry besides: a blank line after each\n"
+    "                   receive time, the frame's own dump, and 1 to 12 payloads\n"
+    "                   per receive time\n"
+    "  --help           print this help\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
+  static const char* const formats[] = {"iso", "data", "e", "ts", "mixed"};
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     bool has_value = i + 1 < argc;
-    if (arg == "--format" && has_value) {
+    if (arg == "--format" && has_value &&
+        std::find(std::begin(formats), std::end(formats), std::string(argv[i + 1])) !=
+            std::end(formats)) {
       options.format = argv[++i];
     } else if (arg == "--size" && has_value) {
       options.size = strtoull(argv[++i], nullptr, 10);
@@ -190,10 +211,10 @@ int main(int argc, char** argv) {
       options.ascii = true;
     } else if (arg == "--frames") {
       options.frames = true;
+    } else if (arg == "--help") {
+      return fputs(usage, stdout) >= 0 && fputs(help, stdout) >= 0 && fflush(stdout) == 0 ? 0 : 1;
     } else {
-      fprintf(stderr,
-              "usage: loggen [--format iso|data|e|ts|mixed] [--size BYTES] [--seed N] "
-              "[--small] [--ascii] [--frames]\n");
+      fputs(usage, stderr);
       return 2;
     }
   }

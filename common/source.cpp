@@ -18,8 +18,8 @@ namespace caplat {
 
 namespace {
 
-// Compressed bytes read at a time to peek, so that little more is held than
-// the first bytes need.
+// Compressed bytes read at a time to peek or to check the first header, so
+// that little more is held than they need.
 constexpr size_t peek_step = 4096;
 
 using std::literals::string_view_literals::operator""sv;
@@ -93,11 +93,23 @@ bool Source::read_head(size_t size) {
   }
 }
 
-Source::Format Source::open() {
+bool Source::open() {
   while (head_.size() < magic_size && read_head(magic_size)) {
   }
   format_ = format_of(head_.data(), head_.size());
-  return format_;
+  if (format_ > Zstd) {
+    refusal_ = std::string("compressed with ") + name(format_) + "; decompress it first";
+    return false;
+  }
+  if (!decompressed()) return true;
+  // A header that goes on past the first block, or past the end of the input,
+  // is left to the reads, which fail where it does.
+  for (;;) {
+    Codec::Verdict verdict = Codec::check_start(format_, head_.data(), head_.size(), &refusal_);
+    if (verdict != Codec::Partial) return verdict == Codec::Readable;
+    if (head_.size() >= block_ || !read_head(std::min(head_.size() + peek_step, block_)))
+      return true;
+  }
 }
 
 size_t Source::peek(unsigned char* data, size_t size) {
@@ -158,6 +170,7 @@ bool Source::wait(int timeout_ms) {
 }
 
 const char* Source::error() const {
+  if (!refusal_.empty()) return refusal_.c_str();
   if (decompressor_) return decompressor_->error();
   return strerror(error_number_);
 }

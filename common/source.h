@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace caplat {
@@ -25,9 +26,6 @@ class Source {
   // The name of a format in messages, such as "xz".
   static const char* name(Format format);
 
-  // True for the formats that are read: plain, gzip and zstd.
-  static bool is_read(Format format) { return format <= Zstd; }
-
   // Reads descriptor fd from its current offset, block bytes at a time, and
   // decompresses into buffers of block bytes; fd is not closed here.
   Source(int fd, size_t block);
@@ -35,10 +33,16 @@ class Source {
   Source(const Source&) = delete;
   Source& operator=(const Source&) = delete;
 
-  // Reads the first bytes and returns the format they show, which is then
-  // read: gzip and zstd decompressed, any other as it is. A read error here
+  // Reads the first bytes, which tell the format, and for gzip and zstd the
+  // first header too, if it lies within the first block; true if the input is
+  // read: plain, or gzip or zstd decompressed. False for xz, bzip2 and lz4,
+  // and for a first header that is damaged or asks for more than is read;
+  // error then says why, and the caller reads no further. A read error here
   // is met again by the first read.
-  Format open();
+  bool open();
+
+  // The format that the first bytes show, once open.
+  Format format() const { return format_; }
 
   // Sets data to the first bytes of the input, decompressed, and returns their
   // count: up to size, fewer if the input or its first block ends sooner. They
@@ -54,7 +58,7 @@ class Source {
   // if none came.
   bool wait(int timeout_ms);
 
-  // What went wrong, once read has returned -1.
+  // What went wrong, once open has refused the input or read has returned -1.
   const char* error() const;
 
  private:
@@ -73,6 +77,8 @@ class Source {
   // Met while reading the head: the end of the input, or a read error.
   bool ended_ = false;
   int error_number_ = 0;
+  // Why open refused the input, or empty.
+  std::string refusal_;
   std::unique_ptr<class Decompressor> decompressor_;
 };
 

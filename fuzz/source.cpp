@@ -41,14 +41,18 @@ Read with_zlib(const std::string& in) {
   z.avail_in = static_cast<uInt>(in.size());
   unsigned char out[4096];
   int status = Z_OK;
-  // A member ends where the input does, or another starts.
+  // A member ends where the input does, where zero bytes pad it to the end
+  // (which gzip ignores), or where another starts.
   while (read.data.size() < cap) {
     z.next_out = out;
     z.avail_out = sizeof out;
     status = inflate(&z, Z_NO_FLUSH);
     read.data.append(reinterpret_cast<char*>(out), sizeof out - z.avail_out);
     if (status == Z_STREAM_END) {
-      if (z.avail_in == 0) break;
+      if (std::all_of(z.next_in, z.next_in + z.avail_in, [](Bytef c) { return c == 0; })) {
+        z.avail_in = 0;
+        break;
+      }
       inflateReset(&z);
     } else if (status != Z_OK) {
       break;
@@ -110,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   caplat::Source::Format format;
   {
     caplat::Source source(fd, 4096);
-    format = source.open();
+    source.open();
+    format = source.format();
     if (peek) {
       unsigned char start[64];
       head.assign(reinterpret_cast<char*>(start), source.peek(start, sizeof start));

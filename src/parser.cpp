@@ -8,9 +8,8 @@ namespace caplat {
 
 bool Parser::open_source() {
   source_ = std::make_unique<Source>(fileno(input.file), block);
-  Source::Format format = source_->open();
-  if (Source::is_read(format)) return true;
-  fprintf(stderr, "Source file is compressed with %s; decompress it first\n", Source::name(format));
+  if (source_->open()) return true;
+  fprintf(stderr, "Source file is %s\n", source_->error());
   return false;
 }
 

@@ -24,8 +24,9 @@ class Parser {
   size_t block = size_t{1} << 18;
 
   // Reads the first bytes of the source, which tell gzip and zstd, read
-  // decompressed, from the compressions that are not read; false after saying
-  // which it is. main calls it before it opens the destination, which a source
+  // decompressed, from the compressions that are not read, and the first
+  // header of gzip or zstd data; false after saying why the source is not
+  // read. main calls it before it opens the destination, which a source
   // that is not read leaves untouched; parse calls it if main has not.
   bool open_source();
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <string>
 #include <utility>
 
 #include "hlog_format.h"
@@ -204,7 +205,13 @@ const char* HlogReader::parse_histogram_line(std::string_view line) {
     rest.remove_prefix(tag_prefix.size());
     if (!next_field(&rest, &tag)) return "not a histogram line";
   }
-  if (tag_ != nullptr && tag != *tag_) return other_tag;
+  if (tag_ != nullptr) {
+    if (tag != *tag_) {
+      ++(tag.empty() ? untagged_ : other_tags_);
+      return other_tag;
+    }
+    ++selected_;
+  }
   std::string_view start, length, max;
   if (!next_field(&rest, &start) || !next_field(&rest, &length) || !next_field(&rest, &max))
     return "not a histogram line";
@@ -251,6 +258,11 @@ bool HlogReader::next() {
     skip_rest();
     if (failed_) return false;
     if (what != nullptr && what != other_tag) skip(what);
+  }
+  if (tag_ != nullptr && selected_ == 0 && !failed_) {
+    std::string what = "no line is tagged " + *tag_ + " (untagged: " + std::to_string(untagged_) +
+                       ", other tags: " + std::to_string(other_tags_) + ")";
+    report_file(name_.c_str(), what.c_str());
   }
   return false;
 }

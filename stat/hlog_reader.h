@@ -36,7 +36,8 @@ class HlogReader {
   HlogReader(int fd, std::string name, const std::string* tag);
 
   // Moves to the next histogram line; false at the end of the file or on a
-  // read error.
+  // read error. At the end of a file in which the tag selected no line, says
+  // how many lines were untagged or tagged otherwise.
   bool next();
 
   // The start of the current line's interval, in ns since the epoch.
@@ -88,6 +89,10 @@ class HlogReader {
   std::string_view histogram_;
   off_t histogram_offset_ = 0;
   int64_t line_number_ = 0;
+  // Histogram lines of the tag selected, untagged, and of other tags.
+  int64_t selected_ = 0;
+  int64_t untagged_ = 0;
+  int64_t other_tags_ = 0;
   int64_t skipped_ = 0;
   bool failed_ = false;
   uint64_t log_start_ns_ = 0;

@@ -78,14 +78,12 @@ bool open_input(const char* path, InputFile* input) {
     return true;
   }
   input->source = std::make_unique<Source>(input->fd, block);
-  Source::Format format = input->source->open();
-  if (!Source::is_read(format)) {
-    report_file(
-        input->name,
-        (std::string("compressed with ") + Source::name(format) + "; decompress it first").c_str());
+  if (!input->source->open()) {
+    report_file(input->name, input->source->error());
     close_input(input);
     return false;
   }
+  Source::Format format = input->source->format();
   // A plain log that cannot be read again at an offset, from a pipe, is told
   // by its first byte, which caplat's output never starts with: a live pipe's
   // first line is not held back for more.

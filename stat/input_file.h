@@ -23,7 +23,8 @@ struct InputFile {
 
 // Opens path, "-" for standard input, and tells an interval log from caplat's
 // output, both plain or compressed with gzip or zstd; false after reporting a
-// file that cannot be opened or read, or is compressed in another format. A
+// file that cannot be opened or read, is compressed in another format, or
+// starts with a gzip or zstd header that is not read (Source::open). A
 // compressed log, or one from a pipe, is copied to a temporary file first,
 // since the log reader reads the rest of a long line again when it decodes
 // it; the lines inflated before a damaged part are kept.

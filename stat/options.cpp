@@ -36,6 +36,16 @@ int print(const std::string& text) {
 std::string usage();
 std::string help();
 
+// Sets *tag to value, a tag of interval log lines; returns go_on, or the
+// status of a usage error.
+int parse_tag(const char* value, const char** tag) {
+  // The log format separates fields with commas and readers split at spaces.
+  if (*value == '\0' || strpbrk(value, ", \t\r\n") != nullptr)
+    return usage_error("a tag must be a word without commas", value);
+  *tag = value;
+  return go_on;
+}
+
 // One option: its letter (0 for none), its long name, the name of its value
 // (null for none), its help (lines after the first start with "\n"), and what
 // it does with its value; the handler returns go_on or a status to exit with.
@@ -108,13 +118,9 @@ const OptionRow option_rows[] = {
        return go_on;
      }},
     {0, "tag", "NAME", "read only the interval log lines tagged NAME, and tag\nthe lines written",
-     [](const char* value, Options* o) {
-       // The log format separates fields with commas and readers split at spaces.
-       if (*value == '\0' || strpbrk(value, ", \t\r\n") != nullptr)
-         return usage_error("a tag must be a word without commas", value);
-       o->tag = value;
-       return go_on;
-     }},
+     [](const char* value, Options* o) { return parse_tag(value, &o->tag); }},
+    {0, "hlog-tag", "NAME", "tag the lines that --hlog writes NAME, whatever --tag\nreads",
+     [](const char* value, Options* o) { return parse_tag(value, &o->hlog_tag); }},
     {0, "confidence", "LEVEL", "level of the confidence intervals in percent (default 95)",
      [](const char* value, Options* o) {
        double level = 0;
@@ -273,6 +279,8 @@ int parse_options(int argc, char** argv, Options* options) {
   }
   if (options->csv != nullptr && options->interval == 0)
     return usage_error("--csv needs -i", nullptr);
+  if (options->hlog_tag != nullptr && options->hlog == nullptr)
+    return usage_error("--hlog-tag needs --hlog", nullptr);
   for (const Check& check : options->checks) {
     if (check.per_interval && options->interval == 0)
       return usage_error("a check of every interval needs -i", check.text.c_str());

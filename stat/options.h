@@ -32,8 +32,12 @@ struct Options {
   const char* hgrm = nullptr;
   const char* svg = nullptr;
   const char* hlog = nullptr;
-  // The tag of the interval log lines read and written; null for all, and none.
+  // --tag: the tag of the interval log lines read, and by default of those
+  // written; null for all, and none.
   const char* tag = nullptr;
+  // --hlog-tag: the tag of the lines written, whatever the lines read; null
+  // for --tag's.
+  const char* hlog_tag = nullptr;
   // --confidence: the level of the intervals, as given and as a fraction.
   const char* confidence_text = "95";
   double confidence = 0.95;

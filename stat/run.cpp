@@ -95,7 +95,8 @@ struct Outputs {
       accumulator->add_consumer(svg.get());
     }
     if (hlog_file) {
-      hlog = std::make_unique<HlogWriter>(hlog_file.get(), o.tag != nullptr ? o.tag : "");
+      const char* tag = o.hlog_tag != nullptr ? o.hlog_tag : o.tag;
+      hlog = std::make_unique<HlogWriter>(hlog_file.get(), tag != nullptr ? tag : "");
       accumulator->add_consumer(hlog.get());
     }
   }

@@ -68,6 +68,13 @@ tty() { printf '%s' "< /dev/null; script -qec \"'\$caplat' $1\" /dev/null > .tty
 usage='Reading the log from a terminal; usage: caplat [-0|-1|-2] [source] [destination]\n'
 t "a log at a terminal" "printf '$rec' > log" "$(tty log)" "" "$usage" "" 0 "$keep && grep -qx 1 .code"
 
+# The log generator that the README uses: its help says what it writes and
+# names every option; anything else gets the usage.
+t "loggen --help" "" "< /dev/null; \"\$loggen\" --help" "" "*" "" 0 \
+  "grep -q '^Writes a made-up capture log' .stdout && for o in format size seed small ascii frames help; do
+     grep -q -- \"^  --\$o \" .stdout || exit 1; done"
+t "loggen with an unknown format" "" "< /dev/null; \"\$loggen\" --format xml" "" "" \
+  "$("$loggen" --help | sed -n '1,2p')\n" 2 ""
 # The sample log: a slow message, two payloads in one frame, a malformed dump.
 t "sample log" "" "-2 < '$examples/capture.log'" "" "$(cat "$examples/capture.out")\n" \
   'WARNING: Unexpected latency 12346150017 = 1700000001984150017 - 1699999989638000000\nMalformed HEX payload\n!WARNING: Discarded payload with 37 bytes!!\n' 0 ""
@@ -91,8 +98,7 @@ if ! ldd "$caplat" | grep -q libasan; then
 fi
 # Live: each record read from a slow pipe is written out before the next arrives.
 t "live through a slow pipe" ": > out" "< /dev/null; for i in 1 2 3; do printf '$rec'
-     for w in \$(seq 100); do [ \"\$(wc -l < out)\" -ge \$i ] && break; sleep 0.02; done
-     [ \"\$(wc -l < out)\" -ge \$i ] || echo \"record \$i held back\" >&2; sleep 0.2; done |
+     await 20 '[ \"\$(wc -l < out)\" -ge '\$i' ]' || echo \"record \$i held back\" >&2; done |
      \"\$caplat\" -1 > out; cat out" "" '27.000000\n27.000000\n27.000000\n' "" 0 ""
 t "closed pipe ends quietly" "yes '$rec' | head -n 400000 | tr -d '\\n' | sed 's/\\\\n/\\n/g' > many" \
   "< /dev/null; (\"\$caplat\" < many | head -c 20; exit \"\${PIPESTATUS[0]}\")" "" "1700000000123000000 " "" 141 ""
@@ -127,6 +133,14 @@ for log in "$logs"/*.log; do
   done
 done
 t "an empty gzip member" "" "-1 < <(gzip -c < /dev/null)" "" "" "" 0 ""
+# Zero bytes after the last member, such as a tape's padding, are taken as gzip
+# takes them; other bytes there, which gzip warns of, fail the read after
+# every result.
+sample_out="cmp .stdout '$logs/sample.log.out'"
+t "gzip and 512 zero bytes" "{ gzip -c < '$logs/sample.log'; head -c 512 /dev/zero; } > log.gz" "-2 log.gz out; cat out" "" \
+  "*" "*" 0 "$sample_out && cmp .stderr '$logs/sample.log.err'"
+t "gzip and other bytes" "{ gzip -c < '$logs/sample.log'; echo garbage; } > log.gz" "-2 < log.gz" "" "*" "*" 1 \
+  "$sample_out && [ \"\$(tail -c 26 .stderr)\" = \"Source file can't be read\" ]"
 t "an empty zstd frame" "" "-1 < <(zstd -c < /dev/null)" "" "" "" 0 ""
 
 # Cut short or damaged at many offsets, each quarter of the sample log in a
@@ -185,14 +199,24 @@ for format in "xz:xz -c" "bzip2:bzip2 -c" "lz4:lz4 -q -c" "lz4:lz4 -l -q -c"; do
     "[ \"\$(cat out)\" = keep ]"
   t "${format#*:} from standard input" "$made" "-2 out < log.${format%%:*}" "" "" "$refused" 1 "[ ! -e out ]"
 done
+# So are a zstd window beyond the 128 MiB read and a gzip header that sets a
+# reserved flag, each with its reason.
+window='Source file is compressed with zstd in a window of 2048 MiB, larger than the 128 MiB read; decompress it first (zstd -d --memory=2048MB)\n'
+reserved='Source file is compressed with gzip, but its header sets reserved flags (0x20)\n'
+long="zstd -q --long=31 < '$examples/capture.log' > log.zst"
+flagged="gzip -c < '$examples/capture.log' > plain.gz; { head -c 3 plain.gz; printf '\\040'; tail -c +5 plain.gz; } > log.gz"
+t "zstd --long=31 from a path" "$long; echo keep > out" "-2 log.zst out" "" "" "$window" 1 "[ \"\$(cat out)\" = keep ]"
+t "zstd --long=31 from standard input" "$long" "-2 out < log.zst" "" "" "$window" 1 "[ ! -e out ]"
+t "a reserved gzip flag from a path" "$flagged; echo keep > out" "-2 log.gz out" "" "" "$reserved" 1 \
+  "[ \"\$(cat out)\" = keep ]"
+t "a reserved gzip flag from standard input" "$flagged" "-2 out < log.gz" "" "" "$reserved" 1 "[ ! -e out ]"
 t "a compressed destination" "gzip -c < '$examples/capture.log' > log.gz; cp log.gz copy.gz" \
   "log.gz copy.gz" "" "" "$(guard copy.gz 'a compressed file')" 1 "cmp -s log.gz copy.gz"
 # Live: each record a member of its own, written to a slow pipe, is printed
 # before the next arrives.
 for c in "gzip -c" "zstd -q -c"; do
   t "live members of $c" ": > out" "< /dev/null; for i in 1 2 3; do printf '$rec' | $c
-       for w in \$(seq 100); do [ \"\$(wc -l < out)\" -ge \$i ] && break; sleep 0.02; done
-       [ \"\$(wc -l < out)\" -ge \$i ] || echo \"record \$i held back\" >&2; sleep 0.2; done |
+       await 20 '[ \"\$(wc -l < out)\" -ge '\$i' ]' || echo \"record \$i held back\" >&2; done |
        \"\$caplat\" -1 > out; cat out" "" '27.000000\n27.000000\n27.000000\n' "" 0 ""
 done
 

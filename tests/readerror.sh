@@ -47,8 +47,7 @@ class FailingDisk(Operations):
 
 FUSE(FailingDisk(), sys.argv[2], foreground=True, ro=True, raw_fi=True)
 PY
-for _ in $(seq 100); do [ -e "$work/mnt/log" ] && break; sleep 0.05; done
-[ -e "$work/mnt/log" ] || exit 77
+await 20 '[ -e "$work/mnt/log" ]' || exit 77
 
 noread='Source file can'"'"'t be read\n'
 # What was written before the error is kept: the start of the results, not nothing.

@@ -41,15 +41,16 @@ std::string le32(uint32_t v) {
 }
 
 // A gzip member of data, its header holding the fields of flags (FEXTRA 4,
-// FNAME 8, FCOMMENT 16, FHCRC 2).
-std::string member(const std::string& data, unsigned flags = 0) {
+// FNAME 8, with name, FCOMMENT 16, FHCRC 2).
+std::string member(const std::string& data, unsigned flags = 0,
+                   const std::string& name = "capture.log") {
   std::string header = {'\x1f', '\x8b', 8, static_cast<char>(flags), 1, 2, 3, 4, 0, 3};
   if (flags & 4)
     header += std::string(
         "\x05\x00"
         "extra",
         7);
-  if (flags & 8) header += std::string("capture.log\0", 12);
+  if (flags & 8) header += name + std::string(1, '\0');
   if (flags & 16) header += std::string("a comment\0", 10);
   if (flags & 2) {
     uLong crc = crc32(0, reinterpret_cast<const Bytef*>(header.data()), header.size());
@@ -70,6 +71,14 @@ std::string zstd(const std::string& data) {
   if (ZSTD_isError(size)) abort();
   out.resize(size);
   return out;
+}
+
+// A zstd frame of data in one raw block, its window given by the descriptor
+// byte: 0x88 for 128 MiB, each step of the low bits an eighth more.
+std::string raw_frame(unsigned char window, const std::string& data) {
+  uint32_t block = 1 | static_cast<uint32_t>(data.size()) << 3;
+  return std::string("\x28\xb5\x2f\xfd\x00", 5) + static_cast<char>(window) +
+         le32(block).substr(0, 3) + data;
 }
 
 // A skippable zstd frame of the given magic number's last nibble.
@@ -231,7 +240,7 @@ TEST(Source, CutShortAtEveryOffset) {
 // may go out before; those of the members before it go out whole.
 TEST(Source, DamagedAtEveryOffset) {
   const std::string a = text(3000, 6), b = text(5000, 7);
-  const std::string gzip_a = member(a), zstd_a = zstd(a);
+  const std::string gzip_a = member(a), zstd_a = zstd(a), gzip_crc_a = member(a, 2);
   const struct {
     const char* name;
     std::string compressed;
@@ -241,6 +250,11 @@ TEST(Source, DamagedAtEveryOffset) {
                gzip_a + member(b),
                gzip_a.size(),
                {{0, 2}, {4, 10}, {gzip_a.size() + 4, gzip_a.size() + 10}}},
+              // The header's CRC covers the time, extra flags and system.
+              {"gzip, header with a CRC",
+               gzip_crc_a + member(b, 2),
+               gzip_crc_a.size(),
+               {{0, 2}}},
               {"zstd", zstd_a + zstd(b), zstd_a.size(), {{0, 4}}}};
   for (const auto& row : rows) {
     for (size_t at = 0; at < row.compressed.size(); ++at) {
@@ -252,6 +266,124 @@ TEST(Source, DamagedAtEveryOffset) {
       ASSERT_TRUE(!read.ok || !checked) << row.name << " damaged at " << at;
       ASSERT_TRUE(read.data.starts_with(at >= row.second ? a : ""))
           << row.name << " damaged at " << at;
+    }
+  }
+}
+
+// Open reads the first header and refuses, before anything is decoded, what
+// is not read: other formats, a damaged gzip header, a zstd window beyond the
+// limit, there or past skippable frames. A header cut short, or longer than a
+// block, is left to the reads, which go on from where open stopped.
+TEST(Source, OpenRefusesWhatIsNotRead) {
+  const std::string a = text(1000, 14);
+  std::string reserved = member(a), method = member(a), crc = member(a, 2);
+  reserved[3] = 0x48;
+  method[2] = 9;
+  crc[6] = 0;
+  const std::string gzip_refused = "compressed with gzip, but ";
+  const std::string zstd_refused = "compressed with zstd in a window of ";
+  // Rows that open takes are read whole, but for the one cut short.
+  const struct {
+    const char* name;
+    std::string compressed;
+    std::string refusal;
+  } rows[] = {
+      {"plain", a, ""},
+      {"xz", std::string("\xfd\x37\x7a\x58\x5a\x00", 6) + a,
+       "compressed with xz; decompress it first"},
+      {"gzip", member(a, 4 | 8 | 16 | 2), ""},
+      {"gzip, reserved flags", reserved, gzip_refused + "its header sets reserved flags (0x40)"},
+      {"gzip, not deflate", method, gzip_refused + "its method is 9, not deflate (8)"},
+      {"gzip, header CRC", crc, gzip_refused + "its header's CRC does not match"},
+      {"gzip, header cut short", member(a, 8).substr(0, 12), ""},
+      {"gzip, a name longer than a block", member(a, 8, std::string(5000, 'n')), ""},
+      {"zstd", zstd(a), ""},
+      {"zstd, window of 128 MiB", raw_frame(0x88, a), ""},
+      {"zstd, window of 144 MiB", raw_frame(0x89, a),
+       zstd_refused + "144 MiB, larger than the 128 MiB read; decompress it first (zstd -d "
+                      "--memory=144MB)"},
+      {"zstd, window of 2 GiB past skippable frames",
+       skippable(3, "") + skippable(4, "index") + raw_frame(0xa8, a),
+       zstd_refused + "2048 MiB, larger than the 128 MiB read; decompress it first (zstd -d "
+                      "--memory=2048MB)"},
+      {"zstd, skippable frame longer than a block", skippable(5, std::string(5000, 's')) + zstd(a),
+       ""},
+      {"zstd, reserved bit", std::string("\x28\xb5\x2f\xfd\x08\x88", 6) + a,
+       "compressed with zstd, but its frame header is damaged ("},
+  };
+  for (const auto& row : rows) {
+    for (bool through_pipe : {false, true}) {
+      int ends[2];
+      std::thread writer;
+      if (through_pipe) {
+        if (pipe(ends) != 0) abort();
+        writer = std::thread([&] {
+          for (char c : row.compressed) {
+            if (write(ends[1], &c, 1) != 1) abort();
+          }
+          close(ends[1]);
+        });
+      } else {
+        ends[0] = memfd_create("compressed", 0);
+        if (write(ends[0], row.compressed.data(), row.compressed.size()) !=
+                static_cast<ssize_t>(row.compressed.size()) ||
+            lseek(ends[0], 0, SEEK_SET) != 0)
+          abort();
+      }
+      {
+        Source source(ends[0], 1 << 12);
+        EXPECT_EQ(source.open(), row.refusal.empty()) << row.name << " via " << through_pipe;
+        if (!row.refusal.empty()) {
+          EXPECT_TRUE(std::string(source.error()).starts_with(row.refusal))
+              << row.name << ": " << source.error();
+        } else {
+          std::string data;
+          unsigned char buffer[4096];
+          ssize_t n;
+          while ((n = source.read(buffer, sizeof buffer)) > 0)
+            data.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(n));
+          bool cut = std::string(row.name).ends_with("cut short");
+          EXPECT_EQ(n, cut ? -1 : 0) << row.name << " via " << through_pipe;
+          EXPECT_TRUE(cut || data == a) << row.name << " via " << through_pipe;
+        }
+      }
+      // What open left unread, so that the writer ends.
+      char rest[4096];
+      while (through_pipe && read(ends[0], rest, sizeof rest) > 0) {
+      }
+      if (writer.joinable()) writer.join();
+      close(ends[0]);
+    }
+  }
+}
+
+// After the first member or frame: zero bytes after the last gzip member,
+// such as a tape's padding, end the data as its end would, as gzip takes them;
+// any other bytes there, zero bytes before another member among them, are
+// damage. A later zstd frame is read up to the window limit, as the first.
+TEST(Source, AfterTheFirstMemberOrFrame) {
+  const std::string a = text(3000, 15), c = text(7, 16);
+  const std::string zeros(512, '\0');
+  const struct {
+    const char* name;
+    std::string compressed;
+    bool ok;
+  } rows[] = {
+      {"zero bytes", member(a) + member(c) + zeros, true},
+      {"one zero byte", member(a) + member(c) + std::string(1, '\0'), true},
+      {"zero bytes, then a member", member(a) + zeros + member(c), false},
+      {"zero bytes, then other bytes", member(a) + member(c) + zeros + "x", false},
+      {"other bytes", member(a) + member(c) + "garbage", false},
+      {"zero bytes after a zstd frame", zstd(a) + zstd(c) + zeros, false},
+      {"a later zstd window of 128 MiB", zstd(a) + raw_frame(0x88, c), true},
+      {"a later zstd window of 144 MiB", zstd(a) + raw_frame(0x89, c), false},
+  };
+  for (const auto& row : rows) {
+    for (const Via& via : every_way) {
+      Read read = read_all(row.compressed, via);
+      EXPECT_EQ(read.ok, row.ok) << row.name << " via " << via.pipe << "/" << via.chunk;
+      EXPECT_TRUE((a + c).starts_with(read.data) && read.data.starts_with(a)) << row.name;
+      EXPECT_TRUE(!row.ok || read.data == a + c) << row.name;
     }
   }
 }
@@ -293,7 +425,8 @@ TEST(Source, PeekThenRead) {
 // before the next is written, and the source says when a read would wait.
 TEST(Source, LiveMembersAreReadAsTheyArrive) {
   const std::string parts[] = {text(1000, 9), text(70000, 10), text(10, 11)};
-  for (auto compress : {member, +[](const std::string& s, unsigned) { return zstd(s); }}) {
+  for (auto compress : {+[](const std::string& s) { return member(s); },
+                        +[](const std::string& s) { return zstd(s); }}) {
     int ends[2];
     if (pipe(ends) != 0) abort();
     std::mutex mutex;
@@ -302,7 +435,7 @@ TEST(Source, LiveMembersAreReadAsTheyArrive) {
     bool waited_too_long = false;
     std::thread writer([&] {
       for (size_t i = 0; i < std::size(parts); ++i) {
-        std::string member = compress(parts[i], 0);
+        std::string member = compress(parts[i]);
         if (write(ends[1], member.data(), member.size()) != static_cast<ssize_t>(member.size()))
           abort();
         std::unique_lock<std::mutex> lock(mutex);

@@ -300,6 +300,15 @@ done
 t "xz is refused" "printf '$two' | xz -c > in.xz" "--json in.xz" "" \
   "$(j 0 null null 0 null null null null null null null null null 0 null 0 0 null 0 "$(iv null)")" \
   'caplat-stat: in.xz: compressed with xz; decompress it first\n' 2 ""
+# So are a zstd window beyond the 128 MiB read and a gzip header that sets a
+# reserved flag, each with its reason; zero bytes after the last gzip member
+# are taken, as gzip takes them.
+t "a zstd window beyond the limit is refused" "printf '$two' | zstd -q --long=31 > in.zst" "--json in.zst" "" "*" \
+  'caplat-stat: in.zst: compressed with zstd in a window of 2048 MiB, larger than the 128 MiB read; decompress it first (zstd -d --memory=2048MB)\n' 2 ""
+t "a reserved gzip flag is refused" \
+  "printf '$two' | gzip -c > plain.gz; { head -c 3 plain.gz; printf '\\040'; tail -c +5 plain.gz; } > in.gz" "--json in.gz" "" "*" \
+  'caplat-stat: in.gz: compressed with gzip, but its header sets reserved flags (0x20)\n' 2 ""
+t "gzip and 512 zero bytes" "{ printf '$two' | gzip -c; head -c 512 /dev/zero; } > in.gz" "--json in.gz" "" "$both" "" 0 ""
 t "damaged gzip data" "seq 100000 | sed 's/^/0 /' | gzip -c > in.gz; printf '\\\\377' | dd of=in.gz bs=1 seek=2000 conv=notrunc status=none" \
   "--json in.gz" "" "*" "*" 2 '[ "$(tail -n 1 .stderr)" = "caplat-stat: in.gz: damaged gzip data" ]'
 t "zstd data cut short" "seq 100000 | sed 's/^/0 /' | zstd -q -c | head -c 20000 > in.zst" \
@@ -368,6 +377,21 @@ tl "negative and over an hour on a comment" "" "--hlog out.hlog" \
   "*" "" 0 'grep -qx "#\[Excluded: negative=1, min=-100000000, over=1, max=3700000000000\]" out.hlog'
 tl "--tag marks every line" "" "--tag hostA --hlog out.hlog" "$gap\n" "*" "" 0 \
   '[ "$(grep -c "^Tag=hostA,[0-9]" out.hlog)" = 5 ]'
+# A tag that selects no line of a log is reported with what the log holds;
+# --hlog-tag tags what --hlog writes, an untagged log's lines among them.
+lines=$(grep -c '^[0-9]' "$logs/a.hlog")
+tl "--tag that selects nothing in an untagged log" "" "--tag hostA --json a.hlog" "" "*" \
+  "caplat-stat: a.hlog: no line is tagged hostA (untagged: $lines, other tags: 0)\n" 0 \
+  "grep -q '^{\"count\":0,' .stdout"
+tl "--tag that selects nothing in a log of other tags" "\"\$stat\" --tag hostB --hlog b.hlog a.txt > /dev/null" \
+  "--tag hostA --json a.hlog b.hlog" "" "*" \
+  "caplat-stat: a.hlog: no line is tagged hostA (untagged: $lines, other tags: 0)\ncaplat-stat: b.hlog: no line is tagged hostA (untagged: 0, other tags: $lines)\n" 0 ""
+tl "--hlog-tag tags an untagged log" "" "--hlog-tag hostA --hlog t.hlog a.hlog" "" "*" "" 0 \
+  '[ "$(grep -c "^Tag=hostA,[0-9]" t.hlog)" = '"$lines"' ] && "$stat" --tag hostA t.hlog > tagged && "$stat" a.hlog | cmp - tagged'
+tl "--hlog-tag renames the tag --tag reads" "\"\$stat\" --tag hostB --hlog b.hlog a.txt > /dev/null" \
+  "--tag hostB --hlog-tag hostA --hlog t.hlog b.hlog" "" "*" "" 0 \
+  '[ "$(grep -c "^Tag=hostA,[0-9]" t.hlog)" = '"$lines"' ] && ! grep -q hostB t.hlog'
+tl "--hlog-tag needs --hlog" "" "--hlog-tag hostA a.hlog" "" "" "caplat-stat: --hlog-tag needs --hlog\n$usage" 2 ""
 tl "--hlog to a full disk" "" "--hlog /dev/full a.txt" "" "*" \
   "caplat-stat: /dev/full: No space left on device\n" 2 ""
 

@@ -213,6 +213,7 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
       "\"StartTimestamp\",\"Interval_Length\",\"Interval_Max\",\"Interval_Compressed_Histogram\"\n";
   const std::string a = "A";
   const uint64_t t0 = 1700000000 * uint64_t{1000000000};
+  const uint64_t year_ns = 365 * 24 * 3600 * uint64_t{1000000000};
   // Nine intervals of 2^40 latencies: the ninth would pass what the totals can sum.
   std::string huge = base;
   std::vector<Line> eight;
@@ -239,6 +240,21 @@ TEST(HlogReader, ReadsJavaAndOwnLogsSkippingBadLines) {
        0},
       // Absolute times, when they are within a year of the start time.
       {{start + "1700000003.000,1.000,0.002," + three}, nullptr, {at(3000)}, 0},
+      // The rule at its edges: a first time exactly a year before the start
+      // time is absolute, one a millisecond earlier relative; with a start
+      // time less than a year after the epoch, every time is absolute.
+      {{start + "1668464000.000,1.000,0.002," + three},
+       nullptr,
+       {Line{t0 - year_ns, 1000000000, 0, 3}},
+       0},
+      {{start + "1668463999.999,1.000,0.002," + three},
+       nullptr,
+       {Line{t0 + t0 - year_ns - 1000000, 1000000000, 0, 3}},
+       0},
+      {{"#[StartTime: 1000.000 (seconds since epoch)]\n5.000,1.000,0.002," + std::string(three)},
+       nullptr,
+       {Line{5000000000, 1000000000, 0, 3}},
+       0},
       // Absolute times with the end, not the length, in the second column.
       {{start + "1700000003.000,1700000003.500,0.002," + three}, nullptr, {at(3000, 500)}, 0},
       // Tags: all merge by default, one is selected by name, untagged lines by none.

@@ -10,6 +10,16 @@ trap 'rm -rf "$work"' EXIT
 rows=0
 failed=0
 
+# Waits until the shell command $2 succeeds, for at most $1 seconds; false if
+# it never does. It looks again every hundredth of a second.
+await() {
+  local end=$((SECONDS + $1))
+  until eval "$2"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.01
+  done
+}
+
 # Compares file .NAME with the printf format want, unless want is *.
 same() {
   [ "$2" = "*" ] && return
