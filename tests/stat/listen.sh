@@ -75,6 +75,16 @@ t "HEAD /metrics: the head alone" "" "$port" 'HEAD /metrics HTTP/1.1\r\n\r\n' "*
   'answered "200 OK" 0 && grep -q "^Content-Length: [1-9]" .stdout'
 t "a query is ignored" "" "$port" 'GET /metrics?x=1 HTTP/1.1\r\n\r\n' "*" "" 0 'answered "200 OK"'
 t "HTTP/1.0, lines ended by LF alone" "" "$port" 'GET /metrics HTTP/1.0\n\n' "*" "" 0 'answered "200 OK"'
+# A server must take a target in absolute form and ignore an empty line
+# before the request line.
+t "an absolute target" "" "$port" 'GET http://127.0.0.1:9477/metrics HTTP/1.1\r\n\r\n' "*" "" 0 'answered "200 OK"'
+t "an absolute target, scheme in capitals, with a query" "" "$port" 'GET HTTP://h/metrics?x=1 HTTP/1.1\r\n\r\n' \
+  "*" "" 0 'answered "200 OK"'
+t "an absolute target of another path" "" "$port" 'GET http://h/ HTTP/1.1\r\n\r\n' "*" "" 0 'answered "404 Not Found"'
+t "an absolute target without a path" "" "$port" 'GET http://h HTTP/1.1\r\n\r\n' "*" "" 0 'answered "404 Not Found"'
+t "an empty line before the request line" "" "$port" '\r\nGET /metrics HTTP/1.1\r\n\r\n' "*" "" 0 'answered "200 OK"'
+t "two empty lines before the request line" "" "$port" '\r\n\r\nGET /metrics HTTP/1.1\r\n\r\n' "*" "" 0 \
+  'answered "400 Bad Request"'
 t "another path" "" "$port" 'GET / HTTP/1.1\r\n\r\n' "*" "" 0 'answered "404 Not Found"'
 t "a longer path" "" "$port" 'GET /metricsx HTTP/1.1\r\n\r\n' "*" "" 0 'answered "404 Not Found"'
 t "another method" "" "$port" 'POST /metrics HTTP/1.1\r\nContent-Length: 2\r\n\r\nab' "*" "" 0 \

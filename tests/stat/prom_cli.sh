@@ -57,12 +57,14 @@ t "no input: every count zero" "" "--prom m.prom" "" "*" "" 0 \
   'grep -qx "caplat_latency_seconds_count 0" m.prom && grep -qx "caplat_messages_total 0" m.prom'
 # With -i, the last closed interval's quantiles as its row gives them; NaN
 # when it had no latency from 0 to 1 hour.
-quantiles() { grep '^caplat_interval' m.prom | cut -d' ' -f2 | paste -sd' '; }
+quantiles() { grep '^caplat_interval_latency_seconds{' m.prom | cut -d' ' -f2 | paste -sd' '; }
 t "the last interval's quantiles" "" "-i 1s --csv rows --prom m.prom" \
   '1000000000 1000000001\n1000000000 1003000000\n1000000000 1002000000\n' "*" "" 0 \
   '[ "$(quantiles)" = "0.002000895 0.003 0.003 0.003" ] && grep -q "# HELP caplat_interval_latency_seconds.*do not aggregate" m.prom'
 t "NaN for an interval without latencies from 0 to 1 hour" "" "-i 1s --csv rows --prom m.prom" \
   '1000000000 1000000001\n3000000000 2000000000\n' "*" "" 0 '[ "$(quantiles)" = "NaN NaN NaN NaN" ]'
+t "lint-clean by promtool, the interval quantiles a summary" "" "-i 1s --csv rows --prom m.prom --label host=a" \
+  "$edges" "*" "" 0 'promtool check metrics < m.prom && grep -qx "# TYPE caplat_interval_latency_seconds summary" m.prom'
 t "no interval quantiles without -i" "" "--hlog h --prom m.prom" '1000000000 1000000001\n' "*" "" 0 \
   '! grep -q caplat_interval m.prom'
 
