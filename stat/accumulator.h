@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "exact_buckets.h"
 #include "histogram.h"
 #include "source.h"
 #include "units.h"
@@ -156,7 +157,9 @@ class Accumulator {
       ++window_.count;
       if (latency > window_.max) window_.max = latency;
       if (static_cast<uint64_t>(latency) <= static_cast<uint64_t>(hour_ns)) {
-        recorder_.record(latency);
+        size_t index = recorder_.record(latency);
+        if (__builtin_expect((marked_[index / 64] >> (index % 64)) & 1, 0))
+          exact_->count(index, latency);
         window_.sum += latency;
         window_.sum_squares += static_cast<int128>(latency) * latency;
         if (latency >= stale_ns) ++window_.stale;
@@ -172,10 +175,16 @@ class Accumulator {
 
    private:
     friend class Accumulator;
-    Run(Histogram* histogram, uint64_t limit, bool timed)
-        : recorder_(histogram), limit_(limit), timed_(timed) {}
+    Run(Histogram* histogram, ExactBuckets* exact, uint64_t limit, bool timed)
+        : recorder_(histogram),
+          exact_(exact),
+          marked_(exact->marked()),
+          limit_(limit),
+          timed_(timed) {}
 
     Histogram::Recorder recorder_;
+    ExactBuckets* exact_;
+    const uint64_t* marked_;
     Window window_;
     uint64_t first_ = UINT64_MAX;
     uint64_t last_ = 0;
@@ -208,10 +217,10 @@ class Accumulator {
   // Starts a run of latencies that come with receive times (timed), within
   // the open interval, or without them, outside every interval.
   Run begin_run(bool timed) {
-    if (!timed) return Run(&total_, UINT64_MAX, false);
+    if (!timed) return Run(&total_, &exact_, UINT64_MAX, false);
     // No receive time fits before an interval is open.
     uint64_t limit = interval_ == 0 ? UINT64_MAX : open_ ? end_ : 0;
-    return Run(&latency_histogram(), limit, true);
+    return Run(&latency_histogram(), &exact_, limit, true);
   }
 
   // Adds the latencies of run.
@@ -247,6 +256,14 @@ class Accumulator {
   // those of the latencies without receive times included.
   Totals totals_so_far() const;
 
+  // Counts the latencies added one by one exactly in buckets of bounds
+  // (increasing, in ns), from here on.
+  void set_bucket_bounds(const std::vector<int64_t>& bounds) { exact_.set_bounds(bounds); }
+
+  // What makes the buckets drawn from the histograms exact for the latencies
+  // added one by one.
+  const ExactBuckets& exact_buckets() const { return exact_; }
+
  private:
   // With intervals, latencies go to the interval's histogram, which is added to
   // the total as it closes: one record per latency either way.
@@ -271,6 +288,7 @@ class Accumulator {
   Window window_;
   Window untimed_;
   Histogram total_;
+  ExactBuckets exact_{total_};
   // The open interval's histogram; null without intervals.
   std::unique_ptr<Histogram> current_;
   // The open interval is [start_, end_) while open_.

@@ -107,7 +107,9 @@ std::string Exposition::text(const MetricsSnapshot& s) const {
   std::string out;
   family(&out, "caplat_latency_seconds", "histogram",
          "Latencies from 0 to 1 hour (receive time minus application time) since the start; "
-         "negative ones and those over 1 hour are counted apart.");
+         "negative ones and those over 1 hour are counted apart. A latency read from the output "
+         "of caplat counts in the bucket of the first bound at or above it; one of an interval "
+         "log, known to the precision of its histogram, by the lowest value of its range.");
   int64_t cumulative = 0;
   for (size_t i = 0; i < s.buckets.size(); ++i) {
     cumulative += s.buckets[i];
