@@ -39,6 +39,7 @@ Exporter::Exporter(const Options& options)
 
 bool Exporter::start(Accumulator* accumulator) {
   if (publisher_ == nullptr) return true;
+  if (file_ != nullptr && !file_->ready()) return false;
   if (server_ != nullptr && !server_->start(options_.host, options_.port)) return false;
   accumulator->set_bucket_bounds(options_.buckets);
   accumulator->set_observer(publisher_.get());

@@ -23,8 +23,9 @@ class Exporter {
   // a file.
   explicit Exporter(const Options& options);
 
-  // Starts the server, if asked for, and watches accumulator, which must
-  // outlive the exporter; false after reporting why not.
+  // Checks that the file, if asked for, can be written, starts the server,
+  // if asked for, and watches accumulator, which must outlive the exporter;
+  // false after reporting why not.
   bool start(Accumulator* accumulator);
 
   // Counts the lines skipped so far with skipped while reading; an empty

@@ -101,15 +101,46 @@ t "from interval logs as from the output they were written from, with bounds at 
   '"$stat" --prom t.prom --buckets 999935ns,2000895ns,10002431ns "$work/a.txt" > /dev/null &&
    [ "$(counts m.prom | grep _bucket)" = "$(counts t.prom | grep _bucket)" ]'
 
+# Only a regular file is replaced, or written through a symbolic link, by any
+# name the folder can hold.
+t "refused: a FIFO" "mkfifo p" "--prom p" '1.000000\n' "" 'caplat-stat: p: not a regular file\n' 2 '[ -p p ]'
+# A device node of the test's own (as root): one of the system's would be lost
+# if the test failed.
+if [ "$(id -u)" = 0 ]; then
+  t "refused: a device" "mknod null c 1 3" "--prom null" '1.000000\n' "" 'caplat-stat: null: not a regular file\n' 2 \
+    '[ -c null ]'
+fi
+t "through a symbolic link, to its target" "mkdir d; echo old > d/m.prom; ln -s d/m.prom link" "--prom link" '1.000000\n' \
+  "*" "" 0 '[ -L link ] && grep -qx "caplat_messages_total 1" d/m.prom && [ "$(ls -A d)" = m.prom ]'
+t "a symbolic link to a FIFO" "mkfifo p; ln -s p link" "--prom link" '1.000000\n' "" \
+  'caplat-stat: link: not a regular file\n' 2 '[ -p p ]'
+long=$(printf "%0250d.prom" 0)
+t "a name of 255 bytes" "" "--prom $long" '1.000000\n' "*" "" 0 "grep -qx 'caplat_messages_total 1' $long"
+
 # The file is replaced whole, with the mode open(2) would give it.
 t "the file's mode follows the umask, no temporary file is left" "umask 027" "--prom m.prom" '1.000000\n' "*" "" 0 \
   '[ "$(stat -c %a m.prom)" = 640 ] && ! ls -A | grep -q "^\.m\.prom"'
 t "an existing file is replaced" "echo old > m.prom; ln m.prom link" "--prom m.prom" '1.000000\n' "*" "" 0 \
   'grep -q caplat_messages_total m.prom && [ "$(cat link)" = old ]'
-t "a folder that does not exist" "" "--prom no/such/m.prom" '1.000000\n' "*" \
-  'caplat-stat: no/such/m.prom: No such file or directory\n' 2 ""
-t "a folder in the file's place" "mkdir m.prom" "--prom m.prom" '1.000000\n' "*" 'caplat-stat: m.prom: Is a directory\n' 2 \
-  '[ "$(ls -A m.prom)" = "" ] && [ "$(ls -A | grep -c "^\.m\.prom")" = 0 ]'
+# What refuses the file, or the address, is known before reading: every
+# output is left as it was.
+olds='for f in h s o c; do echo old > $f; done'
+outputs='-i 1s --hgrm h --svg s --hlog o --csv c'
+kept='for f in h s o c; do [ "$(cat $f)" = old ] || exit 1; done'
+t "a folder that does not exist" "$olds" "--prom no/such/m.prom $outputs" '1.000000\n' "" \
+  'caplat-stat: no/such/m.prom: No such file or directory\n' 2 "$kept"
+t "a folder in the file's place" "mkdir m.prom; $olds" "--prom m.prom $outputs" '1.000000\n' "" \
+  'caplat-stat: m.prom: Is a directory\n' 2 '[ "$(ls -A m.prom)" = "" ] && ! ls -A | grep -q "^\.caplat"'" && $kept"
+# A port that another program listens on, until this script ends (or for 5
+# minutes at most).
+exec {taken}< <(python3 -c 'import os, socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen()
+print(s.getsockname()[1], flush=True); sys.stdout.close()
+parent, end = os.getppid(), time.time() + 300
+while os.getppid() == parent and time.time() < end: time.sleep(0.2)')
+read -r -u "$taken" port
+t "a port taken" "$olds" "--listen $port $outputs" '1000000000 1001000000\n' "" \
+  "caplat-stat: 127.0.0.1:$port: Address already in use\n" 2 "$kept"
 t "refused: --prom over an input" "printf '1.000000\\n' > in" "--prom in in" "" "" \
   'caplat-stat: in: is also an input, which it would overwrite\n' 2 '[ "$(cat in)" = 1.000000 ]'
 
