@@ -22,7 +22,8 @@ class LatencyReader {
   enum Status { Done, ReadError, NoReceiveTimes, CaptureLog };
 
   // What is reported for caplat's input given in place of its output.
-  static constexpr const char* capture_log = "this looks like a capture log: run caplat on it first";
+  static constexpr const char* capture_log =
+      "this looks like a capture log: run caplat on it first";
 
   // True if the size bytes at data hold a payload header line of a capture
   // log, which caplat's output never holds.

@@ -212,7 +212,9 @@ int run(const Options& o) {
   if (interval == 0) interval = o.svg != nullptr ? picture_interval_ns : 0;
   Accumulator accumulator(o.digits, interval, rows);
   Exporter exporter(o);
-  if (!exporter.start(&accumulator)) return 2;
+  size_t later_files = std::count_if(paths.begin(), paths.end(), may_wait) +
+                       std::count_if(o.baselines.begin(), o.baselines.end(), may_wait);
+  if (!exporter.start(&accumulator, later_files)) return 2;
   opened = open_inputs(paths, true, &inputs);
   if (!open_inputs(o.baselines, true, &baselines) || !opened) return 2;
   Outputs outputs;
@@ -222,8 +224,8 @@ int run(const Options& o) {
   Checker checker(o.checks, *o.unit, confidence);
   accumulator.add_consumer(&checker);
   int64_t skipped = 0;
-  int status = read_inputs(o, &inputs, o.interval != 0 || o.hlog != nullptr, &accumulator,
-                           &skipped, &exporter);
+  int status = read_inputs(o, &inputs, o.interval != 0 || o.hlog != nullptr, &accumulator, &skipped,
+                           &exporter);
   bool exported = exporter.finish(accumulator, skipped);
   Figures run =
       figures_of(accumulator.totals(), accumulator.histogram(), o.percentiles, skipped, confidence);
@@ -233,8 +235,8 @@ int run(const Options& o) {
   if (!o.baselines.empty()) {
     baseline = std::make_unique<Accumulator>(o.digits, 0);
     int64_t base_skipped = 0;
-    status = std::max(status,
-                      read_inputs(o, &baselines, false, baseline.get(), &base_skipped, nullptr));
+    status =
+        std::max(status, read_inputs(o, &baselines, false, baseline.get(), &base_skipped, nullptr));
     base = figures_of(baseline->totals(), baseline->histogram(), o.percentiles, base_skipped,
                       confidence);
     skipped += base_skipped;
