@@ -50,10 +50,28 @@ for line in open(sys.argv[1]):
 EOF
 }
 
-# Two hosts' caplat -2 output, with negative, stale and over-an-hour latencies.
+# Two hosts' caplat -2 output, with negative, stale and over-an-hour latencies;
+# host a's also holds a latency on every default bound and one 1 ns above.
 awk -v seed=11 -v n=20000 -v span=30 -v start=1700000000 -f "$here/hlog_gen.awk" > a.txt
 awk -v seed=12 -v n=30000 -v span=30 -v start=1700000010 -f "$here/hlog_gen.awk" > b.txt
+"$stat" --prom bounds.prom < /dev/null > /dev/null
+bounds() { sed -n 's/^caplat_latency_seconds_bucket{le="\([^"+]*\)"}.*/\1/p' bounds.prom; }
+bounds | python3 -c 'import sys
+from decimal import Decimal
+for i, le in enumerate(sys.stdin):
+    for latency in int(Decimal(le) * 10**9), int(Decimal(le) * 10**9) + 1:
+        receive = 1700000030000000000 + 2 * i + latency % 2
+        print(receive - latency, receive, "%d.%06d" % divmod(latency, 10**6))' > edges.txt
+sort -n -k2,2 -m a.txt edges.txt > a-edges.txt && mv a-edges.txt a.txt
 "$stat" --prom both.prom a.txt b.txt > /dev/null
+# The latencies at most each bound, counted exactly in ns, and above all.
+bounds | python3 -c 'import bisect, sys
+from decimal import Decimal
+latencies = [int(f[1]) - int(f[0]) for name in ("a.txt", "b.txt") for f in map(str.split, open(name))]
+latencies = sorted(x for x in latencies if 0 <= x <= 3600 * 10**9)
+for le in sys.stdin:
+    print(le.strip(), bisect.bisect_right(latencies, int(Decimal(le) * 10**9)))
+print("+Inf", len(latencies))' | sort > exact
 
 # Each host reads half of its log, is scraped, then reads the rest; -i on one
 # of them serves its interval quantiles too.
@@ -103,10 +121,12 @@ exec {feed_a}>&- {feed_b}>&-
 messages=$(cat a.txt b.txt | wc -l)
 check "the messages of both hosts" await 'sum(caplat_messages_total)' "$messages"
 
-# Every bucket of the two hosts together is that of one run over both logs.
-check "the buckets of both hosts are those of one run over both logs" [ \
-  "$(query 'sum by (le) (caplat_latency_seconds_bucket)' | sed 's/^le=//' | sort)" = \
-  "$(sed -n 's/^caplat_latency_seconds_bucket{le="\([^"]*\)"} /\1 /p' both.prom | sort)" ]
+# Every bucket of the two hosts together holds exactly the latencies at most
+# its bound, as one run over both logs does.
+check "the buckets of both hosts count the latencies at most each bound" [ \
+  "$(query 'sum by (le) (caplat_latency_seconds_bucket)' | sed 's/^le=//' | sort)" = "$(cat exact)" ]
+check "so do those of one run over both logs" [ \
+  "$(sed -n 's/^caplat_latency_seconds_bucket{le="\([^"]*\)"} /\1 /p' both.prom | sort)" = "$(cat exact)" ]
 for name in caplat_negative_latencies_total caplat_stale_latencies_total \
   caplat_over_hour_latencies_total caplat_latency_seconds_count; do
   check "$name of both hosts" [ "$(query "sum($name)" | awk '{print $NF}')" = \
@@ -118,13 +138,21 @@ check "interval quantiles from the host with -i" [ \
   "$(query 'count by (quantile) (caplat_interval_latency_seconds)' | sort)" = \
   "$(printf 'quantile=0.5 1\nquantile=0.99 1\nquantile=0.999 1\nquantile=1 1')" ]
 
-# histogram_quantile over both hosts lands in the bucket that holds the exact
-# percentile of both logs' latencies from 0 to 1 hour.
+# The manual's queries of the fleet's quantiles. The live one, over the rate
+# of the last minute, gives a number while the counters rise, and NaN once
+# they have stood still for its range (here 3 s rather than a minute).
+live='histogram_quantile(0.99, sum by (le) (rate(caplat_latency_seconds_bucket[1m])))'
+check "the live query gives a number" eval '[[ "$(query "$live" | awk "{print \$NF}")" =~ ^[0-9.e+-]+$ ]]'
+check "the live query over 3 s gives NaN once the inputs have ended" await "${live/1m/3s}" NaN
+# The query for ended inputs, over the counters' last values, lands in the
+# bucket that holds the exact percentile of both logs' latencies from 0 to
+# 1 hour.
 awk '{ ms = $3 + 0; if (ms >= 0 && ms <= 3600000) printf "%.9f\n", ms / 1000 }' a.txt b.txt | sort -g > latencies
 in_range=$(wc -l < latencies)
 for q in 0.5 0.99; do
   exact=$(sed -n "$(awk -v q=$q -v n="$in_range" 'BEGIN { r = q * n; print (r == int(r) ? r : int(r) + 1) }')p" latencies)
-  estimate=$(query "histogram_quantile($q, sum by (le) (caplat_latency_seconds_bucket))" | awk '{print $NF}')
+  estimate=$(query "histogram_quantile($q, sum by (le) (last_over_time(caplat_latency_seconds_bucket[1d])))" |
+    awk '{print $NF}')
   bucket=$(sed -n 's/^caplat_latency_seconds_bucket{le="\([^"]*\)"}.*/\1/p' both.prom |
     awk -v x="$exact" 'BEGIN { low = 0 } $1 + 0 >= x + 0 { print low, $1; exit } { low = $1 }')
   check "p$(awk -v q=$q 'BEGIN {print q * 100}') $estimate in the bucket ($bucket) of the exact $exact" \
