@@ -102,6 +102,15 @@ pids+=($!)
 # The feeds are opened once every reader has started, so that none of them
 # holds another's open and keeps it from ending.
 exec {feed_a}> a.feed {feed_b}> b.feed
+# Runs the command $2 every 0.1 s until it succeeds, for at most $1 seconds;
+# false if it never did.
+poll() {
+  local end=$((SECONDS + $1))
+  until eval "$2"; do
+    [ $SECONDS -lt "$end" ] || return 1
+    sleep 0.1
+  done
+}
 # Waits up to 30 s for the query $1 to give $2.
 await() {
   for ((i = 0; i < 60; i++)); do
@@ -120,6 +129,8 @@ tail -n +$((half_b + 1)) b.txt >&"$feed_b"
 exec {feed_a}>&- {feed_b}>&-
 messages=$(cat a.txt b.txt | wc -l)
 check "the messages of both hosts" await 'sum(caplat_messages_total)' "$messages"
+check "the progress alert is quiet while messages came within its minute" eval \
+  '[ -z "$(query "increase(caplat_messages_total[1m]) == 0")" ]'
 
 # Every bucket of the two hosts together holds exactly the latencies at most
 # its bound, as one run over both logs does.
@@ -144,6 +155,13 @@ check "interval quantiles from the host with -i" [ \
 live='histogram_quantile(0.99, sum by (le) (rate(caplat_latency_seconds_bucket[1m])))'
 check "the live query gives a number" eval '[[ "$(query "$live" | awk "{print \$NF}")" =~ ^[0-9.e+-]+$ ]]'
 check "the live query over 3 s gives NaN once the inputs have ended" await "${live/1m/3s}" NaN
+# The manual's alerts: on the data's receive times, which these logs put in
+# 2023, a stopped feed is told at once; on the reading's own progress, only
+# once no message has come for the range (here 3 s rather than a minute).
+check "the receive-time alert fires on old data" eval \
+  '[ "$(query "time() - caplat_last_receive_time_seconds > 60" | wc -l)" = 2 ]'
+check "the progress alert fires once the inputs have ended" \
+  poll 20 '[ "$(query "increase(caplat_messages_total[3s]) == 0" | wc -l)" = 2 ]'
 # The query for ended inputs, over the counters' last values, lands in the
 # bucket that holds the exact percentile of both logs' latencies from 0 to
 # 1 hour.
@@ -167,10 +185,7 @@ timeout 30 prometheus-node-exporter --collector.disable-defaults --collector.tex
   --collector.textfile.directory=textfile --web.listen-address="127.0.0.1:$node_port" \
   2> node_exporter.log &
 pids+=($!)
-for ((i = 0; i < 50; i++)); do
-  curl -sf -o node.txt "http://127.0.0.1:$node_port/metrics" && break
-  sleep 0.1
-done
+poll 10 'curl -sf -o node.txt "http://127.0.0.1:$node_port/metrics"'
 check "node_exporter serves the same series" [ "$(series node.txt | sort)" = "$(series both.prom | sort)" ]
 check "node_exporter read the file without error" grep -qx 'node_textfile_scrape_error 0' node.txt
 check "node_exporter keeps the histogram's type" grep -qx '# TYPE caplat_latency_seconds histogram' node.txt
