@@ -113,6 +113,9 @@ bool MetricsServer::start(const std::string& host, const std::string& port, size
   size_t kept = reader_descriptors + later_files;
   connections_ = std::vector<HttpConnection>(
       std::clamp<size_t>(left > kept ? left - kept : 0, 1, max_connections));
+  request_time_ =
+      std::max(least_request_time, request_time * static_cast<int64_t>(connections_.size()) /
+                                       static_cast<int64_t>(max_connections));
   // Signals go to the reader, which waits for SIGINT and SIGTERM at the end.
   sigset_t all, old;
   sigfillset(&all);
@@ -173,22 +176,23 @@ void MetricsServer::accept_some(int64_t now) {
   // A few at a time, so that a connection accepted is read before so many
   // more come that it would be the oldest.
   for (size_t accepted = 0; accepted < connections_.size() / 4 + 1;) {
+    // Without a place to give, the next connections wait in the listening
+    // socket's queue, where a scraper's request arrives whole.
+    HttpConnection* place = make_room(now);
+    if (place == nullptr) return;
     int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0 && (errno == EINTR || errno == ECONNABORTED)) continue;
-    // Out of descriptors, a connection makes room for the next, which may be
-    // a scraper's; with none to close, accepting pauses.
-    if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
-      HttpConnection* room = make_room();
-      if (room->state() != HttpConnection::Closed) {
-        room->close();
-        continue;
-      }
+    // Out of descriptors, the connection in that place makes room for the
+    // next; with none to close, accepting pauses.
+    if (fd < 0 && (errno == EMFILE || errno == ENFILE) &&
+        place->state() != HttpConnection::Closed) {
+      place->close();
+      continue;
     }
     if (fd < 0) {
       if (errno != EAGAIN && errno != EWOULDBLOCK) accept_after_ = now + accept_pause;
       return;
     }
-    HttpConnection* place = make_room();
     place->open(fd, now + connection_timeout);
     // A scraper's request is there as it connects: it is answered now.
     handle(place, 0);
@@ -196,20 +200,29 @@ void MetricsServer::accept_some(int64_t now) {
   }
 }
 
-HttpConnection* MetricsServer::make_room() {
+HttpConnection* MetricsServer::make_room(int64_t now) {
   // A free place, else that of the oldest connection answered already, else
-  // of the oldest still waiting for its request, else of the oldest.
+  // of the oldest one still reading (then writing) among those that have had
+  // their time to send a request.
   auto rank = [](const HttpConnection& c) {
     int state = c.state() == HttpConnection::Draining  ? 0
                 : c.state() == HttpConnection::Reading ? 1
                                                        : 2;
     return std::make_pair(state, c.deadline());
   };
-  HttpConnection* place = &connections_[0];
+  HttpConnection* place = nullptr;
+  // When the first of those that have not had their time will have had it.
+  int64_t ready = INT64_MAX;
   for (HttpConnection& c : connections_) {
     if (c.state() == HttpConnection::Closed) return &c;
-    if (rank(c) < rank(*place)) place = &c;
+    int64_t had = c.deadline() - connection_timeout + request_time_;
+    if (c.state() != HttpConnection::Draining && had > now) {
+      ready = std::min(ready, had);
+    } else if (place == nullptr || rank(c) < rank(*place)) {
+      place = &c;
+    }
   }
+  if (place == nullptr) accept_after_ = ready;
   return place;
 }
 

@@ -19,8 +19,9 @@ namespace caplat::stat {
 // in time and in the bytes of its request, and every answer closes its
 // connection. A scraper sends its request as it connects: a new connection
 // is read at once, and when the places (or the descriptors) run out, the
-// oldest of those answered already, else of those still waiting for their
-// request, makes room, so that no flood of other clients keeps one out.
+// oldest of those answered already, else of those that have had their time
+// to send a request, makes room; until one has, new connections wait in the
+// listening socket's queue. No flood of other clients keeps a scraper out.
 class MetricsServer {
  public:
   // The most connections open at once: more than a flood of a few hundred,
@@ -31,6 +32,13 @@ class MetricsServer {
   static constexpr size_t reader_descriptors = 8;
   // The time a connection has, from its accept to its close, in ns.
   static constexpr int64_t connection_timeout = 5000000000;
+  // The time a connection has to send its request before a newer one may
+  // take its place, in ns, with all places, and in proportion with fewer, but
+  // no less than the least: far more than a scraper takes, which sends it as
+  // it connects, while a flood that connects again at once waits in the
+  // listening socket's queue, which moves on by a place every half ms.
+  static constexpr int64_t request_time = 250000000;
+  static constexpr int64_t least_request_time = 20000000;
 
   // Serves the snapshots of publisher as exposition writes them; both must
   // outlive the server.
@@ -53,7 +61,7 @@ class MetricsServer {
   void loop();
   int poll_timeout(int64_t now) const;
   void accept_some(int64_t now);
-  HttpConnection* make_room();
+  HttpConnection* make_room(int64_t now);
   void handle(HttpConnection* connection, short revents);
   void answer(HttpConnection* connection, HttpRequest::Answer answer);
   std::shared_ptr<const std::string> text();
@@ -69,6 +77,7 @@ class MetricsServer {
   // go on after a failure, and the latest snapshot and its text.
   std::vector<HttpConnection> connections_;
   int64_t accept_after_ = 0;
+  int64_t request_time_ = request_time;
   MetricsSnapshot snapshot_;
   uint64_t generation_ = 0;
   std::shared_ptr<const std::string> text_;

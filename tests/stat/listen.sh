@@ -235,7 +235,7 @@ flooded() {
   python3 "$flood_tool" "$port" --kind "$kind" --seconds 6 > "$work/flood.$kind" &
   flooder=$!
   pids+=("$flooder")
-  poll 10 'grep -q flooding "$work/flood.$kind"'
+  poll 10 'grep -qs flooding "$work/flood.$kind"'
   for ((i = 0; i < 10; i++)); do
     curl -sf -m 3 -o /dev/null "http://127.0.0.1:$port/metrics" && answered=$((answered + 1))
     sleep 0.3
