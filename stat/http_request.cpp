@@ -14,11 +14,11 @@ constexpr std::string_view metrics_path = "/metrics";
 // HTTP/1.1 server must take: the path follows the host.
 constexpr std::string_view http_scheme = "http://";
 
-// The length of the empty line that p to end starts with (CR LF, or LF
-// alone), or 0.
-size_t empty_line(const char* p, const char* end) {
-  if (p < end && *p == '\n') return 1;
-  return end - p >= 2 && p[0] == '\r' && p[1] == '\n' ? 2 : 0;
+// The length of the empty line that text starts with (CR LF, or LF alone),
+// or 0.
+size_t empty_line(std::string_view text) {
+  if (text.substr(0, 1) == "\n") return 1;
+  return text.substr(0, 2) == "\r\n" ? 2 : 0;
 }
 
 }  // namespace
@@ -27,8 +27,7 @@ HttpRequest::Answer HttpRequest::received(size_t n) {
   // Only the new bytes and the three before them can complete the empty line,
   // which ends the head; one empty line before the request line is ignored,
   // as HTTP/1.1 asks of a server.
-  const char* end = buffer_ + used_ + n;
-  size_t skipped = empty_line(buffer_, end);
+  size_t skipped = empty_line(std::string_view(buffer_, used_ + n));
   size_t from = std::max(used_ >= 3 ? used_ - 3 : 0, skipped);
   used_ += n;
   for (size_t i = from; i < used_; ++i) {

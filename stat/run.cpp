@@ -142,7 +142,11 @@ int read_inputs(const Options& o, std::vector<InputFile>* inputs, bool needs_tim
   std::vector<InputFile> texts, logs;
   for (InputFile& input : *inputs) {
     if (input.incomplete) status = 2;
-    (input.log ? logs : texts).push_back(std::move(input));
+    if (input.log) {
+      logs.push_back(std::move(input));
+    } else {
+      texts.push_back(std::move(input));
+    }
   }
   // Interval logs are read beside caplat's output, in order of time, so that
   // both fall into the intervals of their own receive times.
