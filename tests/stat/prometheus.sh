@@ -82,7 +82,7 @@ for host in a b; do
   mkfifo "$host.feed"
   interval=()
   [ $host = a ] && interval=(-i 1s --csv "$host.rows")
-  "$stat" --listen "$port" --label host=$host "${interval[@]}" --linger 60s < "$host.feed" \
+  "$stat" --listen "$port" --label host=$host "${interval[@]}" --linger 250s < "$host.feed" \
     > "$host.summary" 2> "$host.errors" &
   pids+=($!)
 done
@@ -96,7 +96,7 @@ scrape_configs:
     static_configs:
       - targets: ['${ports[0]}', '${ports[1]}']
 EOF
-timeout 60 prometheus --config.file=prometheus.yml --storage.tsdb.path=data \
+timeout 250 prometheus --config.file=prometheus.yml --storage.tsdb.path=data \
   --web.listen-address="127.0.0.1:$prometheus_port" --log.level=warn 2> prometheus.log &
 pids+=($!)
 # The feeds are opened once every reader has started, so that none of them
@@ -181,7 +181,7 @@ done
 node_port=$(free_port)
 mkdir textfile
 cp both.prom textfile/caplat.prom
-timeout 30 prometheus-node-exporter --collector.disable-defaults --collector.textfile \
+timeout 250 prometheus-node-exporter --collector.disable-defaults --collector.textfile \
   --collector.textfile.directory=textfile --web.listen-address="127.0.0.1:$node_port" \
   2> node_exporter.log &
 pids+=($!)
