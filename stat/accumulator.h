@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "exact_buckets.h"
 #include "histogram.h"
 #include "source.h"
 #include "units.h"
@@ -157,7 +158,9 @@ class Accumulator {
       if (latency > window_.max) window_.max = latency;
       auto v = static_cast<uint64_t>(latency);
       if (v - low_ <= span_) {
-        recorder_.record(latency);
+        size_t index = recorder_.record(latency);
+        if (__builtin_expect((marked_[index / 64] >> (index % 64)) & 1, 0))
+          exact_->count(index, latency);
         window_.sum += latency;
         window_.sum_squares += static_cast<int128>(latency) * latency;
       }
@@ -178,14 +181,19 @@ class Accumulator {
 
    private:
     friend class Accumulator;
-    Run(Histogram* histogram, uint64_t limit, bool timed, const LatencyRange& range)
+    Run(Histogram* histogram, ExactBuckets* exact, uint64_t limit, bool timed,
+        const LatencyRange& range)
         : recorder_(histogram),
+          exact_(exact),
+          marked_(exact->marked()),
           low_(static_cast<uint64_t>(range.low)),
           span_(static_cast<uint64_t>(range.high - range.low)),
           limit_(limit),
           timed_(timed) {}
 
     Histogram::Recorder recorder_;
+    ExactBuckets* exact_;
+    const uint64_t* marked_;
     // The range's low end and its width, for one unsigned comparison.
     uint64_t low_;
     uint64_t span_;
@@ -222,10 +230,10 @@ class Accumulator {
   // Starts a run of latencies that come with receive times (timed), within
   // the open interval, or without them, outside every interval.
   Run begin_run(bool timed) {
-    if (!timed) return Run(&total_, UINT64_MAX, false, range_);
+    if (!timed) return Run(&total_, &exact_, UINT64_MAX, false, range_);
     // No receive time fits before an interval is open.
     uint64_t limit = interval_ == 0 ? UINT64_MAX : open_ ? end_ : 0;
-    return Run(&latency_histogram(), limit, true, range_);
+    return Run(&latency_histogram(), &exact_, limit, true, range_);
   }
 
   // Adds the latencies of run.
@@ -261,6 +269,14 @@ class Accumulator {
   // those of the latencies without receive times included.
   Totals totals_so_far() const;
 
+  // Counts the latencies added one by one exactly in buckets of bounds
+  // (increasing, in ns), from here on.
+  void set_bucket_bounds(const std::vector<int64_t>& bounds) { exact_.set_bounds(bounds); }
+
+  // What makes the buckets drawn from the histograms exact for the latencies
+  // added one by one.
+  const ExactBuckets& exact_buckets() const { return exact_; }
+
  private:
   // With intervals, latencies go to the interval's histogram, which is added to
   // the total as it closes: one record per latency either way.
@@ -286,6 +302,7 @@ class Accumulator {
   Window window_;
   Window untimed_;
   Histogram total_;
+  ExactBuckets exact_{total_};
   // The open interval's histogram; null without intervals.
   std::unique_ptr<Histogram> current_;
   // The open interval is [start_, end_) while open_.

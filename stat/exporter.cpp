@@ -37,9 +37,12 @@ Exporter::Exporter(const Options& options)
   if (serve) server_ = std::make_unique<MetricsServer>(publisher_.get(), *exposition_);
 }
 
-bool Exporter::start(Accumulator* accumulator) {
+bool Exporter::start(Accumulator* accumulator, size_t later_files) {
   if (publisher_ == nullptr) return true;
-  if (server_ != nullptr && !server_->start(options_.host, options_.port)) return false;
+  if (file_ != nullptr && !file_->ready()) return false;
+  if (server_ != nullptr && !server_->start(options_.host, options_.port, later_files))
+    return false;
+  accumulator->set_bucket_bounds(options_.buckets);
   accumulator->set_observer(publisher_.get());
   if (intervals_) accumulator->add_consumer(publisher_.get());
   return true;

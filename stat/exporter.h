@@ -23,9 +23,11 @@ class Exporter {
   // a file.
   explicit Exporter(const Options& options);
 
-  // Starts the server, if asked for, and watches accumulator, which must
-  // outlive the exporter; false after reporting why not.
-  bool start(Accumulator* accumulator);
+  // Checks that the file, if asked for, can be written, starts the server,
+  // if asked for, leaving descriptors for later_files that the reader will
+  // open, and watches accumulator, which must outlive the exporter; false
+  // after reporting why not.
+  bool start(Accumulator* accumulator, size_t later_files);
 
   // Counts the lines skipped so far with skipped while reading; an empty
   // function when the reading is over.

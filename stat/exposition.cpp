@@ -107,13 +107,16 @@ std::string Exposition::text(const MetricsSnapshot& s) const {
   std::string out;
   family(&out, "caplat_latency_seconds", "histogram",
          "Latencies from 0 to 1 hour (receive time minus application time) since the start; "
-         "negative ones and those over 1 hour are counted apart.");
+         "negative ones and those over 1 hour are counted apart. A latency read from the output "
+         "of caplat counts in the bucket of the first bound at or above it; one of an interval "
+         "log, known to the precision of its histogram, by the lowest value of its range.");
   int64_t cumulative = 0;
   for (size_t i = 0; i < s.buckets.size(); ++i) {
     cumulative += s.buckets[i];
     series(&out, "caplat_latency_seconds_bucket", le_[i], std::to_string(cumulative));
   }
-  series(&out, "caplat_latency_seconds_sum", "", seconds(static_cast<uint128>(s.totals.sum)));
+  const std::string sum = seconds(static_cast<uint128>(s.totals.sum));
+  series(&out, "caplat_latency_seconds_sum", "", sum);
   series(&out, "caplat_latency_seconds_count", "", std::to_string(cumulative));
   const struct {
     const char* name;
@@ -139,16 +142,20 @@ std::string Exposition::text(const MetricsSnapshot& s) const {
     series(&out, "caplat_last_receive_time_seconds", "", seconds(s.totals.last_receive));
   }
   if (intervals_ && s.interval_closed) {
-    family(&out, "caplat_interval_latency_seconds", "gauge",
+    // A summary: quantiles of a recent window, the last interval, beside the
+    // sum and count since the start, those of the histogram.
+    family(&out, "caplat_interval_latency_seconds", "summary",
            "Quantiles of the latencies from 0 to 1 hour of the last closed interval, to the "
            "histogram's precision, for this process alone: quantiles do not aggregate, sum the "
-           "buckets of caplat_latency_seconds instead.");
+           "buckets of caplat_latency_seconds instead. Sum and count are those since the start.");
     for (size_t i = 0; i < MetricsSnapshot::quantile_count; ++i) {
       int64_t ns = s.quantiles[i];
       series(&out, "caplat_interval_latency_seconds",
              std::string("quantile=\"") + exported_quantiles[i].label + "\"",
              ns < 0 ? "NaN" : seconds(static_cast<uint128>(ns)));
     }
+    series(&out, "caplat_interval_latency_seconds_sum", "", sum);
+    series(&out, "caplat_interval_latency_seconds_count", "", std::to_string(cumulative));
   }
   return out;
 }

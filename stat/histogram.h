@@ -86,14 +86,15 @@ class Histogram {
           occupied_(histogram->occupied_.get()) {}
 
     // Counts value, which must be from 0 to the histogram's highest trackable
-    // value: a value in range always has an index in the array.
-    void record(int64_t value) {
+    // value: a value in range always has an index in the array, returned.
+    size_t record(int64_t value) {
       size_t index = index_of(shape_, value);
       ++counts_[index];
       occupied_[index / 64] |= uint64_t{1} << (index % 64);
       ++total_;
       if (value > max_) max_ = value;
       if (value < min_) min_ = value;
+      return index;
     }
 
     // Adds the number counted and the extremes to the histogram.

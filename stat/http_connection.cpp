@@ -33,7 +33,12 @@ short HttpConnection::events() const {
 HttpRequest::Answer HttpConnection::read() {
   // The buffer comes with the first bytes: a connection that sends nothing
   // costs little.
-  if (request_ == nullptr) request_ = std::make_unique<HttpRequest>();
+  if (request_ == nullptr) {
+    char first;
+    ssize_t n = recv(fd_, &first, 1, MSG_PEEK);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return HttpRequest::Incomplete;
+    request_ = std::make_unique<HttpRequest>();
+  }
   ssize_t n = recv(fd_, request_->space(), request_->room(), 0);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return HttpRequest::Incomplete;
   if (n <= 0) {

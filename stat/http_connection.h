@@ -33,11 +33,6 @@ class HttpConnection {
   int fd() const { return fd_; }
   int64_t deadline() const { return deadline_; }
 
-  // True once the client has sent a byte.
-  bool heard() const {
-    return state_ != Reading || (request_ != nullptr && request_->room() != HttpRequest::max_size);
-  }
-
   // The events of poll(2) that it waits for.
   short events() const;
 

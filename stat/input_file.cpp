@@ -1,6 +1,7 @@
 #include "input_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include "hlog_reader.h"
+#include "latency_reader.h"
 #include "report.h"
 
 namespace caplat::stat {
@@ -20,6 +22,8 @@ namespace {
 constexpr size_t block = size_t{1} << 18;
 // Bytes of an input looked at to tell a log.
 constexpr size_t log_probe = 64;
+// Bytes at the start of a file searched for a line of a capture log.
+constexpr size_t capture_probe = size_t{1} << 16;
 
 // What is reported when the temporary file of a log cannot be made or written.
 std::string temporary_failure() {
@@ -59,11 +63,18 @@ bool copy_log(InputFile* input) {
   input->fd = file;
   input->log = true;
   if (lseek(file, 0, SEEK_SET) != 0 && failure.empty()) failure = temporary_failure();
-  if (!failure.empty()) report_file(input->name, failure.c_str());
-  return failure.empty();
+  input->incomplete = !failure.empty();
+  if (input->incomplete) report_file(input->name, failure.c_str());
+  return !input->incomplete;
 }
 
 }  // namespace
+
+bool may_wait(const char* path) {
+  struct stat st;
+  int found = strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, &st) : ::stat(path, &st);
+  return found == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode));
+}
 
 bool open_input(const char* path, InputFile* input) {
   bool standard_input = strcmp(path, "-") == 0;
@@ -84,6 +95,18 @@ bool open_input(const char* path, InputFile* input) {
     return false;
   }
   Source::Format format = input->source->format();
+  // A file is looked into further, which never waits: caplat's own input is
+  // told by a payload header line, as caplat tells it.
+  struct stat st;
+  if (fstat(input->fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    auto head = std::make_unique<unsigned char[]>(capture_probe);
+    size_t size = input->source->peek(head.get(), capture_probe);
+    if (LatencyReader::holds_payload_header(reinterpret_cast<char*>(head.get()), size)) {
+      report_file(input->name, LatencyReader::capture_log);
+      close_input(input);
+      return false;
+    }
+  }
   // A plain log that cannot be read again at an offset, from a pipe, is told
   // by its first byte, which caplat's output never starts with: a live pipe's
   // first line is not held back for more.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "latency_text.h"
 #include "report.h"
@@ -108,6 +109,16 @@ LatencyReader::Form LatencyReader::detect(const char* line, const char* end) {
   }
 }
 
+bool LatencyReader::holds_payload_header(const char* data, size_t size) {
+  constexpr std::string_view header = "Decompressed payload (";
+  for (std::string_view rest(data, size);;) {
+    if (rest.substr(0, header.size()) == header) return true;
+    size_t newline = rest.find('\n');
+    if (newline == std::string_view::npos) return false;
+    rest.remove_prefix(newline + 1);
+  }
+}
+
 void LatencyReader::skip(const char* what) {
   if (++skipped_ <= max_reported) report_line(name_, line_, what);
 }
@@ -124,6 +135,8 @@ LatencyReader::Status LatencyReader::read_lines(const char* p, const char* end) 
       "expected application and receive time in ns and a latency in ms"};
   while (p < end) {
     if (form_ == Undetected) {
+      // The lines at hand when the form is told show a capture log, if any.
+      if (line_ == 0 && holds_payload_header(p, static_cast<size_t>(end - p))) return CaptureLog;
       form_ = detect(p, static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p))));
       if (form_ == Latency && needs_times_) return NoReceiveTimes;
     }
@@ -187,7 +200,8 @@ LatencyReader::Status LatencyReader::read(Source* source, const char* name) {
       continue;
     }
     char* rest = last != nullptr ? last + 1 : start;
-    if (read_lines(start, rest) == NoReceiveTimes) return NoReceiveTimes;
+    Status lines = read_lines(start, rest);
+    if (lines != Done) return lines;
     kept = static_cast<size_t>(buffer + have - rest);
     memmove(buffer, rest, kept);
   }

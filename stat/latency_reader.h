@@ -19,13 +19,23 @@ class LatencyReader {
   enum Form { Undetected, Latency, Times, TimesAndLatency };
 
   // How reading a file ended.
-  enum Status { Done, ReadError, NoReceiveTimes };
+  enum Status { Done, ReadError, NoReceiveTimes, CaptureLog };
+
+  // What is reported for caplat's input given in place of its output.
+  static constexpr const char* capture_log =
+      "this looks like a capture log: run caplat on it first";
+
+  // True if the size bytes at data hold a payload header line of a capture
+  // log, which caplat's output never holds.
+  static bool holds_payload_header(const char* data, size_t size);
 
   // Feeds accumulator; with needs_times, input without receive times is refused.
   LatencyReader(Accumulator* accumulator, bool needs_times);
 
-  // Reads source, opened, named name in messages, to its end. A read error is
-  // reported; one-field input when times are needed is left to the caller.
+  // Reads source, opened, named name in messages, to its end, unless the
+  // lines read with its first are those of a capture log. A read error is
+  // reported; one-field input when times are needed, and a capture log, are
+  // left to the caller.
   Status read(Source* source, const char* name);
 
   // The number of lines skipped so far.

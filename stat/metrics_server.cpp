@@ -1,12 +1,15 @@
 #include "metrics_server.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -30,6 +33,23 @@ std::string head(const char* status, const char* type, size_t length, const char
          "Connection: close\r\n\r\n";
 }
 
+// The descriptors that this process may still open: its limit less those
+// open now; max_connections where the limit or the count is not known.
+size_t descriptors_left() {
+  rlimit files{};
+  DIR* folder = opendir("/proc/self/fd");
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0 || folder == nullptr) {
+    if (folder != nullptr) closedir(folder);
+    return MetricsServer::max_connections;
+  }
+  // The folder's own descriptor is among those listed, as are . and ..
+  size_t open = 0;
+  while (readdir(folder) != nullptr) ++open;
+  closedir(folder);
+  open = open >= 3 ? open - 3 : 0;
+  return files.rlim_cur > open ? static_cast<size_t>(files.rlim_cur - open) : 0;
+}
+
 // The host and port as messages name them, an IPv6 host in brackets.
 std::string address(const std::string& host, const std::string& port) {
   return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + port;
@@ -38,7 +58,7 @@ std::string address(const std::string& host, const std::string& port) {
 }  // namespace
 
 MetricsServer::MetricsServer(MetricsPublisher* publisher, const Exposition& exposition)
-    : publisher_(publisher), exposition_(exposition), connections_(max_connections) {}
+    : publisher_(publisher), exposition_(exposition) {}
 
 MetricsServer::~MetricsServer() {
   if (running_) {
@@ -81,12 +101,21 @@ bool MetricsServer::listen_on(const std::string& host, const std::string& port) 
   return listener_ >= 0;
 }
 
-bool MetricsServer::start(const std::string& host, const std::string& port) {
+bool MetricsServer::start(const std::string& host, const std::string& port, size_t later_files) {
   if (!listen_on(host, port)) return false;
   if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
     report_file(address(host, port).c_str(), strerror(errno));
     return false;
   }
+  // Many interval logs, or a low limit, leave fewer places; one at least,
+  // which a scraper takes from whatever holds it.
+  size_t left = descriptors_left();
+  size_t kept = reader_descriptors + later_files;
+  connections_ = std::vector<HttpConnection>(
+      std::clamp<size_t>(left > kept ? left - kept : 0, 1, max_connections));
+  request_time_ =
+      std::max(least_request_time, request_time * static_cast<int64_t>(connections_.size()) /
+                                       static_cast<int64_t>(max_connections));
   // Signals go to the reader, which waits for SIGINT and SIGTERM at the end.
   sigset_t all, old;
   sigfillset(&all);
@@ -144,31 +173,57 @@ void MetricsServer::loop() {
 }
 
 void MetricsServer::accept_some(int64_t now) {
-  // A few at a time, so that every connection accepted is read before so
-  // many more come that it would be the oldest.
-  for (size_t accepted = 0; accepted < max_connections / 4;) {
+  // A few at a time, so that a connection accepted is read before so many
+  // more come that it would be the oldest.
+  for (size_t accepted = 0; accepted < connections_.size() / 4 + 1;) {
+    // Without a place to give, the next connections wait in the listening
+    // socket's queue, where a scraper's request arrives whole.
+    HttpConnection* place = make_room(now);
+    if (place == nullptr) return;
     int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0 && (errno == EINTR || errno == ECONNABORTED)) continue;
+    // Out of descriptors, the connection in that place makes room for the
+    // next; with none to close, accepting pauses.
+    if (fd < 0 && (errno == EMFILE || errno == ENFILE) &&
+        place->state() != HttpConnection::Closed) {
+      place->close();
+      continue;
+    }
     if (fd < 0) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) accept_after_ = now + accept_pause;
       return;
     }
-    // A free place, else that of the oldest connection that has sent
-    // nothing, else of the oldest: a flood of connections cannot keep out a
-    // scraper, which sends its request at once.
-    HttpConnection* place = &connections_[0];
-    for (HttpConnection& c : connections_) {
-      if (c.state() == HttpConnection::Closed) {
-        place = &c;
-        break;
-      }
-      if (std::make_pair(c.heard(), c.deadline()) <
-          std::make_pair(place->heard(), place->deadline()))
-        place = &c;
-    }
     place->open(fd, now + connection_timeout);
+    // A scraper's request is there as it connects: it is answered now.
+    handle(place, 0);
     ++accepted;
   }
+}
+
+HttpConnection* MetricsServer::make_room(int64_t now) {
+  // A free place, else that of the oldest connection answered already, else
+  // of the oldest one still reading (then writing) among those that have had
+  // their time to send a request.
+  auto rank = [](const HttpConnection& c) {
+    int state = c.state() == HttpConnection::Draining  ? 0
+                : c.state() == HttpConnection::Reading ? 1
+                                                       : 2;
+    return std::make_pair(state, c.deadline());
+  };
+  HttpConnection* place = nullptr;
+  // When the first of those that have not had their time will have had it.
+  int64_t ready = INT64_MAX;
+  for (HttpConnection& c : connections_) {
+    if (c.state() == HttpConnection::Closed) return &c;
+    int64_t had = c.deadline() - connection_timeout + request_time_;
+    if (c.state() != HttpConnection::Draining && had > now) {
+      ready = std::min(ready, had);
+    } else if (place == nullptr || rank(c) < rank(*place)) {
+      place = &c;
+    }
+  }
+  if (place == nullptr) accept_after_ = ready;
+  return place;
 }
 
 void MetricsServer::handle(HttpConnection* connection, short revents) {

@@ -25,9 +25,10 @@ struct MetricsSnapshot {
   // The number of interval quantiles shown.
   static constexpr size_t quantile_count = std::size(exported_quantiles);
 
-  // Latencies from 0 to 1 hour per bucket, not cumulative: at i those whose
-  // range of the histogram starts at or below bound i and above bound i - 1;
-  // the last entry those above every bound.
+  // Latencies from 0 to 1 hour per bucket, not cumulative: at i those at or
+  // below bound i and above bound i - 1, the last entry those above every
+  // bound; a latency of an interval log counts by the lowest value of its
+  // range of the histogram.
   std::vector<int64_t> buckets;
   // The exact totals so far.
   Totals totals;

@@ -49,15 +49,18 @@ void raise_descriptor_limit() {
   }
 }
 
-// Opens every input, sorting interval logs from caplat's output; false if one
-// could not be opened or read whole (after reporting it).
-bool open_inputs(const std::vector<const char*>& paths, std::vector<InputFile>* texts,
-                 std::vector<InputFile>* logs) {
+// Opens the inputs at paths into inputs, which holds one place per path: those
+// that may wait for a writer if waiting, the others if not; false after
+// reporting one that cannot be read at all. A log copied only in part is
+// kept, and read as far as it goes.
+bool open_inputs(const std::vector<const char*>& paths, bool waiting,
+                 std::vector<InputFile>* inputs) {
+  inputs->resize(paths.size());
   bool ok = true;
-  for (const char* path : paths) {
-    InputFile input;
-    ok = open_input(path, &input) && ok;
-    if (input.fd >= 0) (input.log ? logs : texts)->push_back(std::move(input));
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (may_wait(paths[i]) != waiting) continue;
+    InputFile& input = (*inputs)[i];
+    if (!open_input(paths[i], &input) && input.fd < 0) ok = false;
   }
   return ok;
 }
@@ -130,15 +133,22 @@ struct Outputs {
   }
 };
 
-// Reads the inputs at paths into accumulator and finishes it; returns 0, or 2
-// if an input could not be opened or read or lacked receive times where
-// needs_times, and adds the lines skipped to skipped, which exporter, if not
-// null, counts as they come.
-int read_inputs(const Options& o, const std::vector<const char*>& paths, bool needs_times,
+// Reads inputs, each open, into accumulator and finishes it; returns 0, or 2
+// if an input could not be read whole, was a capture log, or lacked receive
+// times where needs_times, and adds the lines skipped to skipped, which
+// exporter, if not null, counts as they come.
+int read_inputs(const Options& o, std::vector<InputFile>* inputs, bool needs_times,
                 Accumulator* accumulator, int64_t* skipped, Exporter* exporter) {
   int status = 0;
   std::vector<InputFile> texts, logs;
-  if (!open_inputs(paths, &texts, &logs)) status = 2;
+  for (InputFile& input : *inputs) {
+    if (input.incomplete) status = 2;
+    if (input.log) {
+      logs.push_back(std::move(input));
+    } else {
+      texts.push_back(std::move(input));
+    }
+  }
   // Interval logs are read beside caplat's output, in order of time, so that
   // both fall into the intervals of their own receive times.
   const std::string selected = o.tag != nullptr ? o.tag : "";
@@ -169,6 +179,7 @@ int read_inputs(const Options& o, const std::vector<const char*>& paths, bool ne
     close_input(&text);
     if (read == LatencyReader::NoReceiveTimes)
       report_file(text.name, "-i and --hlog need receive times, and this input has one field");
+    if (read == LatencyReader::CaptureLog) report_file(text.name, LatencyReader::capture_log);
     if (read != LatencyReader::Done) {
       reading = false;
       status = 2;
@@ -190,24 +201,35 @@ int read_inputs(const Options& o, const std::vector<const char*>& paths, bool ne
 
 int run(const Options& o) {
   raise_descriptor_limit();
-  Outputs outputs;
-  if (!outputs.open(o)) return 2;
+  std::vector<const char*> paths = o.paths;
+  if (paths.empty()) paths.push_back("-");
+  // Whatever refuses the run before reading does so before any output is
+  // opened: files are opened and looked into, and the address bound, first;
+  // then pipes, which may wait for their first bytes while the server
+  // already answers.
+  std::vector<InputFile> inputs, baselines;
+  bool opened = open_inputs(paths, false, &inputs);
+  if (!open_inputs(o.baselines, false, &baselines) || !opened) return 2;
   // Only the picture's own interval grows: the rows of a log keep their length.
   int64_t interval = o.interval;
   if (interval == 0) interval = o.hlog != nullptr ? log_interval_ns : 0;
   int64_t rows = interval == 0 && o.svg != nullptr ? picture_rows : 0;
   if (interval == 0) interval = o.svg != nullptr ? picture_interval_ns : 0;
   Accumulator accumulator(o.digits, interval, rows, o.range);
-  std::vector<const char*> paths = o.paths;
-  if (paths.empty()) paths.push_back("-");
+  Exporter exporter(o);
+  size_t later_files = std::count_if(paths.begin(), paths.end(), may_wait) +
+                       std::count_if(o.baselines.begin(), o.baselines.end(), may_wait);
+  if (!exporter.start(&accumulator, later_files)) return 2;
+  opened = open_inputs(paths, true, &inputs);
+  if (!open_inputs(o.baselines, true, &baselines) || !opened) return 2;
+  Outputs outputs;
+  if (!outputs.open(o)) return 2;
   outputs.attach(o, paths, &accumulator);
   Confidence confidence(o.confidence);
   Checker checker(o.checks, *o.unit, confidence, o.range.label());
   accumulator.add_consumer(&checker);
-  Exporter exporter(o);
-  if (!exporter.start(&accumulator)) return 2;
   int64_t skipped = 0;
-  int status = read_inputs(o, paths, o.interval != 0 || o.hlog != nullptr, &accumulator, &skipped,
+  int status = read_inputs(o, &inputs, o.interval != 0 || o.hlog != nullptr, &accumulator, &skipped,
                            &exporter);
   bool exported = exporter.finish(accumulator, skipped);
   Figures run = figures_of(accumulator.totals(), accumulator.histogram(), o.percentiles, o.range,
@@ -218,8 +240,8 @@ int run(const Options& o) {
   if (!o.baselines.empty()) {
     baseline = std::make_unique<Accumulator>(o.digits, 0, 0, o.range);
     int64_t base_skipped = 0;
-    status = std::max(status,
-                      read_inputs(o, o.baselines, false, baseline.get(), &base_skipped, nullptr));
+    status =
+        std::max(status, read_inputs(o, &baselines, false, baseline.get(), &base_skipped, nullptr));
     base = figures_of(baseline->totals(), baseline->histogram(), o.percentiles, o.range,
                       base_skipped, confidence);
     skipped += base_skipped;

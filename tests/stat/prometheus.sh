@@ -50,10 +50,28 @@ for line in open(sys.argv[1]):
 EOF
 }
 
-# Two hosts' caplat -2 output, with negative, stale and over-an-hour latencies.
+# Two hosts' caplat -2 output, with negative, stale and over-an-hour latencies;
+# host a's also holds a latency on every default bound and one 1 ns above.
 awk -v seed=11 -v n=20000 -v span=30 -v start=1700000000 -f "$here/hlog_gen.awk" > a.txt
 awk -v seed=12 -v n=30000 -v span=30 -v start=1700000010 -f "$here/hlog_gen.awk" > b.txt
+"$stat" --prom bounds.prom < /dev/null > /dev/null
+bounds() { sed -n 's/^caplat_latency_seconds_bucket{le="\([^"+]*\)"}.*/\1/p' bounds.prom; }
+bounds | python3 -c 'import sys
+from decimal import Decimal
+for i, le in enumerate(sys.stdin):
+    for latency in int(Decimal(le) * 10**9), int(Decimal(le) * 10**9) + 1:
+        receive = 1700000030000000000 + 2 * i + latency % 2
+        print(receive - latency, receive, "%d.%06d" % divmod(latency, 10**6))' > edges.txt
+sort -n -k2,2 -m a.txt edges.txt > a-edges.txt && mv a-edges.txt a.txt
 "$stat" --prom both.prom a.txt b.txt > /dev/null
+# The latencies at most each bound, counted exactly in ns, and above all.
+bounds | python3 -c 'import bisect, sys
+from decimal import Decimal
+latencies = [int(f[1]) - int(f[0]) for name in ("a.txt", "b.txt") for f in map(str.split, open(name))]
+latencies = sorted(x for x in latencies if 0 <= x <= 3600 * 10**9)
+for le in sys.stdin:
+    print(le.strip(), bisect.bisect_right(latencies, int(Decimal(le) * 10**9)))
+print("+Inf", len(latencies))' | sort > exact
 
 # Each host reads half of its log, is scraped, then reads the rest; -i on one
 # of them serves its interval quantiles too.
@@ -64,7 +82,7 @@ for host in a b; do
   mkfifo "$host.feed"
   interval=()
   [ $host = a ] && interval=(-i 1s --csv "$host.rows")
-  "$stat" --listen "$port" --label host=$host "${interval[@]}" --linger 60s < "$host.feed" \
+  "$stat" --listen "$port" --label host=$host "${interval[@]}" --linger 250s < "$host.feed" \
     > "$host.summary" 2> "$host.errors" &
   pids+=($!)
 done
@@ -78,12 +96,21 @@ scrape_configs:
     static_configs:
       - targets: ['${ports[0]}', '${ports[1]}']
 EOF
-timeout 60 prometheus --config.file=prometheus.yml --storage.tsdb.path=data \
+timeout 250 prometheus --config.file=prometheus.yml --storage.tsdb.path=data \
   --web.listen-address="127.0.0.1:$prometheus_port" --log.level=warn 2> prometheus.log &
 pids+=($!)
 # The feeds are opened once every reader has started, so that none of them
 # holds another's open and keeps it from ending.
 exec {feed_a}> a.feed {feed_b}> b.feed
+# Runs the command $2 every 0.1 s until it succeeds, for at most $1 seconds;
+# false if it never did.
+poll() {
+  local end=$((SECONDS + $1))
+  until eval "$2"; do
+    [ $SECONDS -lt "$end" ] || return 1
+    sleep 0.1
+  done
+}
 # Waits up to 30 s for the query $1 to give $2.
 await() {
   for ((i = 0; i < 60; i++)); do
@@ -102,11 +129,15 @@ tail -n +$((half_b + 1)) b.txt >&"$feed_b"
 exec {feed_a}>&- {feed_b}>&-
 messages=$(cat a.txt b.txt | wc -l)
 check "the messages of both hosts" await 'sum(caplat_messages_total)' "$messages"
+check "the progress alert is quiet while messages came within its minute" eval \
+  '[ -z "$(query "increase(caplat_messages_total[1m]) == 0")" ]'
 
-# Every bucket of the two hosts together is that of one run over both logs.
-check "the buckets of both hosts are those of one run over both logs" [ \
-  "$(query 'sum by (le) (caplat_latency_seconds_bucket)' | sed 's/^le=//' | sort)" = \
-  "$(sed -n 's/^caplat_latency_seconds_bucket{le="\([^"]*\)"} /\1 /p' both.prom | sort)" ]
+# Every bucket of the two hosts together holds exactly the latencies at most
+# its bound, as one run over both logs does.
+check "the buckets of both hosts count the latencies at most each bound" [ \
+  "$(query 'sum by (le) (caplat_latency_seconds_bucket)' | sed 's/^le=//' | sort)" = "$(cat exact)" ]
+check "so do those of one run over both logs" [ \
+  "$(sed -n 's/^caplat_latency_seconds_bucket{le="\([^"]*\)"} /\1 /p' both.prom | sort)" = "$(cat exact)" ]
 for name in caplat_negative_latencies_total caplat_stale_latencies_total \
   caplat_over_hour_latencies_total caplat_latency_seconds_count; do
   check "$name of both hosts" [ "$(query "sum($name)" | awk '{print $NF}')" = \
@@ -118,13 +149,28 @@ check "interval quantiles from the host with -i" [ \
   "$(query 'count by (quantile) (caplat_interval_latency_seconds)' | sort)" = \
   "$(printf 'quantile=0.5 1\nquantile=0.99 1\nquantile=0.999 1\nquantile=1 1')" ]
 
-# histogram_quantile over both hosts lands in the bucket that holds the exact
-# percentile of both logs' latencies from 0 to 1 hour.
+# The manual's queries of the fleet's quantiles. The live one, over the rate
+# of the last minute, gives a number while the counters rise, and NaN once
+# they have stood still for its range (here 3 s rather than a minute).
+live='histogram_quantile(0.99, sum by (le) (rate(caplat_latency_seconds_bucket[1m])))'
+check "the live query gives a number" eval '[[ "$(query "$live" | awk "{print \$NF}")" =~ ^[0-9.e+-]+$ ]]'
+check "the live query over 3 s gives NaN once the inputs have ended" await "${live/1m/3s}" NaN
+# The manual's alerts: on the data's receive times, which these logs put in
+# 2023, a stopped feed is told at once; on the reading's own progress, only
+# once no message has come for the range (here 3 s rather than a minute).
+check "the receive-time alert fires on old data" eval \
+  '[ "$(query "time() - caplat_last_receive_time_seconds > 60" | wc -l)" = 2 ]'
+check "the progress alert fires once the inputs have ended" \
+  poll 20 '[ "$(query "increase(caplat_messages_total[3s]) == 0" | wc -l)" = 2 ]'
+# The query for ended inputs, over the counters' last values, lands in the
+# bucket that holds the exact percentile of both logs' latencies from 0 to
+# 1 hour.
 awk '{ ms = $3 + 0; if (ms >= 0 && ms <= 3600000) printf "%.9f\n", ms / 1000 }' a.txt b.txt | sort -g > latencies
 in_range=$(wc -l < latencies)
 for q in 0.5 0.99; do
   exact=$(sed -n "$(awk -v q=$q -v n="$in_range" 'BEGIN { r = q * n; print (r == int(r) ? r : int(r) + 1) }')p" latencies)
-  estimate=$(query "histogram_quantile($q, sum by (le) (caplat_latency_seconds_bucket))" | awk '{print $NF}')
+  estimate=$(query "histogram_quantile($q, sum by (le) (last_over_time(caplat_latency_seconds_bucket[1d])))" |
+    awk '{print $NF}')
   bucket=$(sed -n 's/^caplat_latency_seconds_bucket{le="\([^"]*\)"}.*/\1/p' both.prom |
     awk -v x="$exact" 'BEGIN { low = 0 } $1 + 0 >= x + 0 { print low, $1; exit } { low = $1 }')
   check "p$(awk -v q=$q 'BEGIN {print q * 100}') $estimate in the bucket ($bucket) of the exact $exact" \
@@ -135,14 +181,11 @@ done
 node_port=$(free_port)
 mkdir textfile
 cp both.prom textfile/caplat.prom
-timeout 30 prometheus-node-exporter --collector.disable-defaults --collector.textfile \
+timeout 250 prometheus-node-exporter --collector.disable-defaults --collector.textfile \
   --collector.textfile.directory=textfile --web.listen-address="127.0.0.1:$node_port" \
   2> node_exporter.log &
 pids+=($!)
-for ((i = 0; i < 50; i++)); do
-  curl -sf -o node.txt "http://127.0.0.1:$node_port/metrics" && break
-  sleep 0.1
-done
+poll 10 'curl -sf -o node.txt "http://127.0.0.1:$node_port/metrics"'
 check "node_exporter serves the same series" [ "$(series node.txt | sort)" = "$(series both.prom | sort)" ]
 check "node_exporter read the file without error" grep -qx 'node_textfile_scrape_error 0' node.txt
 check "node_exporter keeps the histogram's type" grep -qx '# TYPE caplat_latency_seconds histogram' node.txt
