@@ -29,7 +29,8 @@ Exporter::Exporter(const Options& options)
     : options_(options.metrics), intervals_(options.interval != 0) {
   bool serve = !options_.host.empty();
   if (!serve && options_.prom == nullptr) return;
-  exposition_ = std::make_unique<Exposition>(options_.buckets, options_.labels, intervals_);
+  exposition_ = std::make_unique<Exposition>(options_.buckets, options_.labels, intervals_,
+                                             options.range.label());
   if (options_.prom != nullptr) file_ = std::make_unique<PromFile>(options_.prom);
   // A live file follows the intervals of -i, on the clock.
   publisher_ = std::make_unique<MetricsPublisher>(options_.buckets, *exposition_, file_.get(),

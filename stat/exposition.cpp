@@ -74,15 +74,15 @@ std::string escaped(const std::string& value) {
 }
 
 // Appends the help and type lines of a metric.
-void family(std::string* out, const char* name, const char* type, const char* help) {
+void family(std::string* out, const char* name, const char* type, const std::string& help) {
   *out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
 }
 
 }  // namespace
 
 Exposition::Exposition(const std::vector<int64_t>& bounds, const std::vector<Label>& labels,
-                       bool intervals)
-    : intervals_(intervals) {
+                       bool intervals, const std::string& range)
+    : intervals_(intervals), range_(range) {
   for (const Label& label : labels) {
     if (!labels_.empty()) labels_ += ",";
     labels_ += label.name + "=\"" + escaped(label.value) + "\"";
@@ -106,10 +106,11 @@ void Exposition::series(std::string* out, const char* name, const std::string& e
 std::string Exposition::text(const MetricsSnapshot& s) const {
   std::string out;
   family(&out, "caplat_latency_seconds", "histogram",
-         "Latencies from 0 to 1 hour (receive time minus application time) since the start; "
-         "negative ones and those over 1 hour are counted apart. A latency read from the output "
-         "of caplat counts in the bucket of the first bound at or above it; one of an interval "
-         "log, known to the precision of its histogram, by the lowest value of its range.");
+         "Latencies from " + range_ +
+             " (receive time minus application time) since the start; negative ones and those "
+             "over 1 hour are counted apart. A latency read from the output of caplat counts in "
+             "the bucket of the first bound at or above it; one of an interval log, known to the "
+             "precision of its histogram, by the lowest value of its range.");
   int64_t cumulative = 0;
   for (size_t i = 0; i < s.buckets.size(); ++i) {
     cumulative += s.buckets[i];
@@ -145,9 +146,10 @@ std::string Exposition::text(const MetricsSnapshot& s) const {
     // A summary: quantiles of a recent window, the last interval, beside the
     // sum and count since the start, those of the histogram.
     family(&out, "caplat_interval_latency_seconds", "summary",
-           "Quantiles of the latencies from 0 to 1 hour of the last closed interval, to the "
-           "histogram's precision, for this process alone: quantiles do not aggregate, sum the "
-           "buckets of caplat_latency_seconds instead. Sum and count are those since the start.");
+           "Quantiles of the latencies from " + range_ +
+               " of the last closed interval, to the histogram's precision, for this process "
+               "alone: quantiles do not aggregate, sum the buckets of caplat_latency_seconds "
+               "instead. Sum and count are those since the start.");
     for (size_t i = 0; i < MetricsSnapshot::quantile_count; ++i) {
       int64_t ns = s.quantiles[i];
       series(&out, "caplat_interval_latency_seconds",

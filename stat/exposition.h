@@ -18,8 +18,10 @@ class Exposition {
   static constexpr const char* content_type = "text/plain; version=0.0.4; charset=utf-8";
 
   // Shows the buckets of bounds (increasing, in ns), labels on every series,
-  // and the last interval's quantiles if intervals.
-  Exposition(const std::vector<int64_t>& bounds, const std::vector<Label>& labels, bool intervals);
+  // and the last interval's quantiles if intervals; range names the latencies
+  // the histogram holds.
+  Exposition(const std::vector<int64_t>& bounds, const std::vector<Label>& labels, bool intervals,
+             const std::string& range);
 
   // The text of snapshot.
   std::string text(const MetricsSnapshot& snapshot) const;
@@ -35,6 +37,8 @@ class Exposition {
   // The le label of each bucket, "+Inf" last.
   std::vector<std::string> le_;
   bool intervals_;
+  // The latencies the histogram holds, as HELP names them: "0 to 1 h".
+  std::string range_;
 };
 
 }  // namespace caplat::stat

@@ -16,7 +16,7 @@ usage="$("$stat" --help | sed -n '1,/\[FILE \.\.\.\]/p')\n"
 # one negative and one over an hour.
 edges='2000000000 2000000000\n1000000000 1000001000\n1000000000 1000001001\n1000000000 1000999424\n1000000000 1001000000\n1000000000 1001000447\n1000000000 1001000448\n0 10000000000\n3000000000 2000000000\n0 3600000000001\n'
 edge_buckets="--buckets 1us,999424ns,1ms,10ms,1s"
-edges_prom='# HELP caplat_latency_seconds Latencies from 0 to 1 hour (receive time minus application time) since the start; negative ones and those over 1 hour are counted apart. A latency read from the output of caplat counts in the bucket of the first bound at or above it; one of an interval log, known to the precision of its histogram, by the lowest value of its range.
+edges_prom='# HELP caplat_latency_seconds Latencies from 0 to 1 h (receive time minus application time) since the start; negative ones and those over 1 hour are counted apart. A latency read from the output of caplat counts in the bucket of the first bound at or above it; one of an interval log, known to the precision of its histogram, by the lowest value of its range.
 # TYPE caplat_latency_seconds histogram
 caplat_latency_seconds_bucket{host="a",le="1e-06"} 2
 caplat_latency_seconds_bucket{host="a",le="0.000999424"} 4
@@ -53,6 +53,12 @@ t "the metrics of --prom, at the edges of a bucket" "" "--prom m.prom $edge_buck
 t "from an interval log, by the lowest value of each range" "\"\$stat\" -i 1s --hlog e.hlog < .stdin > /dev/null" \
   "--prom m.prom $edge_buckets e.hlog" "$edges" "*" "" 0 \
   '[ "$(grep -o "le=\"[^\"]*\"} [0-9]*" m.prom | paste -sd" ")" = "le=\"1e-06\"} 2 le=\"0.000999424\"} 4 le=\"0.001\"} 6 le=\"0.01\"} 7 le=\"1\"} 7 le=\"+Inf\"} 8" ]'
+# --range: the histogram holds the latencies in range alone; the counters
+# keep every latency.
+t "--range in the buckets and HELP" "" "--prom m.prom $edge_buckets --range 1ms..10ms" "$edges" "*" "" 0 \
+  "grep -q '^# HELP caplat_latency_seconds Latencies from 1 ms to 10 ms (' m.prom &&
+   grep -qx 'caplat_latency_seconds_bucket{le=\"0.000999424\"} 0' m.prom &&
+   grep -qx 'caplat_latency_seconds_count 3' m.prom && grep -qx 'caplat_messages_total 10' m.prom"
 t "the summary is printed as without --prom" "" "--prom m.prom" "$edges" "*" "" 0 '"$stat" < .stdin | cmp - .stdout'
 # Bounds are written as Prometheus's clients and node_exporter write them.
 t "87 default buckets from 10 us to 1 hour" "" "--prom m.prom" "$edges" "*" "" 0 \
