@@ -309,7 +309,11 @@ int parse_options(int argc, char** argv, Options* options) {
   }
   options->summary = user == nullptr;
   for (int i = optind; i < argc; ++i) options->paths.push_back(argv[i]);
-  return outputs_apart(*options) ? -1 : 2;
+  std::vector<const char*> inputs = options->paths;
+  if (inputs.empty()) inputs.push_back("-");
+  inputs.insert(inputs.end(), options->baselines.begin(), options->baselines.end());
+  const Options& o = *options;
+  return outputs_apart(inputs, {o.csv, o.hgrm, o.svg, o.hlog, o.metrics.prom}) ? -1 : 2;
 }
 
 }  // namespace caplat::stat

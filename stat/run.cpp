@@ -216,7 +216,7 @@ int run(const Options& o) {
   int64_t rows = interval == 0 && o.svg != nullptr ? picture_rows : 0;
   if (interval == 0) interval = o.svg != nullptr ? picture_interval_ns : 0;
   Accumulator accumulator(o.digits, interval, rows, o.range);
-  Exporter exporter(o);
+  Exporter exporter(o.metrics, o.interval, o.range.label());
   size_t later_files = std::count_if(paths.begin(), paths.end(), may_wait) +
                        std::count_if(o.baselines.begin(), o.baselines.end(), may_wait);
   if (!exporter.start(&accumulator, later_files)) return 2;

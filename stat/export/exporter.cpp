@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "clock.h"
+#include "monotonic.h"
 
 namespace caplat::stat {
 
@@ -25,16 +25,15 @@ sigset_t stop_signals() {
 
 }  // namespace
 
-Exporter::Exporter(const Options& options)
-    : options_(options.metrics), intervals_(options.interval != 0) {
+Exporter::Exporter(const ExportOptions& options, int64_t interval, const std::string& range)
+    : options_(options), intervals_(interval != 0) {
   bool serve = !options_.host.empty();
   if (!serve && options_.prom == nullptr) return;
-  exposition_ = std::make_unique<Exposition>(options_.buckets, options_.labels, intervals_,
-                                             options.range.label());
+  exposition_ = std::make_unique<Exposition>(options_.buckets, options_.labels, intervals_, range);
   if (options_.prom != nullptr) file_ = std::make_unique<PromFile>(options_.prom);
   // A live file follows the intervals of -i, on the clock.
   publisher_ = std::make_unique<MetricsPublisher>(options_.buckets, *exposition_, file_.get(),
-                                                  std::max(options.interval, least_file_period));
+                                                  std::max(interval, least_file_period));
   if (serve) server_ = std::make_unique<MetricsServer>(publisher_.get(), *exposition_);
 }
 

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <utility>
 
-#include "clock.h"
+#include "monotonic.h"
 #include "report.h"
 
 namespace caplat::stat {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "clock.h"
+#include "monotonic.h"
 
 namespace caplat::stat {
 

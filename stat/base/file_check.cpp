@@ -43,12 +43,11 @@ bool key_of_path(const char* path, FileKey* key) {
 
 }  // namespace
 
-bool outputs_apart(const Options& o) {
+bool outputs_apart(const std::vector<const char*>& paths,
+                   const std::vector<const char*>& written) {
   std::vector<std::pair<FileKey, const char*>> inputs;
   FileKey key;
-  bool standard_input = o.paths.empty();
-  std::vector<const char*> paths = o.paths;
-  paths.insert(paths.end(), o.baselines.begin(), o.baselines.end());
+  bool standard_input = false;
   for (const char* path : paths) {
     if (strcmp(path, "-") == 0) {
       standard_input = true;
@@ -60,7 +59,7 @@ bool outputs_apart(const Options& o) {
   if (standard_input && fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode))
     inputs.emplace_back(FileKey{st.st_dev, st.st_ino, ""}, "-");
   std::vector<std::pair<FileKey, const char*>> outputs;
-  for (const char* path : {o.csv, o.hgrm, o.svg, o.hlog, o.metrics.prom}) {
+  for (const char* path : written) {
     if (path == nullptr || strcmp(path, "-") == 0 || !key_of_path(path, &key)) continue;
     for (const auto& [input, name] : inputs) {
       if (input == key) {

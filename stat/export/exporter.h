@@ -3,12 +3,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "accumulator.h"
 #include "exposition.h"
 #include "metrics_publisher.h"
 #include "metrics_server.h"
-#include "options.h"
+#include "export_options.h"
 #include "prom_file.h"
 
 namespace caplat::stat {
@@ -19,9 +20,11 @@ namespace caplat::stat {
 // waiting; after the input ends, the final figures are served until a signal.
 class Exporter {
  public:
-  // Exports what options ask for; nothing if they name neither a server nor
-  // a file.
-  explicit Exporter(const Options& options);
+  // Exports what options ask for, the quantiles of the last interval if the
+  // input is cut into intervals of interval ns (0 for none), and the
+  // latencies of range ("0 to 1 h") in the histogram; nothing if options name
+  // neither a server nor a file.
+  Exporter(const ExportOptions& options, int64_t interval, const std::string& range);
 
   // Checks that the file, if asked for, can be written, starts the server,
   // if asked for, leaving descriptors for later_files that the reader will
