@@ -2,22 +2,12 @@
 
 #include <cstring>
 #include <iterator>
+#include <span>
 #include <utility>
 
 namespace caplat::stat {
 
 namespace {
-
-const Unit units[] = {{"ns", 1, 0}, {"us", 1000, 3}, {"ms", 1000000, 6}, {"s", 1000000000, 9}};
-
-// Duration suffixes: the printable units and minutes and hours.
-struct Suffix {
-  const char* name;
-  int64_t ns;
-};
-constexpr int64_t minute_ns = 60000000000;
-const Suffix suffixes[] = {{"ns", 1},         {"us", 1000},      {"ms", 1000000},
-                           {"s", 1000000000}, {"m", minute_ns}, {"h", hour_ns}};
 
 std::string decimal_text(bool negative, uint64_t magnitude, int decimals) {
   char digits[48];
@@ -49,14 +39,10 @@ std::string fixed_text(uint64_t v, int decimals) {
 }
 
 const Unit* find_unit(const char* name) {
-  for (const Unit& unit : units) {
+  for (const Unit& unit : std::span(units, printable_units)) {
     if (strcmp(unit.name, name) == 0) return &unit;
   }
   return nullptr;
-}
-
-const Unit& default_unit() {
-  return units[2];
 }
 
 DurationFault read_duration(std::string_view text, int64_t* ns) {
@@ -85,7 +71,7 @@ DurationFault read_duration(std::string_view text, int64_t* ns) {
     return DurationFault::None;
   }
   if (unit.empty()) return DurationFault::NoUnit;
-  for (const Suffix& suffix : suffixes) {
+  for (const Unit& suffix : units) {
     if (unit != suffix.name) continue;
     int64_t scaled;
     if (overflow || __builtin_mul_overflow(digits, suffix.ns, &scaled)) return DurationFault::Range;
@@ -119,11 +105,11 @@ const char* duration_fault_text(DurationFault fault) {
 
 std::string duration_text(int64_t ns) {
   if (ns == 0) return "0";
-  // The suffixes from the largest down, minutes spelled out.
-  for (size_t i = std::size(suffixes); i-- > 0;) {
-    if (ns % suffixes[i].ns != 0) continue;
-    std::string name = suffixes[i].ns == minute_ns ? "min" : suffixes[i].name;
-    return std::to_string(ns / suffixes[i].ns) + " " + name;
+  // The units from the largest down, minutes spelled out.
+  for (size_t i = std::size(units); i-- > 0;) {
+    if (ns % units[i].ns != 0) continue;
+    std::string name = units[i].ns == ns_per_minute ? "min" : units[i].name;
+    return std::to_string(ns / units[i].ns) + " " + name;
   }
   return std::to_string(ns) + " ns";
 }

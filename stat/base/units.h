@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -18,8 +19,23 @@ struct Unit {
   int decimals;
 };
 
+// Nanoseconds in a microsecond, a millisecond, a second and a minute.
+inline constexpr int64_t ns_per_us = 1000;
+inline constexpr int64_t ns_per_ms = 1000 * ns_per_us;
+inline constexpr int64_t ns_per_s = 1000 * ns_per_ms;
+inline constexpr int64_t ns_per_minute = 60 * ns_per_s;
+
 // Nanoseconds in one hour: the largest latency the histogram holds.
-inline constexpr int64_t hour_ns = 3600000000000;
+inline constexpr int64_t hour_ns = 60 * ns_per_minute;
+
+// Every unit a duration may be given in, smallest first; latencies are
+// printed in the first printable_units of them.
+inline constexpr Unit units[] = {{"ns", 1, 0},         {"us", ns_per_us, 3}, {"ms", ns_per_ms, 6},
+                                 {"s", ns_per_s, 9},   {"m", ns_per_minute, 0}, {"h", hour_ns, 0}};
+inline constexpr size_t printable_units = 4;
+
+// The second, in which receive times are printed.
+inline constexpr const Unit& second = units[3];
 
 // Latencies from stale_ns on are counted apart as stale or replayed data.
 
@@ -47,11 +63,8 @@ std::string duration_text(int64_t ns);
 std::string fixed_text(int64_t v, int decimals);
 std::string fixed_text(uint64_t v, int decimals);
 
-// The unit named name, or null.
+// The printable unit named name, or null.
 const Unit* find_unit(const char* name);
-
-// The millisecond, the default unit.
-const Unit& default_unit();
 
 // What reading a duration found wrong, if anything.
 enum class DurationFault { None, Number, NoUnit, Unit, Range, Fraction };

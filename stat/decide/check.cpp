@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "checks.h"
+#include "decimal.h"
 
 namespace caplat::stat {
 
@@ -79,15 +80,6 @@ const std::pair<std::string_view, Check::Op> op_names[] = {
     {"<=", Check::AtMost},   {">=", Check::AtLeast}, {"==", Check::Equal},
     {"!=", Check::NotEqual}, {"<", Check::Less},     {">", Check::Greater}};
 
-// A plain decimal number, digits with at most one point, into v.
-bool parse_number(std::string_view text, double* v) {
-  if (text.empty() || text.find_first_not_of("0123456789.") != std::string_view::npos ||
-      text.find('.') != text.rfind('.') || text == ".")
-    return false;
-  *v = strtod(std::string(text).c_str(), nullptr);
-  return true;
-}
-
 // A latency such as "50ms", "-2ms" or "0" into ns; what is wrong, or empty.
 std::string parse_latency(std::string_view text, int64_t* ns) {
   bool negative = text.starts_with('-');
@@ -140,7 +132,7 @@ std::string parse_check(const char* text, Check* c) {
   auto figure = std::find_if(std::begin(check_figures), std::end(check_figures),
                              [&](const CheckFigure& f) { return f.name == name; });
   if (figure == std::end(check_figures) && name.starts_with('p') &&
-      parse_number(name.substr(1), &c->percentile) && c->percentile <= 100) {
+      parse_decimal(name.substr(1), &c->percentile) && c->percentile <= 100) {
     figure = std::begin(check_figures);
     c->percentile_text = name.substr(1);
   }
@@ -163,7 +155,7 @@ std::string parse_check(const char* text, Check* c) {
   if (s.ends_with(baseline_suffix)) {
     if (c->per_interval) return "intervals have no baseline";
     c->bound = Check::Baseline;
-    return parse_number(s.substr(0, s.size() - baseline_suffix.size()), &c->factor)
+    return parse_decimal(s.substr(0, s.size() - baseline_suffix.size()), &c->factor)
                ? ""
                : "expected a factor, as in 1.05*baseline";
   }
@@ -171,7 +163,7 @@ std::string parse_check(const char* text, Check* c) {
   if (s.ends_with('%')) {
     if (!c->figure->shares) return "a share of what?";
     c->bound = Check::Share;
-    return parse_number(s.substr(0, s.size() - 1), &c->percent) ? "" : "expected a percentage";
+    return parse_decimal(s.substr(0, s.size() - 1), &c->percent) ? "" : "expected a percentage";
   }
   return parse_count(s, &c->value);
 }

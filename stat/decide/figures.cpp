@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "decimal.h"
+
 namespace caplat::stat {
 
 namespace {
@@ -46,12 +48,8 @@ bool parse_percentiles(const char* text, std::vector<Percentile>* list) {
   for (;;) {
     const char* end = strchr(p, ',');
     std::string item(p, end != nullptr ? static_cast<size_t>(end - p) : strlen(p));
-    // Digits with at most one point, nothing else, and 0 to 100.
-    if (item.empty() || item.find_first_not_of("0123456789.") != std::string::npos ||
-        item.find('.') != item.rfind('.') || item == ".")
-      return false;
-    double value = strtod(item.c_str(), nullptr);
-    if (value > 100.0) return false;
+    double value;
+    if (!parse_decimal(item, &value) || value > 100.0) return false;
     // A percentile asked for twice is given once, under its first spelling.
     if (std::none_of(list->begin(), list->end(),
                      [&](const Percentile& p) { return p.value == value; }))
@@ -59,10 +57,6 @@ bool parse_percentiles(const char* text, std::vector<Percentile>* list) {
     if (end == nullptr) return true;
     p = end + 1;
   }
-}
-
-std::vector<Percentile> default_percentiles() {
-  return {{"50", 50.0}, {"90", 90.0}, {"99", 99.0}, {"99.9", 99.9}, {"99.99", 99.99}};
 }
 
 Figures figures_of(const Totals& t, const Histogram& histogram,

@@ -22,9 +22,6 @@ struct Percentile {
 // if any is not a plain decimal number in that range.
 bool parse_percentiles(const char* text, std::vector<Percentile>* list);
 
-// The percentiles of the summary when none are asked for.
-std::vector<Percentile> default_percentiles();
-
 // A figure of the summary, a latency in ns or a count, and the confidence
 // interval of a latency.
 struct Figure {

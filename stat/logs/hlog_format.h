@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <string_view>
 
 namespace caplat::stat {
@@ -9,8 +8,6 @@ namespace caplat::stat {
 // the reader of interval logs know it.
 namespace hlog_format {
 
-inline constexpr int64_t ns_per_s = 1000000000;
-inline constexpr int64_t ns_per_ms = 1000000;
 inline constexpr std::string_view version_line = "#[Histogram log format version 1.3]";
 inline constexpr std::string_view start_time_prefix = "#[StartTime: ";
 inline constexpr std::string_view base_time_prefix = "#[BaseTime: ";

@@ -140,7 +140,7 @@ void SvgWriter::draw_over_time(Canvas* canvas, double panel_top) const {
   for (int i = 0; i * step <= span + step / 1000; ++i) {
     double t = i * step;
     canvas->line(time_x(t), panel_top, time_x(t), bottom + counts_height + gap, svg_grid_style);
-    canvas->text(time_x(t), bottom + 18, svg_label(t, seconds), tick_text);
+    canvas->text(time_x(t), bottom + 18, svg_label(t, second), tick_text);
   }
   struct Series {
     int64_t Row::*field;
@@ -167,14 +167,14 @@ void SvgWriter::draw_over_time(Canvas* canvas, double panel_top) const {
     canvas->text(legend_x + 30, panel_top - 8, s.name, "font-size=\"12\"");
     legend_x += 70;
   }
-  auto start_seconds = static_cast<time_t>(rows_.front().start / seconds.ns);
+  auto start_seconds = static_cast<time_t>(rows_.front().start / second.ns);
   tm utc{};
   gmtime_r(&start_seconds, &utc);
   char when[64];
   strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &utc);
   canvas->text(left + plot_width / 2, bottom + 40,
                std::string("receive time (s since ") + when + "), a point per " +
-                   svg_label(static_cast<double>(row_length_), seconds) + " s",
+                   svg_label(static_cast<double>(row_length_), second) + " s",
                tick_text);
 }
 
@@ -208,7 +208,7 @@ void SvgWriter::draw_counts(Canvas* canvas, double panel_top) const {
   canvas->line(left, panel_top, left, bottom, svg_axis_style);
   canvas->text(left + plot_width / 2, bottom + 22,
                std::string("messages per point (") +
-                   svg_label(static_cast<double>(row_length_), seconds) + " s)",
+                   svg_label(static_cast<double>(row_length_), second) + " s)",
                tick_text);
 }
 

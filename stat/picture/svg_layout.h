@@ -28,8 +28,6 @@ inline constexpr int max_nines = 6;
 // Characters of input names in the title, at most.
 inline constexpr size_t max_title_names = 60;
 
-// Receive times are labelled in seconds.
-inline const Unit seconds{"s", 1000000000, 9};
 
 inline constexpr char tick_text[] = "font-size=\"12\" text-anchor=\"middle\"";
 inline constexpr char p50_style[] = "stroke=\"#1f5fbf\" stroke-width=\"1.5\"";
