@@ -1,0 +1,222 @@
+#include "clock_estimator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "floor_fit.h"
+
+namespace caplat::stat {
+
+const int64_t ClockEstimator::least_messages = 4 * step_window;
+
+namespace {
+
+// The largest uncertainty of a drift that is reported, in ns per ns (1 ppm):
+// one a few times larger says nothing of a disciplined clock, and over the
+// span that allows it, the drift moves latencies by less than the noise of the
+// floor.
+constexpr double drift_resolution = 1e-6;
+
+// The drift's uncertainty is taken as drift_noise_factor times the noise of
+// the floor over the span of the longest segment (bench/clocksim.cpp
+// measured the errors against it).
+constexpr double drift_noise_factor = 1;
+
+// Rounds rounds of the step search with the slope fitted from the steps of
+// the last: a large step tilts the first slope, fitted without steps.
+constexpr int search_rounds = 3;
+
+std::string format(const char* pattern, double a, double b) {
+  char text[160];
+  snprintf(text, sizeof text, pattern, a, b);
+  return text;
+}
+
+}  // namespace
+
+ClockEstimator::ClockEstimator(size_t capacity) : capacity_(std::max<size_t>(capacity, 2)) {}
+
+void ClockEstimator::merge(Stretch* a, const Stretch& b) {
+  if (b.y < a->y || (b.y == a->y && b.x < a->x)) {
+    a->x = b.x;
+    a->y = b.y;
+  }
+  a->count += b.count;
+}
+
+void ClockEstimator::add_elsewhere(uint64_t receive_ns, int64_t latency_ns) {
+  uint64_t before = timeline_.latest();
+  uint64_t x;
+  if (!timeline_.place(receive_ns, &x)) {
+    ++left_out_;
+    return;
+  }
+  Stretch message{x, latency_ns, 1};
+  uint64_t width = uint64_t{1} << width_shift_;
+  if (open_.count == 0 || x >= open_end_) {
+    if (open_.count != 0) {
+      closed_.push_back(open_);
+      if (closed_.size() >= capacity_) widen();
+    }
+    open_ = message;
+    open_end_ = (x >> width_shift_ << width_shift_) + (uint64_t{1} << width_shift_);
+    return;
+  }
+  if (x < before) ++out_of_order_;
+  if (x >= open_end_ - width) {
+    merge(&open_, message);
+    return;
+  }
+  uint64_t index = x >> width_shift_;
+  auto after = std::upper_bound(closed_.begin(), closed_.end(), index,
+                                [&](uint64_t i, const Stretch& s) { return i < s.x >> width_shift_; });
+  if (after != closed_.begin() && std::prev(after)->x >> width_shift_ == index) {
+    merge(&*std::prev(after), message);
+    return;
+  }
+  closed_.insert(after, message);
+  if (closed_.size() >= capacity_) widen();
+}
+
+void ClockEstimator::widen() {
+  while (closed_.size() >= capacity_) {
+    ++width_shift_;
+    size_t kept = 0;
+    for (size_t k = 0; k < closed_.size(); ++k) {
+      if (kept != 0 && closed_[kept - 1].x >> width_shift_ == closed_[k].x >> width_shift_) {
+        merge(&closed_[kept - 1], closed_[k]);
+      } else {
+        closed_[kept++] = closed_[k];
+      }
+    }
+    closed_.resize(kept);
+  }
+  uint64_t open_index = open_.x >> width_shift_;
+  open_end_ = (open_index + 1) << width_shift_;
+  if (!closed_.empty() && closed_.back().x >> width_shift_ == open_index) {
+    merge(&open_, closed_.back());
+    closed_.pop_back();
+  }
+}
+
+ClockEstimate ClockEstimator::estimate() const {
+  ClockEstimate estimate;
+  estimate.out_of_order = out_of_order_;
+  estimate.set_backs = static_cast<int64_t>(timeline_.set_backs().size());
+  estimate.left_out = left_out_;
+  std::vector<FloorPoint> points;
+  points.reserve(closed_.size() + 1);
+  for (const Stretch& s : closed_) {
+    points.push_back({static_cast<int64_t>(s.x - ReceiveTimeline::origin), s.y, s.count});
+  }
+  if (open_.count != 0) {
+    points.push_back({static_cast<int64_t>(open_.x - ReceiveTimeline::origin), open_.y,
+                      open_.count});
+  }
+  for (const FloorPoint& p : points) estimate.messages += p.count;
+  estimate.first_ns = timeline_.first_receive();
+  estimate.last_ns = timeline_.receive_at(timeline_.latest());
+
+  if (timeline_.given_up()) {
+    estimate.drift_unknown = format(
+        "the receive time went back by more than %.1f s more than %.0f times, or by more than "
+        "a century in all: not one receive clock, or inputs joined",
+        static_cast<double>(ReceiveTimeline::back_limit_ns) / 1e9, ReceiveTimeline::max_set_backs);
+    estimate.steps_unknown = estimate.drift_unknown;
+    return estimate;
+  }
+  if (estimate.messages < least_messages) {
+    estimate.drift_unknown = format("too few messages: %.0f; needs at least %.0f",
+                                    static_cast<double>(estimate.messages),
+                                    static_cast<double>(least_messages));
+    estimate.steps_unknown = estimate.drift_unknown;
+    return estimate;
+  }
+
+  std::vector<size_t> starts{0};
+  FloorLine line;
+  bool fitted = fit_floor(points, starts, &line);
+  StepSearch search;
+  for (int round = 0; fitted && round < search_rounds; ++round) {
+    search = find_steps(points, line.slope);
+    if (search.too_many) break;
+    std::vector<size_t> found{0};
+    for (const FoundStep& step : search.steps) found.push_back(step.start);
+    if (found == starts) break;
+    starts = found;
+    fitted = fit_floor(points, starts, &line);
+  }
+  if (search.too_many) {
+    search.steps.clear();
+    starts = {0};
+    fitted = fit_floor(points, starts, &line);
+    estimate.steps_unknown = format(
+        "the floor moves by more than its noise at more than %.0f places: it wanders rather "
+        "than steps%.0s",
+        static_cast<double>(max_steps), 0);
+  }
+
+  // The drift's uncertainty is the floor's noise over the longest segment.
+  int64_t longest = 0;
+  for (size_t j = 0; j < starts.size(); ++j) {
+    size_t last = j + 1 < starts.size() ? starts[j + 1] - 1 : points.size() - 1;
+    longest = std::max(longest, points[last].x - points[starts[j]].x);
+  }
+  double needed = drift_noise_factor * search.noise / drift_resolution;
+  if (fitted) {
+    estimate.floor.fitted_slope = line.slope;
+    estimate.floor.first = line.offsets.front();
+  }
+  if (!fitted || static_cast<double>(longest) < needed) {
+    estimate.drift_unknown = format("too short a span: %.1f s; needs at least %.1f s at this jitter",
+                                    static_cast<double>(longest) / 1e9, needed / 1e9);
+  } else {
+    estimate.drift_ppm = line.slope * 1e6;
+    estimate.floor.removed_slope = line.slope;
+    estimate.floor_first_ns = std::llround(line.offsets.front());
+    estimate.floor_last_ns = std::llround(
+        line.offsets.back() +
+        line.slope * static_cast<double>(timeline_.latest() - ReceiveTimeline::origin));
+  }
+  if (estimate.steps_unknown.empty()) {
+    std::vector<ClockStep> steps;
+    auto place = [&](size_t k) { return points[k].x + ReceiveTimeline::origin; };
+    for (size_t j = 1; j < starts.size(); ++j) {
+      const FoundStep& found = search.steps[j - 1];
+      int64_t size = std::llround(line.offsets[j] - line.offsets[j - 1]);
+      uint64_t before = place(found.crossing - 1), after = place(found.crossing);
+      steps.push_back({timeline_.receive_at(before + (after - before) / 2), size});
+      estimate.floor.steps.push_back(
+          {place(found.from), size > 0 ? before + 1 : after, place(found.to) + 1, size});
+    }
+    estimate.steps = steps;
+  }
+  return estimate;
+}
+
+Deskew::Deskew(const ClockEstimate& estimate) : floor_(estimate.floor) {
+  before_.push_back(0);
+  for (const ClockEstimate::PlacedStep& s : floor_.steps) before_.push_back(before_.back() + s.size_ns);
+}
+
+int64_t Deskew::remove(uint64_t receive_ns, int64_t latency_ns) {
+  uint64_t x;
+  if (!timeline_.place(receive_ns, &x)) return latency_ns;
+  double at = static_cast<double>(static_cast<int64_t>(x - ReceiveTimeline::origin));
+  // The first step whose stretch ends after x: those before it are passed.
+  auto next = std::upper_bound(
+      floor_.steps.begin(), floor_.steps.end(), x,
+      [](uint64_t place, const ClockEstimate::PlacedStep& s) { return place < s.to; });
+  int64_t steps = before_[static_cast<size_t>(next - floor_.steps.begin())];
+  if (next != floor_.steps.end() && x >= next->from) {
+    double height = static_cast<double>(latency_ns) - floor_.first - floor_.fitted_slope * at -
+                    static_cast<double>(steps);
+    double middle = static_cast<double>(next->size_ns) / 2;
+    bool after = height < middle ? next->size_ns < 0 : x >= next->place;
+    if (after) steps += next->size_ns;
+  }
+  return latency_ns - steps - std::llround(floor_.removed_slope * at);
+}
+
+}  // namespace caplat::stat

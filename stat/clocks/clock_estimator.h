@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "clock_estimate.h"
+#include "receive_timeline.h"
+
+namespace caplat::stat {
+
+// Keeps the lower envelope of (receive time, latency) of one input as its
+// messages stream by, in bounded memory, and estimates from it the drift and
+// the steps between the sender's clock and the receiver's.
+//
+// Receive time is cut into stretches of one width, a power of two of ns; each
+// keeps its least latency, where it was received, and its count. When the
+// stretches that hold messages reach the capacity, the width doubles and
+// neighbours merge, so memory stays at capacity stretches whatever the input;
+// a point of the lower convex hull is lost only where a stretch held a lower
+// latency that the slope makes higher, which moves the floor by at most
+// drift x width (bench/README.md measures it).
+class ClockEstimator {
+ public:
+  // Stretches kept: 24 bytes each, 768 KiB in all. An hour is kept in
+  // stretches of 134 ms, a day in stretches of 4.3 s.
+  static constexpr size_t default_capacity = size_t{1} << 15;
+
+  // The width of a stretch at the start, 2^20 ns (1 ms): fine enough for a
+  // short input, and coarse enough that a message read out of order by up to
+  // ReceiveTimeline::back_limit_ns looks back over at most a hundred.
+  static constexpr int first_width_shift = 20;
+
+  // Messages needed to estimate anything: four windows of the step search,
+  // so that the noise between windows can be measured.
+  static const int64_t least_messages;
+
+  // Keeps at most capacity stretches (at least 2).
+  explicit ClockEstimator(size_t capacity = default_capacity);
+
+  // Takes a message received at receive_ns (ns since the epoch) with
+  // latency_ns, read after those taken before it.
+  void add(uint64_t receive_ns, int64_t latency_ns) {
+    uint64_t x = timeline_.unchecked(receive_ns);
+    if (x >= timeline_.latest() && x < open_end_) {
+      timeline_.advance(x);
+      ++open_.count;
+      if (latency_ns < open_.y) {
+        open_.x = x;
+        open_.y = latency_ns;
+      }
+    } else {
+      add_elsewhere(receive_ns, latency_ns);
+    }
+  }
+
+  // The estimate from the messages taken so far.
+  ClockEstimate estimate() const;
+
+ private:
+  // A stretch of receive time: the place of its least latency, that latency,
+  // and the messages it held.
+  struct Stretch {
+    uint64_t x;
+    int64_t y;
+    int64_t count;
+  };
+
+  // Takes a message that is not in the open stretch at or after the latest
+  // place: the first, one in a new stretch, or one read out of order.
+  void add_elsewhere(uint64_t receive_ns, int64_t latency_ns);
+
+  // Doubles the width until fewer than capacity stretches are closed.
+  void widen();
+
+  // Folds b into a, the lower latency kept.
+  static void merge(Stretch* a, const Stretch& b);
+
+  size_t capacity_;
+  int width_shift_ = first_width_shift;
+  ReceiveTimeline timeline_;
+  std::vector<Stretch> closed_;  // in order of place
+  Stretch open_{0, 0, 0};        // the stretch of the latest place
+  uint64_t open_end_ = 0;        // where it ends; 0 before the first message
+  int64_t out_of_order_ = 0;
+  int64_t left_out_ = 0;
+};
+
+}  // namespace caplat::stat

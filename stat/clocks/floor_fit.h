@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace caplat::stat {
+
+// The least latency of a stretch of receive time: where it was received (ns
+// from the first message, on the receive timeline), the latency (ns), and how
+// many messages the stretch held.
+struct FloorPoint {
+  int64_t x;
+  int64_t y;
+  int64_t count;
+};
+
+// The floor under a run of points cut into segments at steps: one slope for
+// all (ns of latency per ns of receive time) and one offset per segment, the
+// floor of segment j at x being offsets[j] + slope * x.
+struct FloorLine {
+  double slope = 0;
+  std::vector<double> offsets;
+};
+
+// Fits the floor under points, sorted by x, cut into segments that start at
+// the indices in starts (the first 0, increasing): among the lines of one
+// common slope, one offset a segment, that pass below every point of their
+// segment, the one with the least total distance above it to every message.
+// The points next to a step are left out where a segment has more than two:
+// their stretch of receive time may hold messages from both sides of it.
+// False when the points cannot fix a slope (no segment has two points).
+bool fit_floor(const std::vector<FloorPoint>& points, const std::vector<size_t>& starts,
+               FloorLine* line);
+
+// A step found, by indices of points: the first after it for the fit (no
+// point before it is below the floor after it for a step up, none after it
+// below the floor before it for a step down), the first after where the points
+// cross the middle of the two floors (the best guess of its place), and the
+// first and last of the window where it may be.
+struct FoundStep {
+  size_t start;
+  size_t crossing;
+  size_t from;
+  size_t to;
+};
+
+// What the search for steps found: the steps in order, and the noise of the
+// floor (the 90th percentile of the differences between the least latencies
+// of neighbouring runs of step_window messages), by which they were told from
+// it; too_many when more than max_steps were found.
+struct StepSearch {
+  std::vector<FoundStep> steps;
+  double noise = 0;
+  bool too_many = false;
+};
+
+// Messages in each of the two runs whose least latencies are compared where a
+// step may be; see the definition for how it was chosen.
+extern const int64_t step_window;
+
+// Messages at least between a step and the next, or the end of the input.
+extern const int64_t step_stretch;
+
+// The steps of the floor under points (sorted by x, with at least two runs of
+// step_window messages), the slope removed: places where the least latency of
+// the messages before differs from that of the messages after by more than
+// the noise allows, and still does over the whole stretch up to the
+// neighbouring steps.
+StepSearch find_steps(const std::vector<FloorPoint>& points, double slope);
+
+// The most steps reported for one input; more is a floor that wanders rather
+// than a clock that was set.
+inline constexpr size_t max_steps = 64;
+
+}  // namespace caplat::stat
