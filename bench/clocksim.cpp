@@ -80,6 +80,7 @@ struct Totals {
   int runs = 0;
   int drift_known = 0;
   std::vector<double> drift_errors;  // ppm, absolute
+  std::vector<double> bound_ratios;  // error over the bound
   int steps_true = 0;
   int steps_found = 0;
   double worst_at_s = 0;
@@ -99,8 +100,8 @@ void run(const Clocks& c, size_t capacity, Totals* totals) {
   caplat::stat::ClockEstimate e = estimator.estimate();
   ++totals->runs;
   if (verbose) {
-    printf("seed %llu: drift %s %.4f, floor %lld..%lld, steps:", static_cast<unsigned long long>(c.seed),
-           e.drift_unknown.c_str(), e.drift_ppm.value_or(0), static_cast<long long>(e.floor_first_ns.value_or(0)),
+    printf("seed %llu: drift %s %.4f (bound %.4f), floor %lld..%lld, steps:", static_cast<unsigned long long>(c.seed),
+           e.drift_unknown.c_str(), e.drift_ppm.value_or(0), e.drift_bound_ppm.value_or(0), static_cast<long long>(e.floor_first_ns.value_or(0)),
            static_cast<long long>(e.floor_last_ns.value_or(0)));
     for (const auto& s : e.steps.value_or(std::vector<caplat::stat::ClockStep>{}))
       printf(" %.3f s %+.3f ms", static_cast<double>(s.at_ns - c.start_ns) / 1e9, static_cast<double>(s.size_ns) / 1e6);
@@ -109,6 +110,7 @@ void run(const Clocks& c, size_t capacity, Totals* totals) {
   if (e.drift_ppm) {
     ++totals->drift_known;
     totals->drift_errors.push_back(std::fabs(*e.drift_ppm - c.drift_ppm));
+    totals->bound_ratios.push_back(std::fabs(*e.drift_ppm - c.drift_ppm) / *e.drift_bound_ppm);
   }
   std::vector<bool> used(e.steps ? e.steps->size() : 0, false);
   std::vector<Step> truth = c.steps;
@@ -186,8 +188,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  printf("%7s %6s %6s %6s %5s %5s %6s %9s %9s %9s %6s %8s %8s %6s %8s %8s\n", "drift", "rate",
-         "jitter", "scale", "stamp", "runs", "known", "err p50", "err p95", "err max",
+  printf("%7s %6s %6s %6s %5s %5s %6s %9s %9s %9s %7s %6s %8s %8s %6s %8s %8s\n", "drift", "rate",
+         "jitter", "scale", "stamp", "runs", "known", "err p50", "err p95", "err max", "/bound",
          "found", "at s", "size ms", "false", "pct %", "pct ms");
   for (double drift : drifts) {
     for (double rate : rates) {
@@ -210,12 +212,14 @@ int main(int argc, char** argv) {
               run(c, capacity, &totals);
             }
             std::sort(totals.drift_errors.begin(), totals.drift_errors.end());
-            printf("%7.1f %6.0f %6s %6.2f %5s %5d %5.0f%% %9.4f %9.4f %9.4f %3d/%-3d %8.3f %8.3f "
+            std::sort(totals.bound_ratios.begin(), totals.bound_ratios.end());
+            printf("%7.1f %6.0f %6s %6.2f %5s %5d %5.0f%% %9.4f %9.4f %9.4f %7.3f %3d/%-3d %8.3f %8.3f "
                    "%6d %8.3f %8.3f\n",
                    drift, rate, jitter.c_str(), scale, stamp.c_str(), totals.runs,
                    100.0 * totals.drift_known / totals.runs, quantile(totals.drift_errors, 0.5),
                    quantile(totals.drift_errors, 0.95),
                    totals.drift_errors.empty() ? std::nan("") : totals.drift_errors.back(),
+                   totals.bound_ratios.empty() ? std::nan("") : totals.bound_ratios.back(),
                    totals.steps_found, totals.steps_true, totals.worst_at_s, totals.worst_size_ms,
                    totals.false_steps, 100 * totals.worst_percentile, totals.worst_percentile_ms);
             fflush(stdout);

@@ -54,6 +54,10 @@ struct ClockEstimate {
   // The floor's slope in ppm, positive when latencies grow with time.
   std::optional<double> drift_ppm;
 
+  // A bound on the drift's error (ppm), known with the drift; simulated
+  // inputs stayed within it (bench/README.md).
+  std::optional<double> drift_bound_ppm;
+
   // The floor at first_ns and at last_ns (ns), known with the drift.
   std::optional<int64_t> floor_first_ns;
   std::optional<int64_t> floor_last_ns;

@@ -3,28 +3,31 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
+#include <optional>
+#include <string>
 
 #include "floor_fit.h"
 
 namespace caplat::stat {
 
-const int64_t ClockEstimator::least_messages = 4 * step_window;
-
 namespace {
 
-// The largest uncertainty of a drift that is reported, in ns per ns (1 ppm):
-// one a few times larger says nothing of a disciplined clock, and over the
-// span that allows it, the drift moves latencies by less than the noise of the
-// floor.
+// The largest bound on the drift's error that is reported, in ns per ns (1
+// ppm): one a few times larger says nothing of a disciplined clock, and over
+// the span that allows it, the drift moves latencies by about the noise of
+// the floor.
 constexpr double drift_resolution = 1e-6;
 
-// The drift's uncertainty is taken as drift_noise_factor times the noise of
-// the floor over the span of the longest segment (bench/clocksim.cpp
-// measured the errors against it).
-constexpr double drift_noise_factor = 1;
+// The drift's bound is drift_bound_factor times the noise of the floor in runs
+// of a drift_runs-th of the messages (at least least_drift_window), over the
+// span: the floor at either end is pinned to about that noise.
+// bench/clocksim.cpp measured the errors against it: see bench/README.md.
+constexpr double drift_bound_factor = 1;
+constexpr int64_t drift_runs = 32;
+constexpr int64_t least_drift_window = 16;
 
-// Rounds rounds of the step search with the slope fitted from the steps of
-// the last: a large step tilts the first slope, fitted without steps.
+// Rounds of the step search at most.
 constexpr int search_rounds = 3;
 
 std::string format(const char* pattern, double a, double b) {
@@ -34,6 +37,8 @@ std::string format(const char* pattern, double a, double b) {
 }
 
 }  // namespace
+
+const int64_t ClockEstimator::least_messages = drift_runs * least_drift_window;
 
 ClockEstimator::ClockEstimator(size_t capacity) : capacity_(std::max<size_t>(capacity, 2)) {}
 
@@ -118,61 +123,77 @@ ClockEstimate ClockEstimator::estimate() const {
   estimate.first_ns = timeline_.first_receive();
   estimate.last_ns = timeline_.receive_at(timeline_.latest());
 
+  FloorLine line;
   if (timeline_.given_up()) {
     estimate.drift_unknown = format(
         "the receive time went back by more than %.1f s more than %.0f times, or by more than "
         "a century in all: not one receive clock, or inputs joined",
         static_cast<double>(ReceiveTimeline::back_limit_ns) / 1e9, ReceiveTimeline::max_set_backs);
-    estimate.steps_unknown = estimate.drift_unknown;
-    return estimate;
-  }
-  if (estimate.messages < least_messages) {
+  } else if (estimate.messages < least_messages) {
     estimate.drift_unknown = format("too few messages: %.0f; needs at least %.0f",
                                     static_cast<double>(estimate.messages),
                                     static_cast<double>(least_messages));
+  } else if (!fit_floor(points, {0}, &line)) {
+    estimate.drift_unknown = "too short a span: all messages in one stretch of receive time";
+  }
+  if (!estimate.drift_unknown.empty()) {
     estimate.steps_unknown = estimate.drift_unknown;
     return estimate;
   }
 
   std::vector<size_t> starts{0};
-  FloorLine line;
-  bool fitted = fit_floor(points, starts, &line);
   StepSearch search;
-  for (int round = 0; fitted && round < search_rounds; ++round) {
-    search = find_steps(points, line.slope);
-    if (search.too_many) break;
-    std::vector<size_t> found{0};
-    for (const FoundStep& step : search.steps) found.push_back(step.start);
-    if (found == starts) break;
-    starts = found;
-    fitted = fit_floor(points, starts, &line);
+  if (estimate.messages < least_step_messages) {
+    estimate.steps_unknown = format("too few messages to tell steps from the jitter: %.0f; needs "
+                                    "at least %.0f",
+                                    static_cast<double>(estimate.messages),
+                                    static_cast<double>(least_step_messages));
+  } else {
+    // A large step tilts the first slope, fitted without steps: search again
+    // with the slope fitted with the steps found, until they stay the same.
+    for (int round = 0; round < search_rounds; ++round) {
+      search = find_steps(points, line.slope);
+      if (search.too_many) break;
+      std::vector<size_t> found{0};
+      for (const FoundStep& step : search.steps) found.push_back(step.start);
+      if (found == starts) break;
+      starts = found;
+      fit_floor(points, starts, &line);
+    }
+    if (search.too_many) {
+      search.steps.clear();
+      starts = {0};
+      fit_floor(points, starts, &line);
+      estimate.steps_unknown = format(
+          "the floor moves by more than its noise at more than %.0f places: it wanders rather "
+          "than steps%.0s",
+          static_cast<double>(max_steps), 0);
+    }
   }
-  if (search.too_many) {
-    search.steps.clear();
-    starts = {0};
-    fitted = fit_floor(points, starts, &line);
-    estimate.steps_unknown = format(
-        "the floor moves by more than its noise at more than %.0f places: it wanders rather "
-        "than steps%.0s",
-        static_cast<double>(max_steps), 0);
-  }
+  estimate.floor.fitted_slope = line.slope;
+  estimate.floor.first = line.offsets.front();
 
-  // The drift's uncertainty is the floor's noise over the longest segment.
+  // The drift's bound: the noise of the floor over runs of a thirty-second of
+  // the messages, over the span of the longest segment.
   int64_t longest = 0;
   for (size_t j = 0; j < starts.size(); ++j) {
     size_t last = j + 1 < starts.size() ? starts[j + 1] - 1 : points.size() - 1;
     longest = std::max(longest, points[last].x - points[starts[j]].x);
   }
-  double needed = drift_noise_factor * search.noise / drift_resolution;
-  if (fitted) {
-    estimate.floor.fitted_slope = line.slope;
-    estimate.floor.first = line.offsets.front();
-  }
-  if (!fitted || static_cast<double>(longest) < needed) {
-    estimate.drift_unknown = format("too short a span: %.1f s; needs at least %.1f s at this jitter",
-                                    static_cast<double>(longest) / 1e9, needed / 1e9);
+  std::optional<double> noise =
+      floor_noise(points, line.slope, std::max(least_drift_window, estimate.messages / drift_runs));
+  double bound = noise && longest > 0 ? drift_bound_factor * *noise / static_cast<double>(longest)
+                                      : std::numeric_limits<double>::infinity();
+  if (bound > drift_resolution) {
+    estimate.drift_unknown =
+        std::isinf(bound)
+            ? std::string("too short a span: the messages fall in too few stretches of receive time")
+            : format("too short a span: %.1f s; needs about %.0f s at this jitter",
+                     static_cast<double>(longest) / 1e9,
+                     static_cast<double>(longest) / 1e9 * bound / drift_resolution);
   } else {
     estimate.drift_ppm = line.slope * 1e6;
+    estimate.drift_bound_ppm = bound * 1e6;
     estimate.floor.removed_slope = line.slope;
     estimate.floor_first_ns = std::llround(line.offsets.front());
     estimate.floor_last_ns = std::llround(

@@ -31,8 +31,8 @@ class ClockEstimator {
   // ReceiveTimeline::back_limit_ns looks back over at most a hundred.
   static constexpr int first_width_shift = 20;
 
-  // Messages needed to estimate anything: four windows of the step search,
-  // so that the noise between windows can be measured.
+  // Messages needed to estimate the drift: enough runs of messages to
+  // measure the noise of the floor.
   static const int64_t least_messages;
 
   // Keeps at most capacity stretches (at least 2).

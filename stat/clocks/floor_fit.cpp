@@ -107,13 +107,13 @@ bool fit_floor(const std::vector<FloorPoint>& points, const std::vector<size_t>&
   return true;
 }
 
-// Each window holds 128 messages. The least of n latencies lies above the
-// floor by about the jitter's scale / n, so a window of 128 pins the floor to
-// a hundredth of the jitter, and a step is placed to within a window of
-// messages or better (0.64 s at 200 messages a second). Wider windows lower
-// the noise further but miss steps closer together than a window and need
-// longer inputs (steps need 4 windows, see the estimator); measured in
-// bench/clocksim.cpp.
+
+// The narrowest windows hold 128 messages. The least of n latencies lies
+// above the floor by about the jitter's scale / n, so a window of 128 pins the
+// floor to about a hundredth of the jitter, and a step is placed to within a
+// window of messages or better (0.64 s at 200 messages a second). Steps are
+// kept 4 windows apart, and from the ends, so that the floors either side of
+// one rest on more messages than the windows that found it.
 const int64_t step_window = 128;
 const int64_t step_stretch = 4 * step_window;
 
@@ -123,29 +123,27 @@ namespace {
 // smaller steps in long inputs.
 constexpr int64_t step_windows[] = {step_window, step_stretch, 4 * step_stretch};
 
-}  // namespace
-
-namespace {
-
-// How many times the noise (the median difference between the least
-// latencies of neighbouring runs of messages) a difference between the windows
+// How many times the noise (the median difference between the least heights
+// of neighbouring runs of window messages) a difference between the windows
 // either side of a place must be for the place to be a candidate, and the
 // difference between the floors of the whole stretches either side for a
 // candidate to be a step; and the least step at any noise. The least of n
 // latencies lies about exponentially above the floor, so the difference of
-// two is about Laplace: it passes k times its median with probability
-// 2^-k. At 20 times, one window in 10^6 is a false candidate; stretches hold
-// 4 windows or more, and their difference passes 12 times the median of
-// 4-window runs with probability 2^-12, so that one input in some 10^8 of an
-// hour at 200 a second would show a false step (bench/clocksim.cpp measured
-// the rates). The least step only matters when the noise is nil, as with
-// latencies that are whole milliseconds.
+// two is about Laplace: it passes k times its median with probability 2^-k.
+// At 20 times, about one window in 10^6 is a false candidate. Candidates are
+// where the jitter happened to be unusual, so their stretches pass the
+// threshold far more often than any stretch would: at 12 times the median,
+// one input of 30 minutes at 200 a second in 100 showed a false step (a floor
+// 22 us high for 3 s, with a jitter of 1 ms), none in 1000 at 30 times
+// (bench/README.md has the rates). The least step only matters when the noise
+// is nil, as with latencies that are whole milliseconds.
 constexpr double candidate_factor = 20;
-constexpr double step_factor = 12;
+constexpr double step_factor = 30;
 constexpr double least_step_ns = 1000;
 
-// The fewest runs of a width of window whose differences measure the noise.
-constexpr size_t least_runs = 3;
+// Differences between runs that measure the noise: its median is then within
+// about a quarter of the truth.
+constexpr size_t least_differences = 16;
 
 // The median of values.
 double median(std::vector<double> values) {
@@ -154,71 +152,157 @@ double median(std::vector<double> values) {
   return *at;
 }
 
+// What the search for steps works on: each point's height above the slope,
+// its count, and the messages up to and including it.
+struct Heights {
+  Heights(const std::vector<FloorPoint>& points, double slope) {
+    for (const FloorPoint& p : points) {
+      height.push_back(static_cast<double>(p.y) - slope * static_cast<double>(p.x));
+      counts.push_back(p.count);
+      total += p.count;
+      held.push_back(total);
+    }
+  }
+
+  // Messages before point k.
+  int64_t before(size_t k) const { return held[k] - counts[k]; }
+
+  // The least height of points begin..end-1, otherwise when there are none.
+  double least(size_t begin, size_t end, double otherwise) const {
+    return begin < end ? *std::min_element(height.begin() + static_cast<std::ptrdiff_t>(begin),
+                                           height.begin() + static_cast<std::ptrdiff_t>(end))
+                       : otherwise;
+  }
+
+  std::vector<double> height;
+  std::vector<int64_t> counts;
+  std::vector<int64_t> held;
+  int64_t total = 0;
+};
+
+std::optional<double> run_noise(const Heights& h, int64_t window) {
+  std::vector<double> differences;
+  double last = std::nan(""), least = std::numeric_limits<double>::infinity();
+  int64_t in_run = 0;
+  for (size_t k = 0; k < h.height.size(); ++k) {
+    least = std::min(least, h.height[k]);
+    in_run += h.counts[k];
+    if (in_run < window) continue;
+    if (!std::isnan(last)) differences.push_back(std::fabs(least - last));
+    last = least;
+    least = std::numeric_limits<double>::infinity();
+    in_run = 0;
+  }
+  if (differences.size() < least_differences) return std::nullopt;
+  return median(differences);
+}
+
+// A place where the floor may jump: the first point after it, and the width
+// of window that saw it.
+struct Candidate {
+  size_t start;
+  int64_t window;
+};
+
+// Places each candidate step among the points within its window of messages
+// either side, no further than half-way to its neighbours, against the
+// floors of the points between those places, which the place sought cannot
+// disturb. For the fit, a point on the wrong side may not pull a floor down:
+// a step up starts after the last point below the floor after it, a step down
+// at the first point below the floor before it. The best guess of the place
+// is where the points cross the middle of the two floors.
+std::vector<FoundStep> place(const std::vector<FloorPoint>& points,
+                             const std::vector<Candidate>& kept) {
+  std::vector<size_t> starts{0};
+  for (const Candidate& c : kept) starts.push_back(c.start);
+  FloorLine line;
+  if (!fit_floor(points, starts, &line)) return {};
+  Heights h(points, line.slope);
+  size_t n = points.size();
+  std::vector<FoundStep> steps;
+  for (size_t j = 1; j < starts.size(); ++j) {
+    int64_t at = h.before(starts[j]);
+    int64_t lowest = j > 1 ? (h.before(starts[j - 1]) + at) / 2 : 0;
+    int64_t highest = j + 1 < starts.size() ? (at + h.before(starts[j + 1])) / 2 : h.total;
+    int64_t window = kept[j - 1].window;
+    FoundStep step{starts[j], starts[j], starts[j], starts[j]};
+    while (step.from > 1 && at - h.before(step.from) < window &&
+           h.before(step.from - 1) >= lowest) {
+      --step.from;
+    }
+    while (step.to + 1 < n && h.held[step.to] - at < window && h.held[step.to + 1] <= highest) {
+      ++step.to;
+    }
+    steps.push_back(step);
+  }
+  for (size_t j = 0; j < steps.size(); ++j) {
+    FoundStep& step = steps[j];
+    size_t begin = j > 0 ? steps[j - 1].to + 1 : 0;
+    size_t end = j + 1 < steps.size() ? steps[j + 1].from : n;
+    double before = h.least(begin, step.from, line.offsets[j]);
+    double after = h.least(step.to + 1, end, line.offsets[j + 1]);
+    double middle = (before + after) / 2;
+    if (after > before) {
+      step.start = step.from;
+      for (size_t k = step.from; k <= step.to; ++k) {
+        if (h.height[k] < after) step.start = k + 1;
+        if (h.height[k] < middle) step.crossing = k + 1;
+      }
+    } else {
+      step.start = step.to + 1;
+      for (size_t k = step.to + 1; k-- > step.from;) {
+        if (h.height[k] < before) step.start = k;
+        if (h.height[k] < middle) step.crossing = k;
+      }
+    }
+    size_t low = j > 0 ? steps[j - 1].start + 1 : 1;
+    step.start = std::clamp(step.start, low, n - 1);
+    step.crossing = std::clamp(step.crossing, step.from, step.to + 1 < n ? step.to + 1 : n - 1);
+  }
+  return steps;
+}
+
 }  // namespace
+
+const int64_t least_step_messages = (least_differences + 1) * step_window;
+
+std::optional<double> floor_noise(const std::vector<FloorPoint>& points, double slope,
+                                  int64_t window) {
+  return run_noise(Heights(points, slope), window);
+}
 
 StepSearch find_steps(const std::vector<FloorPoint>& points, double slope) {
   StepSearch search;
+  Heights h(points, slope);
   size_t n = points.size();
-  std::vector<double> residual(n), reversed(n);
-  std::vector<int64_t> counts(n), reversed_counts(n), held(n);
-  int64_t total = 0;
-  for (size_t k = 0; k < n; ++k) {
-    residual[k] = static_cast<double>(points[k].y) - slope * static_cast<double>(points[k].x);
-    counts[k] = points[k].count;
-    total += counts[k];
-    held[k] = total;
-    reversed[n - 1 - k] = residual[k];
-    reversed_counts[n - 1 - k] = counts[k];
-  }
-  // Between point k and k + 1, at each width of window: the least residual of
-  // the window after less that of the window before, and how many thresholds
-  // that is at the width it is most.
+  std::vector<double> reversed(h.height.rbegin(), h.height.rend());
+  std::vector<int64_t> reversed_counts(h.counts.rbegin(), h.counts.rend());
+
   // Candidates with narrow windows first, which place a step best, then
-  // those only wide windows see. The most significant first at each width;
-  // one within a stretch of messages of one kept is the same step seen from a
-  // neighbouring place, or too close to it to tell. The stretch keeps the
-  // floors on either side of a step pinned far better than a window's: one
-  // window of unlucky jitter between two candidates would otherwise be a
-  // step up and down.
-  struct Candidate {
-    size_t start;  // the first point after it
-    int64_t window;
-  };
+  // those only wide windows see; the largest first at each width. One within
+  // a stretch of messages of one kept is the same step seen from a
+  // neighbouring place, or too close to it to tell; so is one whose windows
+  // reach one kept.
   std::vector<Candidate> kept;
   std::vector<std::pair<int64_t, double>> thresholds;  // window, threshold
   for (int64_t window : step_windows) {
-    // The noise: the median difference between the least residuals of
-    // neighbouring runs of window messages that do not overlap, so that a
-    // step moves one difference only.
-    std::vector<double> differences;
-    double last = std::nan(""), least = std::numeric_limits<double>::infinity();
-    int64_t in_run = 0;
-    for (size_t k = 0; k < n; ++k) {
-      least = std::min(least, residual[k]);
-      in_run += counts[k];
-      if (in_run < window) continue;
-      if (!std::isnan(last)) differences.push_back(std::fabs(least - last));
-      last = least;
-      least = std::numeric_limits<double>::infinity();
-      in_run = 0;
-    }
-    if (differences.size() < least_runs) break;
-    search.noise = median(differences);
-    thresholds.emplace_back(window, std::max(step_factor * search.noise, least_step_ns));
-    double candidate = std::max(candidate_factor * search.noise, least_step_ns);
-    std::vector<double> before = trailing_minima(residual, counts, window);
+    std::optional<double> noise = run_noise(h, window);
+    if (!noise) break;
+    thresholds.emplace_back(window, std::max(step_factor * *noise, least_step_ns));
+    double least = std::max(candidate_factor * *noise, least_step_ns);
+    std::vector<double> before = trailing_minima(h.height, h.counts, window);
     std::vector<double> after = trailing_minima(reversed, reversed_counts, window);
-    std::vector<std::pair<double, size_t>> found;  // jump, k
+    std::vector<std::pair<double, size_t>> found;  // jump, point before it
     for (size_t k = 0; k + 1 < n; ++k) {
       double jump = std::fabs(after[n - 2 - k] - before[k]);
-      if (jump >= candidate && held[k] >= step_stretch && total - held[k] >= step_stretch) {
+      if (jump >= least && h.held[k] >= step_stretch && h.total - h.held[k] >= step_stretch) {
         found.emplace_back(jump, k);
       }
     }
     std::sort(found.begin(), found.end(), std::greater<>());
     for (auto [jump, k] : found) {
       bool near = std::any_of(kept.begin(), kept.end(), [&](const Candidate& other) {
-        return std::llabs(held[k] - held[other.start - 1]) < step_stretch;
+        return std::llabs(h.held[k] - h.held[other.start - 1]) < std::max(step_stretch, window);
       });
       if (near) continue;
       if (kept.size() == 4 * max_steps) {
@@ -231,74 +315,42 @@ StepSearch find_steps(const std::vector<FloorPoint>& points, double slope) {
   std::sort(kept.begin(), kept.end(),
             [](const Candidate& a, const Candidate& b) { return a.start < b.start; });
 
-  // A step moves the whole stretch up to the next one: compare the floors of
-  // the stretches on either side, drop the steps by less than the threshold
-  // of the widest window that the shorter stretch holds, and again until none
-  // is dropped.
-  FloorLine line;
+  // A step moves the whole stretch up to the next one: once placed, each
+  // needs a difference between the floors either side of at least the
+  // threshold of the widest window the shorter stretch holds, and a stretch
+  // either side. Those by less are dropped; else the least of those too close
+  // to a neighbour; and the rest placed again, until none is dropped.
   for (;;) {
+    std::vector<FoundStep> placed = place(points, kept);
     std::vector<size_t> starts{0};
-    for (const Candidate& c : kept) starts.push_back(c.start);
-    if (!fit_floor(points, starts, &line)) break;
+    for (const FoundStep& step : placed) starts.push_back(step.start);
+    FloorLine line;
+    if (placed.empty() || !fit_floor(points, starts, &line)) return search;
     std::vector<Candidate> still;
+    size_t weakest = 0;  // the least of those too close, plus one
+    double least = std::numeric_limits<double>::infinity();
     for (size_t j = 1; j < starts.size(); ++j) {
-      int64_t first = starts[j - 1] == 0 ? 0 : held[starts[j - 1] - 1];
-      int64_t last = j + 1 < starts.size() ? held[starts[j + 1] - 1] : total;
-      int64_t shorter = std::min(held[starts[j] - 1] - first, last - held[starts[j] - 1]);
+      int64_t first = h.before(starts[j - 1]), at = h.before(starts[j]);
+      int64_t last = j + 1 < starts.size() ? h.before(starts[j + 1]) : h.total;
+      int64_t shorter = std::min(at - first, last - at);
       double threshold = thresholds.front().second;
-      for (auto [window, at] : thresholds) {
-        if (window <= shorter) threshold = at;
+      for (auto [window, at_window] : thresholds) {
+        if (window <= shorter) threshold = at_window;
       }
-      if (std::fabs(line.offsets[j] - line.offsets[j - 1]) >= threshold) still.push_back(kept[j - 1]);
+      double size = std::fabs(line.offsets[j] - line.offsets[j - 1]) / threshold;
+      if (size < 1) continue;
+      still.push_back(kept[j - 1]);
+      if (shorter < step_stretch && size < least) {
+        least = size;
+        weakest = still.size();
+      }
     }
-    if (still.size() == kept.size()) break;
+    if (still.size() == kept.size() && weakest != 0) still.erase(still.begin() + static_cast<std::ptrdiff_t>(weakest - 1));
+    if (still.size() == kept.size()) {
+      search.steps = placed;
+      break;
+    }
     kept = still;
-  }
-  std::vector<size_t> starts{0};
-  for (const Candidate& c : kept) starts.push_back(c.start);
-
-  // Each step is sought within the width of window that found it either side
-  // of where the jump was largest, against the floors of the stretches
-  // beyond, which the place sought cannot disturb. For the fit, a point on the
-  // wrong side may not pull a floor down: a step up starts after the last
-  // point below the floor after it, a step down at the first point below the
-  // floor before it. The best guess of the place is where the points cross
-  // the middle of the two floors.
-  if (starts.size() == 1 || !fit_floor(points, starts, &line)) starts = {0};
-  std::vector<double> height(n);
-  for (size_t k = 0; k < n; ++k) {
-    height[k] = static_cast<double>(points[k].y) - line.slope * static_cast<double>(points[k].x);
-  }
-  auto least = [&](size_t begin, size_t end, double otherwise) {
-    return begin < end ? *std::min_element(height.begin() + static_cast<std::ptrdiff_t>(begin),
-                                           height.begin() + static_cast<std::ptrdiff_t>(end))
-                       : otherwise;
-  };
-  for (size_t j = 1; j < starts.size(); ++j) {
-    size_t low = starts[j - 1] + 1, high = j + 1 < starts.size() ? starts[j + 1] - 1 : n - 1;
-    FoundStep step{starts[j], starts[j], starts[j], starts[j]};
-    int64_t window = kept[j - 1].window;
-    while (step.from > low && held[starts[j] - 1] - held[step.from - 1] < window) --step.from;
-    while (step.to < high && held[step.to] - held[starts[j] - 1] < window) ++step.to;
-    double before = least(starts[j - 1], step.from, line.offsets[j - 1]);
-    double after = least(step.to + 1, high + 1, line.offsets[j]);
-    double middle = (before + after) / 2;
-    if (after > before) {
-      step.start = step.from;
-      for (size_t k = step.from; k <= step.to; ++k) {
-        if (height[k] < after) step.start = k + 1;
-        if (height[k] < middle) step.crossing = k + 1;
-      }
-    } else {
-      step.start = step.to + 1;
-      for (size_t k = step.to + 1; k-- > step.from;) {
-        if (height[k] < before) step.start = k;
-        if (height[k] < middle) step.crossing = k;
-      }
-    }
-    step.start = std::clamp(step.start, low, high);
-    step.crossing = std::clamp(step.crossing, low, high);
-    search.steps.push_back(step);
   }
   if (search.steps.size() > max_steps) search.too_many = true;
   return search;

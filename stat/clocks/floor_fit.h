@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace caplat::stat {
@@ -33,11 +34,34 @@ struct FloorLine {
 bool fit_floor(const std::vector<FloorPoint>& points, const std::vector<size_t>& starts,
                FloorLine* line);
 
+// The noise of the floor under points at a width of window messages: the
+// median difference between the least heights above the slope of
+// neighbouring runs of window messages that do not overlap (so that a step
+// moves one difference only). Absent when the points hold too few runs to
+// measure it.
+std::optional<double> floor_noise(const std::vector<FloorPoint>& points, double slope,
+                                  int64_t window);
+
+// Messages in the narrowest windows whose least latencies are compared where
+// a step may be; see the definition for how it was chosen.
+extern const int64_t step_window;
+
+// Messages at least between a step and the next, or an end of the input.
+extern const int64_t step_stretch;
+
+// Messages needed to look for steps: enough narrow windows to measure the
+// noise.
+extern const int64_t least_step_messages;
+
+// The most steps reported for one input; more is a floor that wanders rather
+// than a clock that was set.
+inline constexpr size_t max_steps = 64;
+
 // A step found, by indices of points: the first after it for the fit (no
 // point before it is below the floor after it for a step up, none after it
 // below the floor before it for a step down), the first after where the points
 // cross the middle of the two floors (the best guess of its place), and the
-// first and last of the window where it may be.
+// first and last of the points around it where it may be.
 struct FoundStep {
   size_t start;
   size_t crossing;
@@ -45,32 +69,16 @@ struct FoundStep {
   size_t to;
 };
 
-// What the search for steps found: the steps in order, and the noise of the
-// floor (the 90th percentile of the differences between the least latencies
-// of neighbouring runs of step_window messages), by which they were told from
-// it; too_many when more than max_steps were found.
+// The steps found in order; too_many when more than max_steps were found.
 struct StepSearch {
   std::vector<FoundStep> steps;
-  double noise = 0;
   bool too_many = false;
 };
 
-// Messages in each of the two runs whose least latencies are compared where a
-// step may be; see the definition for how it was chosen.
-extern const int64_t step_window;
-
-// Messages at least between a step and the next, or the end of the input.
-extern const int64_t step_stretch;
-
-// The steps of the floor under points (sorted by x, with at least two runs of
-// step_window messages), the slope removed: places where the least latency of
-// the messages before differs from that of the messages after by more than
-// the noise allows, and still does over the whole stretch up to the
-// neighbouring steps.
+// The steps of the floor under points (sorted by x), the slope removed:
+// places where the least latency of the messages before differs from that of
+// the messages after by more than the noise allows, and still does over the
+// whole stretches up to the neighbouring steps.
 StepSearch find_steps(const std::vector<FloorPoint>& points, double slope);
-
-// The most steps reported for one input; more is a floor that wanders rather
-// than a clock that was set.
-inline constexpr size_t max_steps = 64;
 
 }  // namespace caplat::stat
