@@ -23,7 +23,7 @@ constexpr double drift_resolution = 1e-6;
 // of a drift_runs-th of the messages (at least least_drift_window), over the
 // span: the floor at either end is pinned to about that noise.
 // bench/clocksim.cpp measured the errors against it: see bench/README.md.
-constexpr double drift_bound_factor = 1;
+constexpr double drift_bound_factor = 5;
 constexpr int64_t drift_runs = 32;
 constexpr int64_t least_drift_window = 16;
 
@@ -60,12 +60,13 @@ void ClockEstimator::add_elsewhere(uint64_t receive_ns, int64_t latency_ns) {
   Stretch message{x, latency_ns, 1};
   uint64_t width = uint64_t{1} << width_shift_;
   if (open_.count == 0 || x >= open_end_) {
-    if (open_.count != 0) {
-      closed_.push_back(open_);
+    Stretch before_open = open_;
+    open_ = message;
+    open_end_ = (x >> width_shift_ << width_shift_) + width;
+    if (before_open.count != 0) {
+      closed_.push_back(before_open);
       if (closed_.size() >= capacity_) widen();
     }
-    open_ = message;
-    open_end_ = (x >> width_shift_ << width_shift_) + (uint64_t{1} << width_shift_);
     return;
   }
   if (x < before) ++out_of_order_;

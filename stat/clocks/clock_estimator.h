@@ -57,6 +57,9 @@ class ClockEstimator {
   // The estimate from the messages taken so far.
   ClockEstimate estimate() const;
 
+  // The stretches kept: at most the capacity.
+  size_t stretches() const { return closed_.size() + (open_.count != 0); }
+
  private:
   // A stretch of receive time: the place of its least latency, that latency,
   // and the messages it held.
