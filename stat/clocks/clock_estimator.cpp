@@ -153,13 +153,15 @@ ClockEstimate ClockEstimator::estimate() const {
     // A large step tilts the first slope, fitted without steps: search again
     // with the slope fitted with the steps found, until they stay the same.
     for (int round = 0; round < search_rounds; ++round) {
-      search = find_steps(points, line.slope);
+      StepSearch next;
+      if (!find_steps(points, line.slope, &next)) break;
+      search = next;
       if (search.too_many) break;
       std::vector<size_t> found{0};
       for (const FoundStep& step : search.steps) found.push_back(step.start);
+      line = search.line;
       if (found == starts) break;
       starts = found;
-      fit_floor(points, starts, &line);
     }
     if (search.too_many) {
       search.steps.clear();

@@ -22,9 +22,10 @@ namespace caplat::stat {
 // drift x width (bench/README.md measures it).
 class ClockEstimator {
  public:
-  // Stretches kept: 24 bytes each, 768 KiB in all. An hour is kept in
-  // stretches of 134 ms, a day in stretches of 4.3 s.
-  static constexpr size_t default_capacity = size_t{1} << 15;
+  // Stretches kept: 24 bytes each, 384 KiB in all. An hour is kept in
+  // stretches of 268 ms, a day in stretches of 8.6 s; the work at the end
+  // grows with the stretches kept (bench/README.md).
+  static constexpr size_t default_capacity = size_t{1} << 14;
 
   // The width of a stretch at the start, 2^20 ns (1 ms): fine enough for a
   // short input, and coarse enough that a message read out of order by up to

@@ -1,8 +1,8 @@
 #include "floor_fit.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
-#include <deque>
 #include <functional>
 #include <utility>
 #include <limits>
@@ -20,25 +20,30 @@ bool below(const FloorPoint& a, const FloorPoint& b, const FloorPoint& c) {
          0;
 }
 
-// The least of values over each run of trailing messages: element k is the
-// least of values[s..k], s the latest index such that counts[s..k] hold at
-// least window messages; NaN where the points up to k hold fewer.
-std::vector<double> trailing_minima(const std::vector<double>& values,
-                                    const std::vector<int64_t>& counts, int64_t window) {
-  std::vector<double> minima(values.size(), std::nan(""));
-  std::deque<size_t> candidates;  // indices of increasing values
-  size_t start = 0;
-  int64_t held = 0;  // messages of points start..k
-  for (size_t k = 0; k < values.size(); ++k) {
-    while (!candidates.empty() && values[candidates.back()] >= values[k]) candidates.pop_back();
-    candidates.push_back(k);
-    held += counts[k];
-    while (start < k && held - counts[start] >= window) held -= counts[start++];
-    while (candidates.front() < start) candidates.pop_front();
-    if (held >= window) minima[k] = values[candidates.front()];
+// The least of values over any range of indices, from the least of each
+// range of a power of two in length: built in n log n steps, each range asked
+// in two lookups, with no branch on the values.
+class RangeMinima {
+ public:
+  explicit RangeMinima(const std::vector<double>& values) : levels_{values} {
+    for (size_t length = 1; 2 * length <= values.size(); length *= 2) {
+      const std::vector<double>& below = levels_.back();
+      std::vector<double> level(below.size() - length);
+      for (size_t i = 0; i < level.size(); ++i) level[i] = std::min(below[i], below[i + length]);
+      levels_.push_back(std::move(level));
+    }
   }
-  return minima;
-}
+
+  // The least of values[begin..end-1], begin < end.
+  double least(size_t begin, size_t end) const {
+    int level = std::bit_width(end - begin) - 1;
+    const std::vector<double>& at = levels_[static_cast<size_t>(level)];
+    return std::min(at[begin], at[end - (size_t{1} << level)]);
+  }
+
+ private:
+  std::vector<std::vector<double>> levels_;  // level l: the least of 2^l values from each
+};
 
 // The points of segment j of those cut at starts that fit_floor uses.
 struct Segment {
@@ -271,12 +276,11 @@ std::optional<double> floor_noise(const std::vector<FloorPoint>& points, double 
   return run_noise(Heights(points, slope), window);
 }
 
-StepSearch find_steps(const std::vector<FloorPoint>& points, double slope) {
-  StepSearch search;
+bool find_steps(const std::vector<FloorPoint>& points, double slope, StepSearch* search) {
+  *search = StepSearch{};
   Heights h(points, slope);
   size_t n = points.size();
-  std::vector<double> reversed(h.height.rbegin(), h.height.rend());
-  std::vector<int64_t> reversed_counts(h.counts.rbegin(), h.counts.rend());
+  RangeMinima minima(h.height);
 
   // Candidates with narrow windows first, which place a step best, then
   // those only wide windows see; the largest first at each width. One within
@@ -290,11 +294,16 @@ StepSearch find_steps(const std::vector<FloorPoint>& points, double slope) {
     if (!noise) break;
     thresholds.emplace_back(window, std::max(step_factor * *noise, least_step_ns));
     double least = std::max(candidate_factor * *noise, least_step_ns);
-    std::vector<double> before = trailing_minima(h.height, h.counts, window);
-    std::vector<double> after = trailing_minima(reversed, reversed_counts, window);
-    std::vector<std::pair<double, size_t>> found;  // jump, point before it
+    // Between point k and k + 1: the points begin..k and k+1..end-1, the
+    // fewest on either side that hold window messages.
+    std::vector<std::pair<double, size_t>> found;  // jump, k
+    size_t begin = 0, end = 0;
     for (size_t k = 0; k + 1 < n; ++k) {
-      double jump = std::fabs(after[n - 2 - k] - before[k]);
+      while (begin < k && h.held[k] - h.held[begin] >= window) ++begin;
+      end = std::max(end, k + 1);
+      while (end < n && h.held[end - 1] - h.held[k] < window) ++end;
+      if (h.held[k] - h.before(begin) < window || h.held[end - 1] - h.held[k] < window) continue;
+      double jump = std::fabs(minima.least(k + 1, end) - minima.least(begin, k + 1));
       if (jump >= least && h.held[k] >= step_stretch && h.total - h.held[k] >= step_stretch) {
         found.emplace_back(jump, k);
       }
@@ -306,8 +315,8 @@ StepSearch find_steps(const std::vector<FloorPoint>& points, double slope) {
       });
       if (near) continue;
       if (kept.size() == 4 * max_steps) {
-        search.too_many = true;
-        return search;
+        search->too_many = true;
+        return true;
       }
       kept.push_back({k + 1, window});
     }
@@ -321,11 +330,12 @@ StepSearch find_steps(const std::vector<FloorPoint>& points, double slope) {
   // either side. Those by less are dropped; else the least of those too close
   // to a neighbour; and the rest placed again, until none is dropped.
   for (;;) {
+    if (kept.empty()) return fit_floor(points, {0}, &search->line);
     std::vector<FoundStep> placed = place(points, kept);
     std::vector<size_t> starts{0};
     for (const FoundStep& step : placed) starts.push_back(step.start);
-    FloorLine line;
-    if (placed.empty() || !fit_floor(points, starts, &line)) return search;
+    FloorLine& line = search->line;
+    if (!fit_floor(points, starts, &line)) return false;
     std::vector<Candidate> still;
     size_t weakest = 0;  // the least of those too close, plus one
     double least = std::numeric_limits<double>::infinity();
@@ -347,13 +357,13 @@ StepSearch find_steps(const std::vector<FloorPoint>& points, double slope) {
     }
     if (still.size() == kept.size() && weakest != 0) still.erase(still.begin() + static_cast<std::ptrdiff_t>(weakest - 1));
     if (still.size() == kept.size()) {
-      search.steps = placed;
+      search->steps = placed;
       break;
     }
     kept = still;
   }
-  if (search.steps.size() > max_steps) search.too_many = true;
-  return search;
+  if (search->steps.size() > max_steps) search->too_many = true;
+  return true;
 }
 
 }  // namespace caplat::stat

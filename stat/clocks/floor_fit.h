@@ -69,16 +69,19 @@ struct FoundStep {
   size_t to;
 };
 
-// The steps found in order; too_many when more than max_steps were found.
+// The steps found in order, and the floor fitted with them; too_many when
+// more than max_steps were found.
 struct StepSearch {
   std::vector<FoundStep> steps;
+  FloorLine line;
   bool too_many = false;
 };
 
 // The steps of the floor under points (sorted by x), the slope removed:
 // places where the least latency of the messages before differs from that of
 // the messages after by more than the noise allows, and still does over the
-// whole stretches up to the neighbouring steps.
-StepSearch find_steps(const std::vector<FloorPoint>& points, double slope);
+// whole stretches up to the neighbouring steps. False when the points cannot
+// fix a slope with the steps found.
+bool find_steps(const std::vector<FloorPoint>& points, double slope, StepSearch* search);
 
 }  // namespace caplat::stat
