@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
+#include <iterator>
+#include <numeric>
 #include <limits>
 #include <optional>
 #include <string>
@@ -111,15 +114,13 @@ ClockEstimate ClockEstimator::estimate() const {
   estimate.out_of_order = out_of_order_;
   estimate.set_backs = static_cast<int64_t>(timeline_.set_backs().size());
   estimate.left_out = left_out_;
+  auto point = [](const Stretch& s) {
+    return FloorPoint{static_cast<int64_t>(s.x - ReceiveTimeline::origin), s.y, s.count};
+  };
   std::vector<FloorPoint> points;
   points.reserve(closed_.size() + 1);
-  for (const Stretch& s : closed_) {
-    points.push_back({static_cast<int64_t>(s.x - ReceiveTimeline::origin), s.y, s.count});
-  }
-  if (open_.count != 0) {
-    points.push_back({static_cast<int64_t>(open_.x - ReceiveTimeline::origin), open_.y,
-                      open_.count});
-  }
+  std::transform(closed_.begin(), closed_.end(), std::back_inserter(points), point);
+  if (open_.count != 0) points.push_back(point(open_));
   for (const FloorPoint& p : points) estimate.messages += p.count;
   estimate.first_ns = timeline_.first_receive();
   estimate.last_ns = timeline_.receive_at(timeline_.latest());
@@ -157,8 +158,7 @@ ClockEstimate ClockEstimator::estimate() const {
       if (!find_steps(points, line.slope, &next)) break;
       search = next;
       if (search.too_many) break;
-      std::vector<size_t> found{0};
-      for (const FoundStep& step : search.steps) found.push_back(step.start);
+      std::vector<size_t> found = starts_of(search.steps);
       line = search.line;
       if (found == starts) break;
       starts = found;
@@ -220,8 +220,10 @@ ClockEstimate ClockEstimator::estimate() const {
 }
 
 Deskew::Deskew(const ClockEstimate& estimate) : floor_(estimate.floor) {
-  before_.push_back(0);
-  for (const ClockEstimate::PlacedStep& s : floor_.steps) before_.push_back(before_.back() + s.size_ns);
+  before_.assign(floor_.steps.size() + 1, 0);
+  std::transform_inclusive_scan(floor_.steps.begin(), floor_.steps.end(), before_.begin() + 1,
+                                std::plus<>(),
+                                [](const ClockEstimate::PlacedStep& s) { return s.size_ns; });
 }
 
 int64_t Deskew::remove(uint64_t receive_ns, int64_t latency_ns) {

@@ -27,16 +27,16 @@ class RangeMinima {
  public:
   explicit RangeMinima(const std::vector<double>& values) : levels_{values} {
     for (size_t length = 1; 2 * length <= values.size(); length *= 2) {
-      const std::vector<double>& below = levels_.back();
-      std::vector<double> level(below.size() - length);
-      for (size_t i = 0; i < level.size(); ++i) level[i] = std::min(below[i], below[i + length]);
+      const std::vector<double>& half = levels_.back();
+      std::vector<double> level(half.size() - length);
+      for (size_t i = 0; i < level.size(); ++i) level[i] = std::min(half[i], half[i + length]);
       levels_.push_back(std::move(level));
     }
   }
 
   // The least of values[begin..end-1], begin < end.
   double least(size_t begin, size_t end) const {
-    int level = std::bit_width(end - begin) - 1;
+    int level = static_cast<int>(std::bit_width(end - begin)) - 1;
     const std::vector<double>& at = levels_[static_cast<size_t>(level)];
     return std::min(at[begin], at[end - (size_t{1} << level)]);
   }
@@ -53,8 +53,8 @@ struct Segment {
 Segment fitted(const std::vector<FloorPoint>& points, const std::vector<size_t>& starts, size_t j) {
   Segment s{starts[j], j + 1 < starts.size() ? starts[j + 1] : points.size()};
   if (s.end - s.begin > 2) {
-    s.begin += j > 0;
-    s.end -= j + 1 < starts.size();
+    s.begin += j > 0 ? 1 : 0;
+    s.end -= j + 1 < starts.size() ? 1 : 0;
   }
   return s;
 }
@@ -218,8 +218,7 @@ struct Candidate {
 // is where the points cross the middle of the two floors.
 std::vector<FoundStep> place(const std::vector<FloorPoint>& points,
                              const std::vector<Candidate>& kept) {
-  std::vector<size_t> starts{0};
-  for (const Candidate& c : kept) starts.push_back(c.start);
+  std::vector<size_t> starts = starts_of(kept);
   FloorLine line;
   if (!fit_floor(points, starts, &line)) return {};
   Heights h(points, line.slope);
@@ -309,7 +308,8 @@ bool find_steps(const std::vector<FloorPoint>& points, double slope, StepSearch*
       }
     }
     std::sort(found.begin(), found.end(), std::greater<>());
-    for (auto [jump, k] : found) {
+    for (const auto& [jump, place] : found) {
+      size_t k = place;
       bool near = std::any_of(kept.begin(), kept.end(), [&](const Candidate& other) {
         return std::llabs(h.held[k] - h.held[other.start - 1]) < std::max(step_stretch, window);
       });
@@ -332,8 +332,7 @@ bool find_steps(const std::vector<FloorPoint>& points, double slope, StepSearch*
   for (;;) {
     if (kept.empty()) return fit_floor(points, {0}, &search->line);
     std::vector<FoundStep> placed = place(points, kept);
-    std::vector<size_t> starts{0};
-    for (const FoundStep& step : placed) starts.push_back(step.start);
+    std::vector<size_t> starts = starts_of(placed);
     FloorLine& line = search->line;
     if (!fit_floor(points, starts, &line)) return false;
     std::vector<Candidate> still;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -68,6 +70,16 @@ struct FoundStep {
   size_t from;
   size_t to;
 };
+
+// The starts of the segments cut at steps, each with the index of its first
+// point after it as start: 0, then those.
+template <typename Step>
+std::vector<size_t> starts_of(const std::vector<Step>& steps) {
+  std::vector<size_t> starts{0};
+  std::transform(steps.begin(), steps.end(), std::back_inserter(starts),
+                 [](const Step& step) { return step.start; });
+  return starts;
+}
 
 // The steps found in order, and the floor fitted with them; too_many when
 // more than max_steps were found.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 namespace caplat::stat {
@@ -80,11 +82,9 @@ class ReceiveTimeline {
 
   // The receive time of place x, by the set-back in force there.
   uint64_t receive_at(uint64_t x) const {
-    uint64_t shift = origin;
-    for (const SetBack& s : set_backs_) {
-      if (s.at <= x) shift = s.shift;
-    }
-    return x - shift + first_;
+    auto after = std::upper_bound(set_backs_.begin(), set_backs_.end(), x,
+                                  [](uint64_t place, const SetBack& s) { return place < s.at; });
+    return x - (after == set_backs_.begin() ? origin : std::prev(after)->shift) + first_;
   }
 
   // Where the receive clock was set back, in order.
