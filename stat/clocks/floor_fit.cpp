@@ -45,18 +45,13 @@ class RangeMinima {
   std::vector<std::vector<double>> levels_;  // level l: the least of 2^l values from each
 };
 
-// The points of segment j of those cut at starts that fit_floor uses.
+// The points of segment j of those cut at starts.
 struct Segment {
   size_t begin;
   size_t end;
 };
-Segment fitted(const std::vector<FloorPoint>& points, const std::vector<size_t>& starts, size_t j) {
-  Segment s{starts[j], j + 1 < starts.size() ? starts[j + 1] : points.size()};
-  if (s.end - s.begin > 2) {
-    s.begin += j > 0 ? 1 : 0;
-    s.end -= j + 1 < starts.size() ? 1 : 0;
-  }
-  return s;
+Segment segment(const std::vector<FloorPoint>& points, const std::vector<size_t>& starts, size_t j) {
+  return {starts[j], j + 1 < starts.size() ? starts[j + 1] : points.size()};
 }
 
 }  // namespace
@@ -77,7 +72,7 @@ bool fit_floor(const std::vector<FloorPoint>& points, const std::vector<size_t>&
   std::vector<FloorPoint> hull;
   double derivative = 0;
   for (size_t j = 0; j < starts.size(); ++j) {
-    auto [begin, end] = fitted(points, starts, j);
+    auto [begin, end] = segment(points, starts, j);
     double messages = 0, moment = 0;
     hull.clear();
     for (size_t k = begin; k < end; ++k) {
@@ -103,7 +98,7 @@ bool fit_floor(const std::vector<FloorPoint>& points, const std::vector<size_t>&
   }
   line->offsets.assign(starts.size(), std::numeric_limits<double>::infinity());
   for (size_t j = 0; j < starts.size(); ++j) {
-    auto [begin, end] = fitted(points, starts, j);
+    auto [begin, end] = segment(points, starts, j);
     for (size_t k = begin; k < end; ++k) {
       double offset = static_cast<double>(points[k].y) - line->slope * static_cast<double>(points[k].x);
       line->offsets[j] = std::min(line->offsets[j], offset);

@@ -30,8 +30,6 @@ struct FloorLine {
 // the indices in starts (the first 0, increasing): among the lines of one
 // common slope, one offset a segment, that pass below every point of their
 // segment, the one with the least total distance above it to every message.
-// The points next to a step are left out where a segment has more than two:
-// their stretch of receive time may hold messages from both sides of it.
 // False when the points cannot fix a slope (no segment has two points).
 bool fit_floor(const std::vector<FloorPoint>& points, const std::vector<size_t>& starts,
                FloorLine* line);
