@@ -26,7 +26,7 @@ constexpr double drift_resolution = 1e-6;
 // of a drift_runs-th of the messages (at least least_drift_window), over the
 // span: the floor at either end is pinned to about that noise.
 // bench/clocksim.cpp measured the errors against it: see bench/README.md.
-constexpr double drift_bound_factor = 5;
+constexpr double drift_bound_factor = 6;
 constexpr int64_t drift_runs = 32;
 constexpr int64_t least_drift_window = 16;
 
