@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <functional>
 #include <iterator>
-#include <numeric>
 #include <limits>
+#include <numeric>
 #include <optional>
 #include <string>
 
@@ -33,9 +33,11 @@ constexpr int64_t least_drift_window = 16;
 // Rounds of the step search at most.
 constexpr int search_rounds = 3;
 
-std::string format(const char* pattern, double a, double b) {
-  char text[160];
-  snprintf(text, sizeof text, pattern, a, b);
+// A reason, as printf would print it.
+template <typename... Values>
+std::string format(const char* pattern, Values... values) {
+  char text[200];
+  snprintf(text, sizeof text, pattern, values...);
   return text;
 }
 
@@ -128,13 +130,13 @@ ClockEstimate ClockEstimator::estimate() const {
   FloorLine line;
   if (timeline_.given_up()) {
     estimate.drift_unknown = format(
-        "the receive time went back by more than %.1f s more than %.0f times, or by more than "
+        "the receive time went back by more than %.1f s more than %d times, or by more than "
         "a century in all: not one receive clock, or inputs joined",
         static_cast<double>(ReceiveTimeline::back_limit_ns) / 1e9, ReceiveTimeline::max_set_backs);
   } else if (estimate.messages < least_messages) {
-    estimate.drift_unknown = format("too few messages: %.0f; needs at least %.0f",
-                                    static_cast<double>(estimate.messages),
-                                    static_cast<double>(least_messages));
+    estimate.drift_unknown = format("too few messages: %lld; needs at least %lld",
+                                    static_cast<long long>(estimate.messages),
+                                    static_cast<long long>(least_messages));
   } else if (!fit_floor(points, {0}, &line)) {
     estimate.drift_unknown = "too short a span: all messages in one stretch of receive time";
   }
@@ -146,10 +148,9 @@ ClockEstimate ClockEstimator::estimate() const {
   std::vector<size_t> starts{0};
   StepSearch search;
   if (estimate.messages < least_step_messages) {
-    estimate.steps_unknown = format("too few messages to tell steps from the jitter: %.0f; needs "
-                                    "at least %.0f",
-                                    static_cast<double>(estimate.messages),
-                                    static_cast<double>(least_step_messages));
+    estimate.steps_unknown = format(
+        "too few messages to tell steps from the jitter: %lld; needs at least %lld",
+        static_cast<long long>(estimate.messages), static_cast<long long>(least_step_messages));
   } else {
     // A large step tilts the first slope, fitted without steps: search again
     // with the slope fitted with the steps found, until they stay the same.
@@ -168,9 +169,9 @@ ClockEstimate ClockEstimator::estimate() const {
       starts = {0};
       fit_floor(points, starts, &line);
       estimate.steps_unknown = format(
-          "the floor moves by more than its noise at more than %.0f places: it wanders rather "
-          "than steps%.0s",
-          static_cast<double>(max_steps), 0);
+          "the floor moves by more than its noise at more than %zu places: it wanders rather "
+          "than steps",
+          max_steps);
     }
   }
   estimate.floor.fitted_slope = line.slope;
