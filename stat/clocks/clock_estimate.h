@@ -16,17 +16,14 @@ struct ClockStep {
   int64_t size_ns;
 };
 
-// What the lower envelope of (receive time, latency) of one input tells about
-// its two clocks. The floor is the path's least delay plus the clocks' offset,
-// which one-way stamps cannot tell apart; its slope (the drift) and its jumps
-// (the steps) they can. A figure that the data cannot tell is absent, and the
-// matching reason says why and what would be needed.
+// What the floor of latency (the path's least delay plus the clocks' offset)
+// of one input tells about its two clocks: its slope and its jumps, each
+// absent where the data cannot tell, with the reason.
 struct ClockEstimate {
-  // A step on the receive timeline, as the removal of the floor needs it:
-  // messages from `from` on and before `to`, where the step may be, go to the
-  // side whose floor only they can be on, if any: below the middle of the two
-  // floors, to the lower one. The others go by where they were received:
-  // before place, to the floor before the step.
+  // A step on the receive timeline as the removal of the floor needs it: a
+  // message from `from` on and before `to`, where the step may be, goes to the
+  // lower floor if it is below the middle of the two, else by its place, to
+  // the floor after the step from `place` on.
   struct PlacedStep {
     uint64_t from;
     uint64_t place;
@@ -54,8 +51,8 @@ struct ClockEstimate {
   // The floor's slope in ppm, positive when latencies grow with time.
   std::optional<double> drift_ppm;
 
-  // A bound on the drift's error (ppm), known with the drift; simulated
-  // inputs stayed within it (bench/README.md).
+  // A bound on the drift's error (ppm), known with the drift, within which
+  // every simulated input stayed (bench/README.md).
   std::optional<double> drift_bound_ppm;
 
   // The floor at first_ns and at last_ns (ns), known with the drift.
@@ -88,8 +85,7 @@ struct ClockEstimate {
 
 // Removes the drift and the steps that an estimate found from the latencies
 // of its input, read again in the order the estimator read them, keeping the
-// floor at its value at the first receive time: what is left of a latency is
-// its height above the floor plus that first floor.
+// floor at its value at the first receive time.
 class Deskew {
  public:
   // Removes what estimate found.

@@ -12,6 +12,15 @@
 
 #include "floor_fit.h"
 
+// Receive time is cut into stretches of one width, a power of two of ns; each
+// keeps its least latency, where it was received, and its count. When the
+// stretches that hold messages reach the capacity, the width doubles and
+// neighbours merge, so that memory stays at capacity stretches whatever the
+// input. A corner of the lower convex hull is lost only where a stretch held a
+// lower latency that the slope makes higher, which moves the floor by at most
+// drift x width: 13 us at 50 ppm in stretches of 268 ms, a slope of 0.007 ppm
+// over an hour.
+
 namespace caplat::stat {
 
 namespace {

@@ -12,19 +12,11 @@ namespace caplat::stat {
 // Keeps the lower envelope of (receive time, latency) of one input as its
 // messages stream by, in bounded memory, and estimates from it the drift and
 // the steps between the sender's clock and the receiver's.
-//
-// Receive time is cut into stretches of one width, a power of two of ns; each
-// keeps its least latency, where it was received, and its count. When the
-// stretches that hold messages reach the capacity, the width doubles and
-// neighbours merge, so memory stays at capacity stretches whatever the input;
-// a point of the lower convex hull is lost only where a stretch held a lower
-// latency that the slope makes higher, which moves the floor by at most
-// drift x width (bench/README.md measures it).
 class ClockEstimator {
  public:
-  // Stretches kept: 24 bytes each, 384 KiB in all. An hour is kept in
-  // stretches of 268 ms, a day in stretches of 8.6 s; the work at the end
-  // grows with the stretches kept (bench/README.md).
+  // Stretches of receive time kept, 24 bytes each (384 KiB): an hour is kept
+  // in stretches of 268 ms, a day in stretches of 8.6 s, and the work at the
+  // end grows with the stretches (bench/README.md).
   static constexpr size_t default_capacity = size_t{1} << 14;
 
   // The width of a stretch at the start, 2^20 ns (1 ms): fine enough for a

@@ -29,21 +29,20 @@ struct FloorLine {
 // Fits the floor under points, sorted by x, cut into segments that start at
 // the indices in starts (the first 0, increasing): among the lines of one
 // common slope, one offset a segment, that pass below every point of their
-// segment, the one with the least total distance above it to every message.
-// False when the points cannot fix a slope (no segment has two points).
+// segment, the one with the least total distance above it to every message;
+// false when the points cannot fix a slope (no segment has two points).
 bool fit_floor(const std::vector<FloorPoint>& points, const std::vector<size_t>& starts,
                FloorLine* line);
 
 // The noise of the floor under points at a width of window messages: the
 // median difference between the least heights above the slope of
 // neighbouring runs of window messages that do not overlap (so that a step
-// moves one difference only). Absent when the points hold too few runs to
-// measure it.
+// moves one difference only), absent when the points hold too few runs.
 std::optional<double> floor_noise(const std::vector<FloorPoint>& points, double slope,
                                   int64_t window);
 
 // Messages in the narrowest windows whose least latencies are compared where
-// a step may be; see the definition for how it was chosen.
+// a step may be (the definition says how it was chosen).
 extern const int64_t step_window;
 
 // Messages at least between a step and the next, or an end of the input.
@@ -53,8 +52,8 @@ extern const int64_t step_stretch;
 // noise.
 extern const int64_t least_step_messages;
 
-// The most steps reported for one input; more is a floor that wanders rather
-// than a clock that was set.
+// The most steps reported for one input, more being a floor that wanders
+// rather than a clock that was set.
 inline constexpr size_t max_steps = 64;
 
 // A step found, by indices of points: the first after it for the fit (no
@@ -90,7 +89,7 @@ struct StepSearch {
 // The steps of the floor under points (sorted by x), the slope removed:
 // places where the least latency of the messages before differs from that of
 // the messages after by more than the noise allows, and still does over the
-// whole stretches up to the neighbouring steps. False when the points cannot
+// whole stretches up to the neighbouring steps; false when the points cannot
 // fix a slope with the steps found.
 bool find_steps(const std::vector<FloorPoint>& points, double slope, StepSearch* search);
 

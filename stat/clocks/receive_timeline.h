@@ -7,32 +7,30 @@
 
 namespace caplat::stat {
 
-// Places the messages of one input on a line of time, in the order they are
-// read, so that the estimator and the later removal of the clocks' effects
-// see the same places. A receive time a little before the latest one read is a
-// message logged out of order and keeps its own place; one that goes back by
-// more than back_limit_ns is the receive clock set back, and the line goes on
-// from the latest place instead, so that the messages after it do not land on
-// those before it and the jump shows as a step of the floor.
+// Places the messages of one input on a line of time in the order they are
+// read, the same for the estimator and for the removal of the clocks' effects,
+// so that a receive clock set back does not lay later messages over earlier.
 class ReceiveTimeline {
  public:
   // How far a receive time may go back and still be a message logged out of
-  // order: far above the reordering of capture threads (microseconds to
-  // milliseconds), below the 128 ms from which NTP daemons step a clock
-  // rather than slew it.
+  // order, kept at its own place: far above the reordering of capture threads
+  // (microseconds to milliseconds), below the 128 ms from which NTP daemons
+  // step a clock rather than slew it; a receive time further back is the
+  // receive clock set back, and the line goes on from the latest place, the
+  // jump showing as a step of the floor.
   static constexpr uint64_t back_limit_ns = 100000000;
 
-  // The times the receive clock may be set back before the line gives up: a
+  // The times the receive clock may be set back before the line gives up (a
   // few in a capture of days; more is not one receive clock, or inputs were
-  // joined. It also bounds the list of places where it was set back.
+  // joined), which also bounds the list of set-backs.
   static constexpr int max_set_backs = 32;
 
-  // The place of the first message. Places are kept well above zero so that
-  // one read out of order before the first stays positive.
+  // The place of the first message, well above zero so that one read out of
+  // order before it stays positive.
   static constexpr uint64_t origin = uint64_t{1} << 62;
 
   // What all the set-backs together may add to the places, so that they stay
-  // below 2^63 and differences of them fit in an int64.
+  // below 2^63 and their differences fit in an int64.
   static constexpr uint64_t max_total_set_back = uint64_t{1} << 62;
 
   // Where the receive clock was set back: the place it happened, and the
