@@ -161,15 +161,30 @@ ClockEstimate ClockEstimator::estimate() const {
         "too few messages to tell steps from the jitter: %lld; needs at least %lld",
         static_cast<long long>(estimate.messages), static_cast<long long>(least_step_messages));
   } else {
-    // A large step tilts the first slope, fitted without steps: search again
-    // with the slope fitted with the steps found, until they stay the same.
+    // The first search takes the slope fitted with an offset for each of
+    // drift_runs runs of messages, which a step moves in one run only: fitted
+    // as one segment, a step of a second in the middle of an hour tilts the
+    // floor by 500 ppm, and the differences between windows with it. Then
+    // search again with the slope fitted with the steps found, until they stay
+    // the same.
+    std::vector<size_t> runs{0};
+    int64_t held = 0;
+    for (size_t k = 0; k + 1 < points.size(); ++k) {
+      held += points[k].count;
+      if (held * drift_runs >= estimate.messages * static_cast<int64_t>(runs.size())) {
+        runs.push_back(k + 1);
+      }
+    }
+    FloorLine by_runs;
+    double slope = fit_floor(points, runs, &by_runs) ? by_runs.slope : line.slope;
     for (int round = 0; round < search_rounds; ++round) {
       StepSearch next;
-      if (!find_steps(points, line.slope, &next)) break;
+      if (!find_steps(points, slope, &next)) break;
       search = next;
       if (search.too_many) break;
       std::vector<size_t> found = starts_of(search.steps);
       line = search.line;
+      slope = line.slope;
       if (found == starts) break;
       starts = found;
     }
