@@ -51,8 +51,9 @@ struct ClockEstimate {
   // The floor's slope in ppm, positive when latencies grow with time.
   std::optional<double> drift_ppm;
 
-  // A bound on the drift's error (ppm), known with the drift, within which
-  // every simulated input stayed (bench/README.md).
+  // A bound on the drift's error (ppm) from the jitter, known with the drift,
+  // within which every simulated input stayed unless a step too small to see
+  // moved the floor (bench/README.md).
   std::optional<double> drift_bound_ppm;
 
   // The floor at first_ns and at last_ns (ns), known with the drift.
