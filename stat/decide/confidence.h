@@ -77,12 +77,6 @@ Verdict verdict(const Bounds& baseline, const Bounds& run);
 // The verdict's name: "unknown", "same", "higher" or "lower".
 const char* verdict_name(Verdict verdict);
 
-// The standard normal quantile of p, 0 < p < 1.
-double normal_quantile(double p);
-
-// The quantile p of Student's t with degrees of freedom (at least 30).
-double student_quantile(double p, double degrees);
-
 // The extreme value index of the upper tail of the values histogram holds,
 // from the excesses of its 2 sqrt(n) largest over the median: below zero for
 // tails that end, about zero for exponential-like ones, 1 / a for a power
