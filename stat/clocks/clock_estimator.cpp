@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "floor_fit.h"
+#include "step_search.h"
 
 // Receive time is cut into stretches of one width, a power of two of ns; each
 // keeps its least latency, where it was received, and its count. When the
