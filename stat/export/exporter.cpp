@@ -33,10 +33,14 @@ Exporter::Exporter(const ExportOptions& options, int64_t interval, const std::st
   bool serve = !options_.host.empty();
   if (!serve && options_.prom == nullptr) return;
   exposition_ = std::make_unique<Exposition>(options_.buckets, options_.labels, intervals_, range);
-  if (options_.prom != nullptr) file_ = std::make_unique<PromFile>(options_.prom);
-  // A live file follows the intervals of -i, on the clock.
-  publisher_ = std::make_unique<MetricsPublisher>(options_.buckets, *exposition_, file_.get(),
-                                                  std::max(interval, least_file_period));
+  if (options_.prom != nullptr) {
+    file_ = std::make_unique<PromFile>(options_.prom);
+    // A live file follows the intervals of -i, on the clock.
+    schedule_ = std::make_unique<PromSchedule>(file_.get(), *exposition_,
+                                               std::max(interval, least_file_period));
+  }
+  publisher_ = std::make_unique<MetricsPublisher>(options_.buckets, schedule_.get());
+  observer_ = std::make_unique<ExportObserver>(publisher_.get(), schedule_.get());
   if (serve) {
     scrapes_ = std::make_unique<ScrapeHandler>(publisher_.get(), *exposition_);
     server_ = std::make_unique<HttpServer>(scrapes_.get());
@@ -50,7 +54,7 @@ bool Exporter::start(Accumulator* accumulator, size_t later_files) {
       !server_->start(options_.host, options_.port, reader_descriptors + later_files))
     return false;
   accumulator->set_bucket_bounds(options_.buckets);
-  accumulator->set_observer(publisher_.get());
+  accumulator->set_observer(observer_.get());
   if (intervals_) accumulator->add_consumer(publisher_.get());
   return true;
 }
@@ -65,7 +69,8 @@ bool Exporter::finish(const Accumulator& accumulator, int64_t skipped) {
     sigset_t stop = stop_signals();
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   }
-  return publisher_->finish(accumulator, skipped);
+  publisher_->finish(accumulator, skipped);
+  return schedule_ == nullptr || schedule_->ok();
 }
 
 void Exporter::linger() {

@@ -6,11 +6,13 @@
 #include <string>
 
 #include "accumulator.h"
+#include "export_observer.h"
 #include "export_options.h"
 #include "exposition.h"
 #include "http_server.h"
 #include "metrics_publisher.h"
 #include "prom_file.h"
+#include "prom_schedule.h"
 #include "scrape_handler.h"
 
 namespace caplat::stat {
@@ -53,7 +55,9 @@ class Exporter {
   // Each is made after, and goes before, those it uses.
   std::unique_ptr<Exposition> exposition_;
   std::unique_ptr<PromFile> file_;
+  std::unique_ptr<PromSchedule> schedule_;
   std::unique_ptr<MetricsPublisher> publisher_;
+  std::unique_ptr<ExportObserver> observer_;
   std::unique_ptr<ScrapeHandler> scrapes_;
   std::unique_ptr<HttpServer> server_;
 };
