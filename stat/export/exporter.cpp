@@ -13,6 +13,9 @@ namespace {
 
 // The file of metrics is written no more often than this, in ns of the clock.
 constexpr int64_t least_file_period = clock_ns_per_s;
+// Descriptors left to the reader beside those it will open later: its
+// outputs, and the temporary file of --prom.
+constexpr size_t reader_descriptors = 8;
 
 // The signals that end the serving of the final figures.
 sigset_t stop_signals() {
@@ -30,20 +33,28 @@ Exporter::Exporter(const ExportOptions& options, int64_t interval, const std::st
   bool serve = !options_.host.empty();
   if (!serve && options_.prom == nullptr) return;
   exposition_ = std::make_unique<Exposition>(options_.buckets, options_.labels, intervals_, range);
-  if (options_.prom != nullptr) file_ = std::make_unique<PromFile>(options_.prom);
-  // A live file follows the intervals of -i, on the clock.
-  publisher_ = std::make_unique<MetricsPublisher>(options_.buckets, *exposition_, file_.get(),
-                                                  std::max(interval, least_file_period));
-  if (serve) server_ = std::make_unique<MetricsServer>(publisher_.get(), *exposition_);
+  if (options_.prom != nullptr) {
+    file_ = std::make_unique<PromFile>(options_.prom);
+    // A live file follows the intervals of -i, on the clock.
+    schedule_ = std::make_unique<PromSchedule>(file_.get(), *exposition_,
+                                               std::max(interval, least_file_period));
+  }
+  publisher_ = std::make_unique<MetricsPublisher>(options_.buckets, schedule_.get());
+  observer_ = std::make_unique<ExportObserver>(publisher_.get(), schedule_.get());
+  if (serve) {
+    scrapes_ = std::make_unique<ScrapeHandler>(publisher_.get(), *exposition_);
+    server_ = std::make_unique<HttpServer>(scrapes_.get());
+  }
 }
 
 bool Exporter::start(Accumulator* accumulator, size_t later_files) {
   if (publisher_ == nullptr) return true;
   if (file_ != nullptr && !file_->ready()) return false;
-  if (server_ != nullptr && !server_->start(options_.host, options_.port, later_files))
+  if (server_ != nullptr &&
+      !server_->start(options_.host, options_.port, reader_descriptors + later_files))
     return false;
   accumulator->set_bucket_bounds(options_.buckets);
-  accumulator->set_observer(publisher_.get());
+  accumulator->set_observer(observer_.get());
   if (intervals_) accumulator->add_consumer(publisher_.get());
   return true;
 }
@@ -58,7 +69,8 @@ bool Exporter::finish(const Accumulator& accumulator, int64_t skipped) {
     sigset_t stop = stop_signals();
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   }
-  return publisher_->finish(accumulator, skipped);
+  publisher_->finish(accumulator, skipped);
+  return schedule_ == nullptr || schedule_->ok();
 }
 
 void Exporter::linger() {

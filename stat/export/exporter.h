@@ -6,11 +6,14 @@
 #include <string>
 
 #include "accumulator.h"
-#include "exposition.h"
-#include "metrics_publisher.h"
-#include "metrics_server.h"
+#include "export_observer.h"
 #include "export_options.h"
+#include "exposition.h"
+#include "http_server.h"
+#include "metrics_publisher.h"
 #include "prom_file.h"
+#include "prom_schedule.h"
+#include "scrape_handler.h"
 
 namespace caplat::stat {
 
@@ -49,10 +52,14 @@ class Exporter {
   const ExportOptions& options_;
   // Whether -i cuts the input into intervals, whose quantiles are shown.
   bool intervals_;
+  // Each is made after, and goes before, those it uses.
   std::unique_ptr<Exposition> exposition_;
   std::unique_ptr<PromFile> file_;
+  std::unique_ptr<PromSchedule> schedule_;
   std::unique_ptr<MetricsPublisher> publisher_;
-  std::unique_ptr<MetricsServer> server_;
+  std::unique_ptr<ExportObserver> observer_;
+  std::unique_ptr<ScrapeHandler> scrapes_;
+  std::unique_ptr<HttpServer> server_;
 };
 
 }  // namespace caplat::stat

@@ -20,9 +20,9 @@ void HttpConnection::close() {
   fd_ = -1;
   state_ = Closed;
   request_.reset();
-  head_.clear();
-  head_.shrink_to_fit();
-  body_.reset();
+  response_.head.clear();
+  response_.head.shrink_to_fit();
+  response_.body.reset();
   sent_ = 0;
 }
 
@@ -30,7 +30,7 @@ short HttpConnection::events() const {
   return state_ == Writing ? POLLOUT : POLLIN;
 }
 
-HttpRequest::Answer HttpConnection::read() {
+HttpRequest::Status HttpConnection::read() {
   // The buffer comes with the first bytes: a connection that sends nothing
   // costs little.
   if (request_ == nullptr) {
@@ -48,22 +48,23 @@ HttpRequest::Answer HttpConnection::read() {
   return request_->received(static_cast<size_t>(n));
 }
 
-void HttpConnection::answer(std::string head, std::shared_ptr<const std::string> body) {
+void HttpConnection::answer(HttpResponse response) {
   request_.reset();
-  head_ = std::move(head);
-  body_ = std::move(body);
+  response_ = std::move(response);
   sent_ = 0;
   state_ = Writing;
   write();
 }
 
 void HttpConnection::write() {
-  size_t total = head_.size() + (body_ != nullptr ? body_->size() : 0);
+  const std::string& head = response_.head;
+  const std::string* body = response_.body.get();
+  size_t total = head.size() + (body != nullptr ? body->size() : 0);
   while (sent_ < total) {
     // The head, then the body, as one stream of bytes.
-    bool in_head = sent_ < head_.size();
-    const char* from = in_head ? head_.data() + sent_ : body_->data() + (sent_ - head_.size());
-    size_t left = in_head ? head_.size() - sent_ : total - sent_;
+    bool in_head = sent_ < head.size();
+    const char* from = in_head ? head.data() + sent_ : body->data() + (sent_ - head.size());
+    size_t left = in_head ? head.size() - sent_ : total - sent_;
     ssize_t n = send(fd_, from, left, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) return;

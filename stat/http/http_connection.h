@@ -5,10 +5,11 @@
 #include <string>
 
 #include "http_request.h"
+#include "http_response.h"
 
 namespace caplat::stat {
 
-// One client of the metrics server: its request head as it arrives, then the
+// One client of the HTTP server: its request head as it arrives, then the
 // answer as the socket takes it, then whatever the client still sends, read
 // and dropped until it closes, so that closing does not cut the answer short.
 // A deadline bounds it all.
@@ -36,12 +37,15 @@ class HttpConnection {
   // The events of poll(2) that it waits for.
   short events() const;
 
-  // Reads what arrived while Reading; returns the answer due once the head
-  // is whole, Incomplete before (or if the client has gone, closing).
-  HttpRequest::Answer read();
+  // Reads what arrived while Reading; returns where the head stands,
+  // Incomplete until it has ended (or if the client has gone, closing).
+  HttpRequest::Status read();
 
-  // Starts sending head and then body, unless null.
-  void answer(std::string head, std::shared_ptr<const std::string> body);
+  // The request read, once read() has found it Whole, until the answer.
+  const HttpRequest& request() const { return *request_; }
+
+  // Starts sending response.
+  void answer(HttpResponse response);
 
   // Sends what the socket takes while Writing; once all is sent, ends its
   // side of the connection and drains.
@@ -56,8 +60,7 @@ class HttpConnection {
   int64_t deadline_ = 0;
   // Held from the first bytes received to the answer.
   std::unique_ptr<HttpRequest> request_;
-  std::string head_;
-  std::shared_ptr<const std::string> body_;
+  HttpResponse response_;
   size_t sent_ = 0;
 };
 

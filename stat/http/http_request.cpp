@@ -8,8 +8,6 @@ namespace caplat::stat {
 
 namespace {
 
-// The only path served; a query after it is ignored.
-constexpr std::string_view metrics_path = "/metrics";
 // The scheme of a target in absolute form, which a proxy sends and every
 // HTTP/1.1 server must take: the path follows the host.
 constexpr std::string_view http_scheme = "http://";
@@ -23,7 +21,7 @@ size_t empty_line(std::string_view text) {
 
 }  // namespace
 
-HttpRequest::Answer HttpRequest::received(size_t n) {
+HttpRequest::Status HttpRequest::received(size_t n) {
   // Only the new bytes and the three before them can complete the empty line,
   // which ends the head; one empty line before the request line is ignored,
   // as HTTP/1.1 asks of a server.
@@ -37,24 +35,24 @@ HttpRequest::Answer HttpRequest::received(size_t n) {
     bool ended = starts_line(i) || (i > skipped && buffer_[i - 1] == '\r' && starts_line(i - 1));
     if (ended) {
       const char* line = buffer_ + skipped;
-      return answer(line, static_cast<const char*>(memchr(line, '\n', used_ - skipped)));
+      return parse(line, static_cast<const char*>(memchr(line, '\n', used_ - skipped)));
     }
   }
   return used_ == max_size ? TooLarge : Incomplete;
 }
 
-HttpRequest::Answer HttpRequest::answer(const char* p, const char* end) {
+HttpRequest::Status HttpRequest::parse(const char* p, const char* end) {
   // METHOD SP TARGET SP HTTP/1.x, ended by CR LF or LF.
   if (end > p && end[-1] == '\r') --end;
   std::string_view line(p, static_cast<size_t>(end - p));
   size_t first = line.find(' ');
   size_t last = line.rfind(' ');
   if (first == std::string_view::npos || first == 0 || last == first) return BadRequest;
-  std::string_view method = line.substr(0, first);
+  method_ = line.substr(0, first);
   std::string_view target = line.substr(first + 1, last - first - 1);
   std::string_view version = line.substr(last + 1);
   bool token =
-      std::all_of(method.begin(), method.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+      std::all_of(method_.begin(), method_.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
   bool printable =
       std::all_of(target.begin(), target.end(), [](char c) { return c > ' ' && c < 0x7f; });
   // An absolute target names the host before the path, an empty path "/".
@@ -62,17 +60,15 @@ HttpRequest::Answer HttpRequest::answer(const char* p, const char* end) {
                   std::equal(http_scheme.begin(), http_scheme.end(), target.begin(),
                              [](char a, char b) { return a == (b | 0x20); });
   if (absolute) {
-    size_t path = target.find_first_of("/?", http_scheme.size());
-    target = path == std::string_view::npos ? "/" : target.substr(path);
+    size_t from = target.find_first_of("/?", http_scheme.size());
+    target = from == std::string_view::npos ? "/" : target.substr(from);
   }
   if (!token || !printable || target.empty() || (target[0] != '/' && !absolute) ||
       version.size() != 8 || version.substr(0, 7) != "HTTP/1." || version[7] < '0' ||
       version[7] > '9')
     return BadRequest;
-  if (target.substr(0, target.find('?')) != metrics_path) return NotFound;
-  if (method == "GET") return Metrics;
-  if (method == "HEAD") return MetricsHead;
-  return MethodNotAllowed;
+  path_ = target.substr(0, target.find('?'));
+  return Whole;
 }
 
 }  // namespace caplat::stat

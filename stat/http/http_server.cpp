@@ -1,4 +1,4 @@
-#include "metrics_server.h"
+#include "http_server.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -25,14 +25,6 @@ namespace {
 // descriptors, rather than trying again at once without end.
 constexpr int64_t accept_pause = 100 * clock_ns_per_ms;
 
-// The head of an answer that closes its connection, the body's length
-// given; extra holds more header lines, each ended by CR LF.
-std::string head(const char* status, const char* type, size_t length, const char* extra = "") {
-  return std::string("HTTP/1.1 ") + status + "\r\nContent-Type: " + type +
-         "\r\nContent-Length: " + std::to_string(length) + "\r\n" + extra +
-         "Connection: close\r\n\r\n";
-}
-
 // The descriptors that this process may still open: its limit less those
 // open now; max_connections where the limit or the count is not known.
 size_t descriptors_left() {
@@ -40,7 +32,7 @@ size_t descriptors_left() {
   DIR* folder = opendir("/proc/self/fd");
   if (getrlimit(RLIMIT_NOFILE, &files) != 0 || folder == nullptr) {
     if (folder != nullptr) closedir(folder);
-    return MetricsServer::max_connections;
+    return HttpServer::max_connections;
   }
   // The folder's own descriptor is among those listed, as are . and ..
   size_t open = 0;
@@ -57,10 +49,9 @@ std::string address(const std::string& host, const std::string& port) {
 
 }  // namespace
 
-MetricsServer::MetricsServer(MetricsPublisher* publisher, const Exposition& exposition)
-    : publisher_(publisher), exposition_(exposition) {}
+HttpServer::HttpServer(HttpHandler* handler) : handler_(handler) {}
 
-MetricsServer::~MetricsServer() {
+HttpServer::~HttpServer() {
   if (running_) {
     char stop = 0;
     while (::write(wake_[1], &stop, 1) < 0 && errno == EINTR) {
@@ -72,7 +63,7 @@ MetricsServer::~MetricsServer() {
   }
 }
 
-bool MetricsServer::listen_on(const std::string& host, const std::string& port) {
+bool HttpServer::listen_on(const std::string& host, const std::string& port) {
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
@@ -101,22 +92,21 @@ bool MetricsServer::listen_on(const std::string& host, const std::string& port) 
   return listener_ >= 0;
 }
 
-bool MetricsServer::start(const std::string& host, const std::string& port, size_t later_files) {
+bool HttpServer::start(const std::string& host, const std::string& port, size_t kept) {
   if (!listen_on(host, port)) return false;
   if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
     report_file(address(host, port).c_str(), strerror(errno));
     return false;
   }
-  // Many interval logs, or a low limit, leave fewer places; one at least,
-  // which a scraper takes from whatever holds it.
+  // Many descriptors kept, or a low limit, leave fewer places; one at least,
+  // which a client takes from whatever holds it.
   size_t left = descriptors_left();
-  size_t kept = reader_descriptors + later_files;
   connections_ = std::vector<HttpConnection>(
       std::clamp<size_t>(left > kept ? left - kept : 0, 1, max_connections));
   request_time_ =
       std::max(least_request_time, request_time * static_cast<int64_t>(connections_.size()) /
                                        static_cast<int64_t>(max_connections));
-  // Signals go to the reader, which waits for SIGINT and SIGTERM at the end.
+  // Signals go to the program's other threads.
   sigset_t all, old;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &old);
@@ -130,12 +120,12 @@ bool MetricsServer::start(const std::string& host, const std::string& port, size
   return true;
 }
 
-void* MetricsServer::thread_main(void* server) {
-  static_cast<MetricsServer*>(server)->loop();
+void* HttpServer::thread_main(void* server) {
+  static_cast<HttpServer*>(server)->loop();
   return nullptr;
 }
 
-int MetricsServer::poll_timeout(int64_t now) const {
+int HttpServer::poll_timeout(int64_t now) const {
   int64_t until = INT64_MAX;
   for (const HttpConnection& c : connections_) {
     if (c.state() != HttpConnection::Closed) until = std::min(until, c.deadline());
@@ -147,7 +137,7 @@ int MetricsServer::poll_timeout(int64_t now) const {
                           clock_ns_per_ms);
 }
 
-void MetricsServer::loop() {
+void HttpServer::loop() {
   std::vector<pollfd> fds;
   std::vector<HttpConnection*> polled;
   for (;;) {
@@ -172,12 +162,12 @@ void MetricsServer::loop() {
   }
 }
 
-void MetricsServer::accept_some(int64_t now) {
+void HttpServer::accept_some(int64_t now) {
   // A few at a time, so that a connection accepted is read before so many
   // more come that it would be the oldest.
   for (size_t accepted = 0; accepted < connections_.size() / 4 + 1;) {
     // Without a place to give, the next connections wait in the listening
-    // socket's queue, where a scraper's request arrives whole.
+    // socket's queue, where a client's request arrives whole.
     HttpConnection* place = make_room(now);
     if (place == nullptr) return;
     int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -194,13 +184,13 @@ void MetricsServer::accept_some(int64_t now) {
       return;
     }
     place->open(fd, now + connection_timeout);
-    // A scraper's request is there as it connects: it is answered now.
+    // A client's request is there as it connects: it is answered now.
     handle(place, 0);
     ++accepted;
   }
 }
 
-HttpConnection* MetricsServer::make_room(int64_t now) {
+HttpConnection* HttpServer::make_room(int64_t now) {
   // A free place, else that of the oldest connection answered already, else
   // of the oldest one still reading (then writing) among those that have had
   // their time to send a request.
@@ -226,11 +216,11 @@ HttpConnection* MetricsServer::make_room(int64_t now) {
   return place;
 }
 
-void MetricsServer::handle(HttpConnection* connection, short revents) {
+void HttpServer::handle(HttpConnection* connection, short revents) {
   switch (connection->state()) {
     case HttpConnection::Reading: {
-      HttpRequest::Answer due = connection->read();
-      if (due != HttpRequest::Incomplete) answer(connection, due);
+      HttpRequest::Status status = connection->read();
+      if (status != HttpRequest::Incomplete) respond(connection, status);
       break;
     }
     case HttpConnection::Writing:
@@ -245,48 +235,20 @@ void MetricsServer::handle(HttpConnection* connection, short revents) {
   if ((revents & POLLNVAL) != 0) connection->close();
 }
 
-void MetricsServer::answer(HttpConnection* connection, HttpRequest::Answer answer) {
-  const char* plain = "text/plain; charset=utf-8";
-  struct Failure {
-    const char* status;
-    const char* extra;
-    const char* body;
-  };
-  Failure failure{};
-  switch (answer) {
-    case HttpRequest::Metrics:
-    case HttpRequest::MetricsHead: {
-      std::shared_ptr<const std::string> body = text();
-      connection->answer(head("200 OK", Exposition::content_type, body->size()),
-                         answer == HttpRequest::Metrics ? body : nullptr);
-      return;
-    }
-    case HttpRequest::NotFound:
-      failure = {"404 Not Found", "", "caplat-stat serves /metrics only\n"};
-      break;
-    case HttpRequest::MethodNotAllowed:
-      failure = {"405 Method Not Allowed", "Allow: GET, HEAD\r\n", "GET or HEAD only\n"};
+void HttpServer::respond(HttpConnection* connection, HttpRequest::Status status) {
+  switch (status) {
+    case HttpRequest::Whole:
+      connection->answer(handler_->answer(connection->request()));
       break;
     case HttpRequest::TooLarge:
-      failure = {"431 Request Header Fields Too Large", "", "the request is too large\n"};
+      connection->answer(
+          http_plain("431 Request Header Fields Too Large", "the request is too large\n"));
       break;
     case HttpRequest::BadRequest:
     case HttpRequest::Incomplete:
-      failure = {"400 Bad Request", "", "not an HTTP/1 request\n"};
+      connection->answer(http_plain("400 Bad Request", "not an HTTP/1 request\n"));
       break;
   }
-  connection->answer(
-      head(failure.status, plain, strlen(failure.body), failure.extra) + failure.body, nullptr);
-}
-
-std::shared_ptr<const std::string> MetricsServer::text() {
-  // The text is made once per snapshot, however many scrapes come.
-  uint64_t generation = publisher_->latest(generation_, &snapshot_);
-  if (text_ == nullptr || generation != generation_) {
-    text_ = std::make_shared<const std::string>(exposition_.text(snapshot_));
-    generation_ = generation;
-  }
-  return text_;
 }
 
 }  // namespace caplat::stat
