@@ -70,29 +70,21 @@ uint64_t Accumulator::end_of(uint64_t start) const {
 }
 
 void Accumulator::close() {
-  Interval closed{start_,           end_ - start_, window_.count, *current_,
-                  window_.negative, window_.stale, window_.max,   window_.most_negative};
+  Interval closed{window_, start_, end_ - start_, *current_};
   for (IntervalConsumer* consumer : consumers_) consumer->interval(closed);
   total_.add(*current_);
   current_->reset();
   fold(&window_, true);
 }
 
-void Accumulator::add_window(const Window& window, bool timed, Totals* totals) {
-  totals->count += window.count;
+void Accumulator::add_window(const Counts& window, bool timed, Totals* totals) {
+  totals->add(window);
   if (timed) totals->timed += window.count;
-  totals->negative += window.negative;
-  totals->stale += window.stale;
-  totals->over_hour += window.over_hour;
-  totals->most_negative = std::min(totals->most_negative, window.most_negative);
-  totals->max_over_hour = std::max(totals->max_over_hour, window.max_over_hour);
-  totals->sum += window.sum;
-  totals->sum_squares += window.sum_squares;
 }
 
-void Accumulator::fold(Window* window, bool timed) {
+void Accumulator::fold(Counts* window, bool timed) {
   add_window(*window, timed, &totals_);
-  *window = Window();
+  *window = Counts();
 }
 
 Totals Accumulator::totals_so_far() const {
@@ -134,18 +126,8 @@ void Accumulator::received(uint64_t first, uint64_t last) {
 
 void Accumulator::end_run(const Run& run) {
   run.recorder_.done();
-  const Window& from = run.window_;
-  if (from.count == 0) return;
-  Window& into = run.timed_ ? window_ : untimed_;
-  into.count += from.count;
-  into.negative += from.negative;
-  into.stale += from.stale;
-  into.over_hour += from.over_hour;
-  into.max = std::max(into.max, from.max);
-  into.most_negative = std::min(into.most_negative, from.most_negative);
-  into.max_over_hour = std::max(into.max_over_hour, from.max_over_hour);
-  into.sum += from.sum;
-  into.sum_squares += from.sum_squares;
+  if (run.counts_.count == 0) return;
+  (run.timed_ ? window_ : untimed_).add(run.counts_);
   // Every receive time of a run fits the open interval: none rolls it.
   if (run.timed_) note_receive(run.first_, run.last_);
   if (observer_ != nullptr) observer_->progressed(*this);
@@ -170,6 +152,7 @@ void Accumulator::add(const LogInterval& logged) {
   if (most_ != 0 && logged.length > interval_) interval_ = logged.length;
   received(logged.start, logged.start + logged.length);
   Histogram& into = latency_histogram();
+  Counts counts;
   int64_t over_hour = logged.over_hour;
   int64_t max_over_hour = logged.max_over_hour;
   for (auto [value, n] : *logged.counts) {
@@ -178,28 +161,28 @@ void Accumulator::add(const LogInterval& logged) {
       max_over_hour = std::max(max_over_hour, value);
       continue;
     }
-    window_.count += n;
-    if (value >= stale_ns) window_.stale += n;
-    window_.max = std::max(window_.max, into.highest_equivalent(value));
+    counts.count += n;
+    if (value >= stale_ns) counts.stale += n;
+    counts.max = std::max(counts.max, into.highest_equivalent(value));
     // A logged latency lies in the range by the lowest value of its range.
     if (!range_.contains(value)) continue;
     into.record_range(value, n);
     // The mean of a log's latencies takes each at the middle of its range, as
     // HdrHistogram's own mean does.
     int128 middle = into.median_equivalent(value);
-    window_.sum += middle * n;
-    window_.sum_squares += middle * middle * n;
+    counts.sum += middle * n;
+    counts.sum_squares += middle * middle * n;
   }
-  window_.count += logged.negative + over_hour;
-  window_.negative += logged.negative;
-  if (logged.negative != 0)
-    window_.most_negative = std::min(window_.most_negative, logged.most_negative);
-  window_.stale += over_hour;
-  window_.over_hour += over_hour;
+  counts.count += logged.negative + over_hour;
+  counts.negative = logged.negative;
+  if (logged.negative != 0) counts.most_negative = logged.most_negative;
+  counts.stale += over_hour;
+  counts.over_hour = over_hour;
   if (over_hour != 0) {
-    window_.max_over_hour = std::max(window_.max_over_hour, max_over_hour);
-    window_.max = std::max(window_.max, max_over_hour);
+    counts.max_over_hour = max_over_hour;
+    counts.max = std::max(counts.max, max_over_hour);
   }
+  window_.add(counts);
 }
 
 }  // namespace caplat::stat

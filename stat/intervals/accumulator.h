@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "counts.h"
 #include "exact_buckets.h"
 #include "histogram.h"
 #include "source.h"
@@ -12,27 +13,15 @@
 
 namespace caplat::stat {
 
-// A 128-bit integer for exact sums; the extension keyword keeps -Wpedantic quiet.
-__extension__ typedef __int128 int128;
-
 // What one closed interval of receive time held.
-struct Interval {
+struct Interval : Counts {
   // Start of the interval, ns since the epoch, and its length in ns (the last
   // interval of time in 64 bits ends at its last nanosecond).
   uint64_t start;
   uint64_t length;
-  // Every latency received in the interval.
-  int64_t count;
-  // The latencies from 0 to 1 hour; its min and max are exact for latencies
-  // read one by one, and the ends of their ranges for those of a log.
+  // The latencies in range; its min and max are exact for latencies read one
+  // by one, and the ends of their ranges for those of a log.
   const Histogram& histogram;
-  // Latencies below zero, and of 10 s or more (over 1 hour included).
-  int64_t negative;
-  int64_t stale;
-  // The largest latency, over 1 hour included; meaningless when count is 0.
-  int64_t max;
-  // The most negative latency; 0 when negative is 0.
-  int64_t most_negative;
 };
 
 // An interval as a histogram log holds it: the counts of its histogram and of
@@ -89,40 +78,13 @@ class ProgressObserver {
 };
 
 // Exact totals over the whole input.
-struct Totals {
-  // Every latency read, and those of them that came with a receive time.
-  int64_t count = 0;
+struct Totals : Counts {
+  // The latencies that came with a receive time.
   int64_t timed = 0;
-  // Sum and sum of squares of the latencies in range, exact in 128 bits
-  // (overflow needs some 10^13 latencies of an hour).
-  int128 sum = 0;
-  int128 sum_squares = 0;
-  // Latencies below zero and the most negative one.
-  int64_t negative = 0;
-  int64_t most_negative = 0;
-  // Latencies of 10 s or more, and those of them over 1 hour, with the largest.
-  int64_t stale = 0;
-  int64_t over_hour = 0;
-  int64_t max_over_hour = 0;
   // Earliest and latest receive time, when any line had one.
   bool have_receive = false;
   uint64_t first_receive = 0;
   uint64_t last_receive = 0;
-};
-
-// Counts of the latencies of an interval (or of all input, without
-// intervals), or of those without receive times.
-struct Window {
-  int64_t count = 0;
-  int64_t negative = 0;
-  int64_t stale = 0;
-  int64_t over_hour = 0;
-  int64_t max = INT64_MIN;
-  int64_t most_negative = 0;
-  int64_t max_over_hour = 0;
-  // Sum and sum of squares of those from 0 to 1 hour.
-  int128 sum = 0;
-  int128 sum_squares = 0;
 };
 
 // The one place latencies flow into: it keeps the exact totals and the
@@ -154,26 +116,26 @@ class Accumulator {
 
     // Counts a latency.
     void add(int64_t latency) {
-      ++window_.count;
-      if (latency > window_.max) window_.max = latency;
+      ++counts_.count;
+      if (latency > counts_.max) counts_.max = latency;
       auto v = static_cast<uint64_t>(latency);
       if (v - low_ <= span_) {
         size_t index = recorder_.record(latency);
         if (__builtin_expect((marked_[index / 64] >> (index % 64)) & 1, 0))
           exact_->count(index, latency);
-        window_.sum += latency;
-        window_.sum_squares += static_cast<int128>(latency) * latency;
+        counts_.sum += latency;
+        counts_.sum_squares += static_cast<int128>(latency) * latency;
       }
       // Negative latencies, read as unsigned, lie beyond every stale one.
       if (v >= static_cast<uint64_t>(stale_ns)) {
         if (latency < 0) {
-          ++window_.negative;
-          if (latency < window_.most_negative) window_.most_negative = latency;
+          ++counts_.negative;
+          if (latency < counts_.most_negative) counts_.most_negative = latency;
         } else {
-          ++window_.stale;
+          ++counts_.stale;
           if (latency > hour_ns) {
-            ++window_.over_hour;
-            if (latency > window_.max_over_hour) window_.max_over_hour = latency;
+            ++counts_.over_hour;
+            if (latency > counts_.max_over_hour) counts_.max_over_hour = latency;
           }
         }
       }
@@ -197,7 +159,7 @@ class Accumulator {
     // The range's low end and its width, for one unsigned comparison.
     uint64_t low_;
     uint64_t span_;
-    Window window_;
+    Counts counts_;
     uint64_t first_ = UINT64_MAX;
     uint64_t last_ = 0;
     uint64_t limit_;
@@ -288,8 +250,8 @@ class Accumulator {
   void skip_gap(uint64_t receive);
   uint64_t end_of(uint64_t start) const;
   void close();
-  void fold(Window* window, bool timed);
-  static void add_window(const Window& window, bool timed, Totals* totals);
+  void fold(Counts* window, bool timed);
+  static void add_window(const Counts& window, bool timed, Totals* totals);
 
   uint64_t interval_;
   int64_t most_;
@@ -299,8 +261,8 @@ class Accumulator {
   Totals totals_;
   // The open interval's counts (all input's, without intervals), and those of
   // the latencies without receive times.
-  Window window_;
-  Window untimed_;
+  Counts window_;
+  Counts untimed_;
   Histogram total_;
   ExactBuckets exact_{total_};
   // The open interval's histogram; null without intervals.
