@@ -22,13 +22,13 @@ class Rollover {
   uint64_t start() const { return start_; }
   uint64_t end() const { return end_; }
 
-  // The receive times below this fall in the open interval: all of them
-  // without intervals, none before the first opens.
+  // The receive times below this count in the open interval, late ones
+  // included: all of them without intervals, none before the first opens.
   uint64_t limit() const { return length_.ns() == 0 ? UINT64_MAX : open_ ? end_ : 0; }
 
-  // True if receive needs no roll: there are no intervals, or it falls in the
-  // open one. The last interval of time in 64 bits takes all receive times
-  // from its start on.
+  // True if receive needs no roll: there are no intervals, or it comes before
+  // the open one's end (a late one counts in it). The last interval of time in
+  // 64 bits takes all receive times from its start on.
   bool holds(uint64_t receive) const {
     return length_.ns() == 0 || (open_ && (receive < end_ || end_ == UINT64_MAX));
   }
@@ -36,8 +36,8 @@ class Rollover {
   // Grows the length to that of a logged interval, if it grows.
   void fit(uint64_t logged) { length_.fit(logged); }
 
-  // Opens the first interval at receive, or moves the open one on to the one
-  // that holds receive, which does not; close is called for each interval
+  // Opens the first interval at receive, or moves the open one, which does not
+  // hold receive, on to the one that does; close is called for each interval
   // as it closes, while start() and end() are its bounds.
   void roll(uint64_t receive, const std::function<void()>& close);
 
