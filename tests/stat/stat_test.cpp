@@ -114,7 +114,7 @@ TEST(Accumulator, EarlierInputInOrderOfTime) {
     const char* name;
     int64_t most;
     std::vector<std::pair<uint64_t, uint64_t>> logged;  // start, length
-    std::vector<uint64_t> receives;                      // of latencies of 1 ns
+    std::vector<uint64_t> receives;                     // of latencies of 1 ns
     std::vector<Recorder::Row> want;
   };
   const uint64_t s = 1000000000;
