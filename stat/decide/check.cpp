@@ -45,7 +45,7 @@ bool run_count(const Subject& run, double, const Confidence&, Figure* f) {
   return true;
 }
 // A count of one interval.
-template <int64_t Interval::*field>
+template <int64_t Counts::*field>
 bool interval_count(const Interval& closed, double, int64_t* v) {
   *v = closed.*field;
   return true;

@@ -2,74 +2,19 @@
 
 #include <cstdint>
 #include <memory>
-#include <utility>
 #include <vector>
 
+#include "counts.h"
 #include "exact_buckets.h"
 #include "histogram.h"
+#include "interleave.h"
+#include "interval.h"
+#include "rollover.h"
 #include "source.h"
+#include "totals.h"
 #include "units.h"
 
 namespace caplat::stat {
-
-// A 128-bit integer for exact sums; the extension keyword keeps -Wpedantic quiet.
-__extension__ typedef __int128 int128;
-
-// What one closed interval of receive time held.
-struct Interval {
-  // Start of the interval, ns since the epoch, and its length in ns (the last
-  // interval of time in 64 bits ends at its last nanosecond).
-  uint64_t start;
-  uint64_t length;
-  // Every latency received in the interval.
-  int64_t count;
-  // The latencies from 0 to 1 hour; its min and max are exact for latencies
-  // read one by one, and the ends of their ranges for those of a log.
-  const Histogram& histogram;
-  // Latencies below zero, and of 10 s or more (over 1 hour included).
-  int64_t negative;
-  int64_t stale;
-  // The largest latency, over 1 hour included; meaningless when count is 0.
-  int64_t max;
-  // The most negative latency; 0 when negative is 0.
-  int64_t most_negative;
-};
-
-// An interval as a histogram log holds it: the counts of its histogram and of
-// the latencies the histogram could not hold.
-struct LogInterval {
-  // Start, ns since the epoch, and length in ns.
-  uint64_t start = 0;
-  uint64_t length = 0;
-  // The histogram's counts as (value, count), values from 0 to 1 hour in
-  // increasing order, each the lowest of its range.
-  const std::vector<std::pair<int64_t, int64_t>>* counts = nullptr;
-  // Latencies below zero and the most negative one; over 1 hour and the largest.
-  int64_t negative = 0;
-  int64_t most_negative = 0;
-  int64_t over_hour = 0;
-  int64_t max_over_hour = 0;
-};
-
-// Takes each interval as it closes, in order, empty ones included.
-class IntervalConsumer {
- public:
-  virtual ~IntervalConsumer() = default;
-
-  // Handles one closed interval; the histogram is valid during the call only.
-  virtual void interval(const Interval& closed) = 0;
-};
-
-// An input read beside another in order of receive time: before the
-// accumulator moves past a time, it takes from here what comes up to it, and
-// the rest when it finishes.
-class EarlierInput {
- public:
-  virtual ~EarlierInput() = default;
-
-  // Adds to the accumulator everything this input holds at or before time.
-  virtual void add_until(uint64_t time) = 0;
-};
 
 class Accumulator;
 
@@ -88,54 +33,11 @@ class ProgressObserver {
   virtual void reading(const Accumulator& accumulator, Source* source) = 0;
 };
 
-// Exact totals over the whole input.
-struct Totals {
-  // Every latency read, and those of them that came with a receive time.
-  int64_t count = 0;
-  int64_t timed = 0;
-  // Sum and sum of squares of the latencies in range, exact in 128 bits
-  // (overflow needs some 10^13 latencies of an hour).
-  int128 sum = 0;
-  int128 sum_squares = 0;
-  // Latencies below zero and the most negative one.
-  int64_t negative = 0;
-  int64_t most_negative = 0;
-  // Latencies of 10 s or more, and those of them over 1 hour, with the largest.
-  int64_t stale = 0;
-  int64_t over_hour = 0;
-  int64_t max_over_hour = 0;
-  // Earliest and latest receive time, when any line had one.
-  bool have_receive = false;
-  uint64_t first_receive = 0;
-  uint64_t last_receive = 0;
-};
-
-// Counts of the latencies of an interval (or of all input, without
-// intervals), or of those without receive times.
-struct Window {
-  int64_t count = 0;
-  int64_t negative = 0;
-  int64_t stale = 0;
-  int64_t over_hour = 0;
-  int64_t max = INT64_MIN;
-  int64_t most_negative = 0;
-  int64_t max_over_hour = 0;
-  // Sum and sum of squares of those from 0 to 1 hour.
-  int128 sum = 0;
-  int128 sum_squares = 0;
-};
-
-// The one place latencies flow into: it keeps the exact totals and the
-// histogram of the whole input and, when intervals are asked for, cuts the
-// input by receive time and hands each closed interval to every consumer.
-// Readers add runs of latencies, counted in locals and added once a run.
+// The one place latencies flow into: it counts each in the open interval (the
+// whole input's, without intervals), hands each closed interval to every
+// consumer and keeps the totals. Readers add runs, counted in locals.
 class Accumulator {
  public:
-  // More empty intervals than this in a row (a day of one-second intervals)
-  // close as one, so that one line with a time far ahead cannot make rows
-  // without end.
-  static constexpr uint64_t max_empty_intervals = 86400;
-
   // Latencies counted from a reader's hot loop, in one interval: begin_run()
   // starts a run, end_run() adds it to the accumulator, which must not be
   // used otherwise between the two.
@@ -154,26 +56,26 @@ class Accumulator {
 
     // Counts a latency.
     void add(int64_t latency) {
-      ++window_.count;
-      if (latency > window_.max) window_.max = latency;
+      ++counts_.count;
+      if (latency > counts_.max) counts_.max = latency;
       auto v = static_cast<uint64_t>(latency);
       if (v - low_ <= span_) {
         size_t index = recorder_.record(latency);
         if (__builtin_expect((marked_[index / 64] >> (index % 64)) & 1, 0))
           exact_->count(index, latency);
-        window_.sum += latency;
-        window_.sum_squares += static_cast<int128>(latency) * latency;
+        counts_.sum += latency;
+        counts_.sum_squares += static_cast<int128>(latency) * latency;
       }
       // Negative latencies, read as unsigned, lie beyond every stale one.
       if (v >= static_cast<uint64_t>(stale_ns)) {
         if (latency < 0) {
-          ++window_.negative;
-          if (latency < window_.most_negative) window_.most_negative = latency;
+          ++counts_.negative;
+          if (latency < counts_.most_negative) counts_.most_negative = latency;
         } else {
-          ++window_.stale;
+          ++counts_.stale;
           if (latency > hour_ns) {
-            ++window_.over_hour;
-            if (latency > window_.max_over_hour) window_.max_over_hour = latency;
+            ++counts_.over_hour;
+            if (latency > counts_.max_over_hour) counts_.max_over_hour = latency;
           }
         }
       }
@@ -197,7 +99,7 @@ class Accumulator {
     // The range's low end and its width, for one unsigned comparison.
     uint64_t low_;
     uint64_t span_;
-    Window window_;
+    Counts counts_;
     uint64_t first_ = UINT64_MAX;
     uint64_t last_ = 0;
     uint64_t limit_;
@@ -225,15 +127,13 @@ class Accumulator {
 
   // Reads earlier, which must outlive the accumulator's last call, in order of
   // time beside the latencies added here.
-  void set_earlier(EarlierInput* earlier) { earlier_ = earlier; }
+  void set_earlier(EarlierInput* earlier) { interleave_.set(earlier); }
 
   // Starts a run of latencies that come with receive times (timed), within
   // the open interval, or without them, outside every interval.
   Run begin_run(bool timed) {
     if (!timed) return Run(&total_, &exact_, UINT64_MAX, false, range_);
-    // No receive time fits before an interval is open.
-    uint64_t limit = interval_ == 0 ? UINT64_MAX : open_ ? end_ : 0;
-    return Run(&latency_histogram(), &exact_, limit, true, range_);
+    return Run(&latency_histogram(), &exact_, rollover_.limit(), true, range_);
   }
 
   // Adds the latencies of run.
@@ -257,12 +157,12 @@ class Accumulator {
   // The exact totals.
   const Totals& totals() const { return totals_; }
 
-  // The histogram of the latencies from 0 to 1 hour; complete after finish().
-  // Before, it lacks the open interval's, which open_histogram() holds.
+  // The histogram of the latencies in range; complete after finish(). Before,
+  // it lacks the open interval's, which open_histogram() holds.
   const Histogram& histogram() const { return total_; }
 
-  // The open interval's histogram of the latencies from 0 to 1 hour; null
-  // without intervals.
+  // The open interval's histogram of the latencies in range; null without
+  // intervals.
   const Histogram* open_histogram() const { return current_.get(); }
 
   // The totals of what was added so far, the open interval's counts and
@@ -282,37 +182,22 @@ class Accumulator {
   // the total as it closes: one record per latency either way.
   Histogram& latency_histogram() { return current_ ? *current_ : total_; }
 
-  void note_receive(uint64_t first, uint64_t last);
   void received(uint64_t first, uint64_t last);
-  void roll(uint64_t receive);
-  void skip_gap(uint64_t receive);
-  uint64_t end_of(uint64_t start) const;
   void close();
-  void fold(Window* window, bool timed);
-  static void add_window(const Window& window, bool timed, Totals* totals);
+  void fold(Counts* window, bool timed);
 
-  uint64_t interval_;
-  int64_t most_;
   LatencyRange range_;
-  // Start of the first interval.
-  uint64_t origin_ = 0;
+  Rollover rollover_;
+  Interleave interleave_;
   Totals totals_;
   // The open interval's counts (all input's, without intervals), and those of
   // the latencies without receive times.
-  Window window_;
-  Window untimed_;
+  Counts window_;
+  Counts untimed_;
   Histogram total_;
   ExactBuckets exact_{total_};
   // The open interval's histogram; null without intervals.
   std::unique_ptr<Histogram> current_;
-  // The open interval is [start_, end_) while open_.
-  bool open_ = false;
-  uint64_t start_ = 0;
-  uint64_t end_ = 0;
-  // True while the earlier input is adding, which must not start it again.
-  bool adding_earlier_ = false;
-  bool gap_reported_ = false;
-  EarlierInput* earlier_ = nullptr;
   ProgressObserver* observer_ = nullptr;
   std::vector<IntervalConsumer*> consumers_;
 };
