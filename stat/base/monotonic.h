@@ -2,20 +2,32 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cstdint>
+
+#include "units.h"
 
 namespace caplat::stat {
 
-// Nanoseconds in a second and in a millisecond, as the clock counts them.
-inline constexpr int64_t clock_ns_per_s = 1000000000;
-inline constexpr int64_t clock_ns_per_ms = 1000000;
-
-// The monotonic clock in ns; a coarse read costs less, and is good to the few
-// milliseconds of a timer tick.
-inline int64_t monotonic_ns(bool coarse = false) {
+// The monotonic clock in ns.
+inline int64_t monotonic_ns() {
   timespec now{};
-  clock_gettime(coarse ? CLOCK_MONOTONIC_COARSE : CLOCK_MONOTONIC, &now);
-  return now.tv_sec * clock_ns_per_s + now.tv_nsec;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * ns_per_s + now.tv_nsec;
+}
+
+// The monotonic clock in ns, read at less cost: good to the few milliseconds
+// of a timer tick, as the reader's periods need.
+inline int64_t coarse_monotonic_ns() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return now.tv_sec * ns_per_s + now.tv_nsec;
+}
+
+// A wait of ns, none if negative, in the whole milliseconds that poll(2)
+// takes, rounded up so that it never ends early.
+inline int wait_ms(int64_t ns) {
+  return static_cast<int>((std::max<int64_t>(ns, 0) + ns_per_ms - 1) / ns_per_ms);
 }
 
 }  // namespace caplat::stat

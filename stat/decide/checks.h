@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "accumulator.h"
+#include "interval.h"
 #include "confidence.h"
 #include "figures.h"
 #include "histogram.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "accumulator.h"
+#include "totals.h"
 #include "confidence.h"
 #include "units.h"
 

@@ -10,7 +10,7 @@ ExportObserver::ExportObserver(MetricsPublisher* publisher, PromSchedule* file)
     : publisher_(publisher), file_(file) {}
 
 void ExportObserver::progressed(const Accumulator& accumulator) {
-  publisher_->progressed(accumulator, monotonic_ns(true));
+  publisher_->progressed(accumulator, coarse_monotonic_ns());
 }
 
 void ExportObserver::reading(const Accumulator& accumulator, Source* source) {
@@ -18,9 +18,8 @@ void ExportObserver::reading(const Accumulator& accumulator, Source* source) {
     bool publish = publisher_->unpublished();
     if (!publish && (file_ == nullptr || !file_->behind())) return;
     int64_t due = publish ? publisher_->next_publish() : file_->next_write();
-    int64_t left = std::max<int64_t>(due - monotonic_ns(true), 0);
-    if (source->wait(static_cast<int>((left + clock_ns_per_ms - 1) / clock_ns_per_ms))) return;
-    int64_t now = monotonic_ns(true);
+    if (source->wait(wait_ms(due - coarse_monotonic_ns()))) return;
+    int64_t now = coarse_monotonic_ns();
     if (publish) {
       publisher_->publish(accumulator, now);
     } else {

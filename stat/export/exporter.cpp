@@ -12,7 +12,7 @@ namespace caplat::stat {
 namespace {
 
 // The file of metrics is written no more often than this, in ns of the clock.
-constexpr int64_t least_file_period = clock_ns_per_s;
+constexpr int64_t least_file_period = ns_per_s;
 // Descriptors left to the reader beside those it will open later: its
 // outputs, and the temporary file of --prom.
 constexpr size_t reader_descriptors = 8;
@@ -86,8 +86,8 @@ void Exporter::linger() {
   for (;;) {
     int64_t left = end - monotonic_ns();
     if (left <= 0) return;
-    timespec wait{static_cast<time_t>(left / clock_ns_per_s),
-                  static_cast<long>(left % clock_ns_per_s)};
+    timespec wait{static_cast<time_t>(left / ns_per_s),
+                  static_cast<long>(left % ns_per_s)};
     // A stop signal or the time up ends it; another signal's handler, none.
     if (sigtimedwait(&stop, nullptr, &wait) >= 0 || errno != EINTR) return;
   }

@@ -4,13 +4,14 @@
 #include <charconv>
 #include <iterator>
 
+#include "units.h"
+
 namespace caplat::stat {
 
 namespace {
 
 __extension__ typedef unsigned __int128 uint128;
 
-constexpr uint64_t ns_per_s = 1000000000;
 
 // ns as seconds in decimal, exactly, without trailing zeros: "0.00001",
 // "2.5", "3600".

@@ -41,7 +41,7 @@ void MetricsPublisher::finish(const Accumulator& accumulator, int64_t skipped) {
   own_.take(accumulator, bounds_);
   own_.skipped = skipped;
   offer(true);
-  if (file_ != nullptr) file_->write(own_, monotonic_ns(true));
+  if (file_ != nullptr) file_->write(own_, coarse_monotonic_ns());
 }
 
 bool MetricsPublisher::offer(bool wait) {

@@ -23,7 +23,7 @@ namespace {
 
 // How long accepting waits after a failure such as running out of
 // descriptors, rather than trying again at once without end.
-constexpr int64_t accept_pause = 100 * clock_ns_per_ms;
+constexpr int64_t accept_pause = 100 * ns_per_ms;
 
 // The descriptors that this process may still open: its limit less those
 // open now; max_connections where the limit or the count is not known.
@@ -133,8 +133,7 @@ int HttpServer::poll_timeout(int64_t now) const {
   if (accept_after_ > now) until = std::min(until, accept_after_);
   if (until == INT64_MAX) return -1;
   // Rounded up, so that the deadline has passed when poll returns.
-  return static_cast<int>((std::max<int64_t>(until - now, 0) + clock_ns_per_ms - 1) /
-                          clock_ns_per_ms);
+  return wait_ms(until - now);
 }
 
 void HttpServer::loop() {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "units.h"
+
 namespace caplat::stat {
 
 namespace {
@@ -43,7 +45,6 @@ void Rollover::roll(uint64_t receive, const std::function<void()>& close) {
 void Rollover::skip_gap(uint64_t receive, const std::function<void()>& close) {
   if (!gap_reported_) {
     gap_reported_ = true;
-    constexpr uint64_t ns_per_s = 1000000000;
     fprintf(stderr,
             "caplat-stat: no latency received from %llu.%09llu s to %llu.%09llu s: one empty "
             "interval stands for the gap\n",

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "accumulator.h"
+#include "interval.h"
 #include "checked_writer.h"
 #include "hlog_codec.h"
 

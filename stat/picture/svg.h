@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "accumulator.h"
+#include "interval.h"
+#include "totals.h"
 #include "checked_writer.h"
 #include "confidence.h"
 #include "units.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "accumulator.h"
+#include "interval.h"
 #include "checked_writer.h"
 #include "units.h"
 
