@@ -37,8 +37,6 @@ inline constexpr size_t printable_units = 4;
 // The second, in which receive times are printed.
 inline constexpr const Unit& second = units[3];
 
-// Latencies from stale_ns on are counted apart as stale or replayed data.
-
 // The latencies that the figures describe, from low to high ns inclusive,
 // 0 <= low < high <= hour_ns: by default from 0 to 1 hour.
 struct LatencyRange {
