@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "confidence.h"
+#include "distributions.h"
 #include "histogram.h"
 #include "units.h"
 

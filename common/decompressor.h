@@ -30,7 +30,8 @@ class Decompressor {
   // As Source::read.
   ssize_t read(unsigned char* data, size_t size);
 
-  // True if no decompressed bytes wait to be read and more are to come.
+  // As Source::wait: true once decompressed bytes are ready to be read, or the
+  // input has ended or failed, within timeout_ms; false if none came in time.
   bool wait(int timeout_ms);
 
   // What went wrong, once read has returned -1.

@@ -12,16 +12,20 @@ namespace caplat::stat {
 
 // What the command line asks for.
 struct Options {
+  // The defaults of the options that have one come from their rows of the
+  // option table, which parse_options reads first.
   // -p: the percentiles of the summary.
-  std::vector<Percentile> percentiles = default_percentiles();
+  std::vector<Percentile> percentiles;
   // -d: significant digits of the histograms.
-  int digits = 3;
+  int digits = 0;
   // -u: the unit of latencies in the summary and the rows.
-  const Unit* unit = &default_unit();
+  const Unit* unit = nullptr;
   // --range: the latencies the figures describe.
   LatencyRange range;
   // -i: interval length in ns, 0 if not given.
   int64_t interval = 0;
+  // The interval of --hlog without -i, in ns.
+  int64_t log_interval = 0;
   // --json: the summary as JSON.
   bool json = false;
   // Whether the summary's table goes to standard output: unless JSON or
@@ -39,8 +43,8 @@ struct Options {
   // for --tag's.
   const char* hlog_tag = nullptr;
   // --confidence: the level of the intervals, as given and as a fraction.
-  const char* confidence_text = "95";
-  double confidence = 0.95;
+  const char* confidence_text = nullptr;
+  double confidence = 0;
   // --baseline: the inputs of the run compared with, if any.
   std::vector<const char*> baselines;
   // --check: the checks, in order.

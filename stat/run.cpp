@@ -33,11 +33,9 @@ namespace {
 
 // Interval of the picture's latency over time when -i is not given, at first;
 // it doubles whenever more than picture_rows would cover the time so far.
-constexpr int64_t picture_interval_ns = 100000000;
+constexpr int64_t picture_interval_ns = 100 * ns_per_ms;
 constexpr int64_t picture_rows = 1000;
 
-// Interval of an interval log when -i is not given, as HdrHistogram's tools write.
-constexpr int64_t log_interval_ns = 1000000000;
 
 // Interval logs stay open while they merge, one descriptor each: the logs of
 // more hosts than the usual soft limit of 1,024 need the hard limit.
@@ -212,11 +210,11 @@ int run(const Options& o) {
   if (!open_inputs(o.baselines, false, &baselines) || !opened) return 2;
   // Only the picture's own interval grows: the rows of a log keep their length.
   int64_t interval = o.interval;
-  if (interval == 0) interval = o.hlog != nullptr ? log_interval_ns : 0;
+  if (interval == 0) interval = o.hlog != nullptr ? o.log_interval : 0;
   int64_t rows = interval == 0 && o.svg != nullptr ? picture_rows : 0;
   if (interval == 0) interval = o.svg != nullptr ? picture_interval_ns : 0;
   Accumulator accumulator(o.digits, interval, rows, o.range);
-  Exporter exporter(o);
+  Exporter exporter(o.metrics, o.interval, o.range.label());
   size_t later_files = std::count_if(paths.begin(), paths.end(), may_wait) +
                        std::count_if(o.baselines.begin(), o.baselines.end(), may_wait);
   if (!exporter.start(&accumulator, later_files)) return 2;

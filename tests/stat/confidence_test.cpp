@@ -1,4 +1,5 @@
 #include "confidence.h"
+#include "distributions.h"
 
 #include <gtest/gtest.h>
 

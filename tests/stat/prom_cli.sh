@@ -61,8 +61,13 @@ t "--range in the buckets and HELP" "" "--prom m.prom $edge_buckets --range 1ms.
    grep -qx 'caplat_latency_seconds_count 3' m.prom && grep -qx 'caplat_messages_total 10' m.prom"
 t "the summary is printed as without --prom" "" "--prom m.prom" "$edges" "*" "" 0 '"$stat" < .stdin | cmp - .stdout'
 # Bounds are written as Prometheus's clients and node_exporter write them.
+# The preferred numbers of each decade, then the last steps to an hour.
+series=$(for d in e-05 e-04 e-03 e-02 e-01 e+00 e+01 e+02; do
+  for m in 1 1.25 1.6 2 2.5 3.15 4 5 6.3 8; do awk "BEGIN { printf \"%.6g\\n\", $m$d }"; done
+done | tr '\n' ' ')
 t "87 default buckets from 10 us to 1 hour" "" "--prom m.prom" "$edges" "*" "" 0 \
-  '[ "$(grep -c "_bucket{" m.prom)" = 88 ] && grep -q "{le=\"1e-05\"} 3$" m.prom &&
+  '[ "$(grep -o "_bucket{le=\"[^\"]*" m.prom | cut -d\" -f2 | tr "\n" " ")" = "${series}1000 1250 1600 2000 2500 3150 3600 +Inf " ] &&
+   grep -q "{le=\"1e-05\"} 3$" m.prom &&
    grep -q "{le=\"1.25e-05\"} 3$" m.prom && grep -q "{le=\"0.0001\"} 3$" m.prom &&
    grep -q "{le=\"3150\"} 8$" m.prom && grep -q "{le=\"3600\"} 8$" m.prom'
 t "label values escaped, in the order given" "" "--prom m.prom --label 'b=a\"b\\c' --label a=é" '1.000000\n' "*" "" 0 \

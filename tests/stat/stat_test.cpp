@@ -95,5 +95,70 @@ TEST(Accumulator, Intervals) {
   }
 }
 
+// Logged intervals of one latency of 1 ns each, read beside the latencies
+// added one by one.
+struct Logged : EarlierInput {
+  Accumulator* accumulator;
+  std::vector<LogInterval> intervals;
+  size_t next = 0;
+  void add_until(uint64_t time) override {
+    while (next < intervals.size() && intervals[next].start <= time)
+      accumulator->add(intervals[next++]);
+  }
+};
+
+// An earlier input's intervals come before a later receive time, and the
+// picture's own interval, unlike one of -i, grows to the length of a log's.
+TEST(Accumulator, EarlierInputInOrderOfTime) {
+  struct Row {
+    const char* name;
+    int64_t most;
+    std::vector<std::pair<uint64_t, uint64_t>> logged;  // start, length
+    std::vector<uint64_t> receives;                     // of latencies of 1 ns
+    std::vector<Recorder::Row> want;
+  };
+  const uint64_t s = 1000000000;
+  const Row rows[] = {
+      {"logged intervals before, at and after a receive time",
+       0,
+       {{0, s}, {2 * s, s}, {4 * s, s}},
+       {5 * s / 2},
+       {{0, s, 1, 1, 0, 0, 1},
+        {s, s, 0, 0, 0, 0, 0},
+        {2 * s, s, 2, 2, 0, 0, 1},
+        {3 * s, s, 0, 0, 0, 0, 0},
+        {4 * s, s, 1, 1, 0, 0, 1}}},
+      {"the picture's interval as long as a log's",
+       1000,
+       {{0, 2 * s}, {2 * s, 2 * s}},
+       {},
+       {{0, 2 * s, 1, 1, 0, 0, 1}, {2 * s, 2 * s, 1, 1, 0, 0, 1}}},
+      {"-i keeps its length beside a log's",
+       0,
+       {{0, 2 * s}, {2 * s, 2 * s}},
+       {},
+       {{0, s, 1, 1, 0, 0, 1}, {s, s, 0, 0, 0, 0, 0}, {2 * s, s, 1, 1, 0, 0, 1}}},
+  };
+  const std::vector<std::pair<int64_t, int64_t>> one = {{1, 1}};
+  for (const Row& row : rows) {
+    Accumulator accumulator(3, s, row.most);
+    Recorder recorder;
+    accumulator.add_consumer(&recorder);
+    Logged logged;
+    logged.accumulator = &accumulator;
+    for (auto [start, length] : row.logged) {
+      LogInterval interval;
+      interval.start = start;
+      interval.length = length;
+      interval.counts = &one;
+      logged.intervals.push_back(interval);
+    }
+    accumulator.set_earlier(&logged);
+    for (uint64_t receive : row.receives) accumulator.add(receive, 1);
+    accumulator.finish();
+    EXPECT_TRUE(recorder.rows == row.want) << row.name;
+  }
+}
+
 }  // namespace
 }  // namespace caplat::stat

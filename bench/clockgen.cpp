@@ -1,0 +1,66 @@
+// Prints caplat -2 output for messages between two clocks of known relation
+// (tests/support/clock_gen.h): drift, floor, steps, jitter, rate, duration,
+// stamps to the ns or to the ms.
+//
+//   clockgen [--drift PPM] [--floor MS] [--step AT_S:MS]... [--receive-step AT_S:MS]...
+//            [--jitter exp|pareto] [--scale MS] [--rate N] [--duration S]
+//            [--stamps ns|ms] [--reorder MS] [--seed N] [--truth] > latency.txt
+//
+// --truth adds a fourth field: the latency in ns with the drift and the steps
+// removed, the floor kept at its value at the start.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "clock_gen.h"
+
+int main(int argc, char** argv) {
+  caplat::clockgen::Clocks c;
+  bool truth = false;
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--truth") == 0) {
+      truth = true;
+      continue;
+    }
+    if (i + 1 == argc) {
+      fprintf(stderr, "clockgen: %s needs a value\n", argv[i]);
+      return 2;
+    }
+    const char* value = argv[++i];
+    const char* colon = strchr(value, ':');
+    if (strcmp(argv[i - 1], "--drift") == 0) c.drift_ppm = strtod(value, nullptr);
+    else if (strcmp(argv[i - 1], "--floor") == 0) c.floor_ms = strtod(value, nullptr);
+    else if (strcmp(argv[i - 1], "--step") == 0 && colon != nullptr)
+      c.steps.push_back({strtod(value, nullptr), strtod(colon + 1, nullptr)});
+    else if (strcmp(argv[i - 1], "--receive-step") == 0 && colon != nullptr)
+      c.receive_steps.push_back({strtod(value, nullptr), strtod(colon + 1, nullptr)});
+    else if (strcmp(argv[i - 1], "--jitter") == 0)
+      c.jitter = strcmp(value, "pareto") == 0 ? caplat::clockgen::Jitter::Pareto
+                                              : caplat::clockgen::Jitter::Exponential;
+    else if (strcmp(argv[i - 1], "--scale") == 0) c.jitter_ms = strtod(value, nullptr);
+    else if (strcmp(argv[i - 1], "--rate") == 0) c.rate = strtod(value, nullptr);
+    else if (strcmp(argv[i - 1], "--duration") == 0) c.duration_s = strtod(value, nullptr);
+    else if (strcmp(argv[i - 1], "--stamps") == 0) c.ms_stamps = strcmp(value, "ms") == 0;
+    else if (strcmp(argv[i - 1], "--reorder") == 0) c.reorder_ms = strtod(value, nullptr);
+    else if (strcmp(argv[i - 1], "--seed") == 0) c.seed = strtoull(value, nullptr, 10);
+    else {
+      fprintf(stderr, "clockgen: unknown option %s\n", argv[i - 1]);
+      return 2;
+    }
+  }
+  for (const caplat::clockgen::Message& m : caplat::clockgen::generate(c)) {
+    std::string text = caplat::clockgen::line(m);
+    if (truth) text.pop_back();
+    if (fputs(text.c_str(), stdout) == EOF ||
+        (truth && printf(" %lld\n", static_cast<long long>(m.truth_ns)) < 0)) {
+      perror("clockgen");
+      return 1;
+    }
+  }
+  if (fflush(stdout) != 0) {
+    perror("clockgen");
+    return 1;
+  }
+  return 0;
+}
