@@ -51,10 +51,11 @@ std::string with_interval(const Figure& f, const Unit& unit) {
   return bounds.empty() ? text : text + std::string("  ") + bounds;
 }
 
-// A drift in ppm, to the ten-thousandth, with its sign.
+// A drift in ppm, to the ten-thousandth, with its sign unless it is 0.
 std::string ppm(double drift) {
-  std::string text = fixed_text(static_cast<int64_t>(std::llround(drift * 1e4)), 4);
-  return drift >= 0 ? "+" + text : text;
+  auto v = static_cast<int64_t>(std::llround(drift * 1e4));
+  std::string text = fixed_text(v, 4);
+  return v > 0 ? "+" + text : text;
 }
 
 // The lines of the clocks of each input, the baseline's named as such: the
