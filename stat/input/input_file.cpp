@@ -46,7 +46,7 @@ bool copy_to_temporary(InputFile* input) {
   unlink(path.c_str());
   auto buffer = std::make_unique<unsigned char[]>(block);
   std::string failure;
-  ssize_t n;
+  ssize_t n = 0;
   while (failure.empty() && (n = input->source->read(buffer.get(), block)) > 0) {
     for (ssize_t at = 0; at < n;) {
       ssize_t written = write(file, buffer.get() + at, static_cast<size_t>(n - at));

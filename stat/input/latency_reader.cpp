@@ -32,13 +32,6 @@ LatencyReader::LatencyReader(Accumulator* accumulator, bool needs_times)
 
 namespace {
 
-// What the hot loop does with a timed latency beyond counting it, and with
-// what: the reader's Clocks, fixed for the loop.
-struct ClockHooks {
-  ClockEstimator* estimator;
-  Deskew* deskew;
-};
-
 // Reads the line at p, of a form with times, ended by a newline: returns the
 // byte after the newline, with its receive time and latency, or null if the
 // line is not of that form. Up to padding bytes after the newline may be
@@ -72,7 +65,8 @@ inline __attribute__((always_inline)) const char* read_timed_line(const char* p,
 template <LatencyReader::Form form, LatencyReader::Clocks clocks>
 inline __attribute__((always_inline)) const char* parse_line(const char* p, Accumulator::Run* run,
                                                              Accumulator* accumulator,
-                                                             const ClockHooks& hooks) {
+                                                             ClockEstimator* estimator,
+                                                             Deskew* deskew) {
   int64_t latency;
   if constexpr (form == LatencyReader::Latency) {
     p = read_ms(p, &latency);
@@ -83,9 +77,8 @@ inline __attribute__((always_inline)) const char* parse_line(const char* p, Accu
     uint64_t receive;
     p = read_timed_line<form>(p, &receive, &latency);
     if (p == nullptr) return nullptr;
-    if constexpr (clocks == LatencyReader::CountAndEstimate) hooks.estimator->add(receive, latency);
-    if constexpr (clocks == LatencyReader::CountDeskewed)
-      latency = hooks.deskew->remove(receive, latency);
+    if constexpr (clocks == LatencyReader::CountAndEstimate) estimator->add(receive, latency);
+    if constexpr (clocks == LatencyReader::CountDeskewed) latency = deskew->remove(receive, latency);
     if (__builtin_expect(run->fits(receive), 1)) {
       run->add(receive, latency);
     } else {
@@ -101,11 +94,11 @@ inline __attribute__((always_inline)) const char* parse_line(const char* p, Accu
 // in lines; returns where a line of another form starts, or end.
 template <LatencyReader::Form form, LatencyReader::Clocks clocks>
 const char* parse_lines(const char* p, const char* end, Accumulator* accumulator,
-                        const ClockHooks& hooks, int64_t* lines) {
+                        ClockEstimator* estimator, Deskew* deskew, int64_t* lines) {
   Accumulator::Run run = accumulator->begin_run(form != LatencyReader::Latency);
   int64_t n = 0;
   while (p < end) {
-    const char* next = parse_line<form, clocks>(p, &run, accumulator, hooks);
+    const char* next = parse_line<form, clocks>(p, &run, accumulator, estimator, deskew);
     if (next == nullptr) break;
     ++n;
     p = next;
@@ -163,20 +156,19 @@ bool LatencyReader::holds_payload_header(const char* data, size_t size) {
 
 template <LatencyReader::Form form>
 const char* LatencyReader::parse(const char* p, const char* end) {
-  const ClockHooks hooks{estimator_, deskew_};
   switch (clocks_) {
     case Count:
       break;
     case CountAndEstimate:
-      return parse_lines<form, CountAndEstimate>(p, end, accumulator_, hooks, &line_);
+      return parse_lines<form, CountAndEstimate>(p, end, accumulator_, estimator_, deskew_, &line_);
     case EstimateOnly:
       // Without times a read ends before its lines are parsed.
       if constexpr (form != Latency) return estimate_lines<form>(p, end, estimator_, &line_);
       break;
     case CountDeskewed:
-      return parse_lines<form, CountDeskewed>(p, end, accumulator_, hooks, &line_);
+      return parse_lines<form, CountDeskewed>(p, end, accumulator_, estimator_, deskew_, &line_);
   }
-  return parse_lines<form, Count>(p, end, accumulator_, hooks, &line_);
+  return parse_lines<form, Count>(p, end, accumulator_, estimator_, deskew_, &line_);
 }
 
 void LatencyReader::set_clocks(Clocks clocks, ClockEstimator* estimator, Deskew* deskew) {

@@ -82,7 +82,7 @@ class SvgWriter : public IntervalConsumer {
   // The points of each input's floor over time, and the steps as (receive
   // time, size), in ns.
   std::vector<std::vector<std::pair<uint64_t, int64_t>>> floors() const;
-  std::vector<std::pair<uint64_t, int64_t>> steps() const;
+  std::vector<std::pair<uint64_t, int64_t>> clock_steps() const;
   void draw_floors(Canvas* canvas, const LogAxis& axis, double top, double bottom) const;
   void draw_counts(Canvas* canvas, double top) const;
   // The x of time t ns after the first row's start.

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,12 +41,13 @@ std::vector<std::vector<std::pair<uint64_t, int64_t>>> SvgWriter::floors() const
   return floors;
 }
 
-std::vector<std::pair<uint64_t, int64_t>> SvgWriter::steps() const {
+std::vector<std::pair<uint64_t, int64_t>> SvgWriter::clock_steps() const {
   std::vector<std::pair<uint64_t, int64_t>> steps;
   if (clocks_ == nullptr) return steps;
   for (const InputClock& c : *clocks_) {
     if (!c.estimate || !c.estimate->steps) continue;
-    for (const ClockStep& step : *c.estimate->steps) steps.emplace_back(step.at_ns, step.size_ns);
+    std::transform(c.estimate->steps->begin(), c.estimate->steps->end(), std::back_inserter(steps),
+                   [](const ClockStep& step) { return std::pair(step.at_ns, step.size_ns); });
   }
   return steps;
 }
@@ -57,11 +59,12 @@ void SvgWriter::draw_floors(Canvas* canvas, const LogAxis& axis, double panel_to
     return time_x(static_cast<double>(t - std::min(t, rows_.front().start)));
   };
   for (const auto& floor : floors()) {
-    std::vector<std::pair<double, double>> points;
-    for (auto [t, v] : floor) points.emplace_back(x(t), axis.y(v));
+    std::vector<std::pair<double, double>> points(floor.size());
+    std::transform(floor.begin(), floor.end(), points.begin(),
+                   [&](const auto& point) { return std::pair(x(point.first), axis.y(point.second)); });
     canvas->polyline(points, floor_style, 0);
   }
-  for (auto [t, size] : steps()) {
+  for (auto [t, size] : clock_steps()) {
     canvas->line(x(t), panel_top, x(t), bottom, step_style);
     std::string label = svg_label(static_cast<double>(size), unit_) + " " + unit_.name;
     if (size >= 0) label.insert(label.begin(), '+');
