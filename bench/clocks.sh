@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# What the clock estimator would add to caplat-stat's summary of an hour at
-# 200 messages a second (some 720,000 lines of caplat -2 output, made by
-# clockgen): times `wc -l`, the read floor (bench/floor) and caplat-stat's
-# summary on that output, one of each per round, and runs the estimator's
+# What --clock and --deskew add to caplat-stat's summary of an hour at 200
+# messages a second (some 720,000 lines of caplat -2 output, made by
+# clockgen): times `wc -l`, the read floor (bench/floor), caplat-stat's
+# summary, with --clock and with --deskew on that output, one of each per
+# round, prints each one's own work (its processor time less that of an
+# empty input) as a multiple of the summary's, the peak memory of --clock on
+# ten million lines through a pipe, and runs the estimator's
 # micro-benchmarks (caplat_clock_bench, built with -DCAPLAT_BENCH=ON) for its
 # ns per message and its work at the end. The summary's own work is its
 # processor time less that of caplat-stat on an empty input (starting a
@@ -37,9 +40,10 @@ cat "$out" > /dev/null
 lines=$(wc -l < "$out")
 machine
 echo "$lines lines of caplat -2 output ($(stat -c %s "$out") bytes), $rounds rounds"
-names=("wc -l" "floor" "caplat-stat" "caplat-stat, empty")
+names=("wc -l" "floor" "caplat-stat" "caplat-stat, empty" "--clock" "--deskew")
 commands=("wc -l < $out" "$build/floor < $out" "$build/stat/caplat-stat < $out"
-  "$build/stat/caplat-stat < /dev/null")
+  "$build/stat/caplat-stat < /dev/null" "$build/stat/caplat-stat --clock < $out"
+  "$build/stat/caplat-stat --deskew $out")
 run_rounds
 cpu_seconds() { awk '{print $3}' "$1" | median; }
 printf '%-14s %9s %9s %9s %9s\n' command seconds "cpu s" "cpu ns/line" "RSS MB"
@@ -48,6 +52,13 @@ for i in "${!commands[@]}"; do
   printf '%-14s %9.4f %9.3f %9.1f %9.1f\n' "${names[$i]}" "$(seconds "$tmp/t.$i")" "$cpu" \
     "$(awk -v c="$cpu" -v n="$lines" 'BEGIN {print c * 1e9 / n}')" "$(peak_mb "$tmp/t.$i")"
 done
+
+# Each option's own work against the summary's, round by round.
+own() { paste -d' ' "$tmp/t.$1" "$tmp/t.3" "$tmp/t.2" | awk '{print ($3 - $6) / ($9 - $6)}' | median; }
+echo "own work against the summary's: --clock $(own 4) x, --deskew $(own 5) x"
+"$build/clockgen" --duration 50000 | /usr/bin/time -f '%M' -o "$tmp/rss" \
+  "$build/stat/caplat-stat" --clock > /dev/null
+echo "--clock on 10,000,000 lines through a pipe: peak $(awk '{print $1 / 1024}' "$tmp/rss") MB"
 
 "$build/bench/caplat_clock_bench" --benchmark_repetitions="$rounds" \
   --benchmark_report_aggregates_only=true --benchmark_format=csv 2> /dev/null |

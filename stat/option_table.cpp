@@ -72,6 +72,18 @@ const OptionRow option_rows[] = {
        std::string fault = parse_range(value, &o->range);
        return fault.empty() ? go_on : usage_error(std::string("bad range (") + fault + ")", value);
      }},
+    {0, "clock", nullptr, nullptr,
+     "estimate each input's clocks from the floor of its\nlatencies: drift, floor and steps",
+     [](const char*, Options* o) {
+       o->clock = true;
+       return go_on;
+     }},
+    {0, "deskew", nullptr, nullptr,
+     "remove the drift and steps of each input's clocks\nfrom every latency before any figure",
+     [](const char*, Options* o) {
+       o->deskew = true;
+       return go_on;
+     }},
     {0, "csv", "FILE", nullptr, "write the interval rows to FILE",
      [](const char* value, Options* o) {
        o->csv = value;

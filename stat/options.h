@@ -22,6 +22,10 @@ struct Options {
   const Unit* unit = nullptr;
   // --range: the latencies the figures describe.
   LatencyRange range;
+  // --clock: each input's clocks estimated and shown; --deskew: removed from
+  // the latencies.
+  bool clock = false;
+  bool deskew = false;
   // -i: interval length in ns, 0 if not given.
   int64_t interval = 0;
   // The interval of --hlog without -i, in ns.

@@ -23,6 +23,7 @@
 #include "hlog_writer.h"
 #include "input_file.h"
 #include "latency_reader.h"
+#include "text_input.h"
 #include "report.h"
 #include "summary.h"
 #include "svg.h"
@@ -116,6 +117,7 @@ struct Outputs {
     }
     if (hgrm_file) write_hgrm(accumulator.histogram(), hgrm_file.get());
     if (svg) {
+      svg->show_clocks(&run.clocks, run.deskewed);
       svg->write(accumulator.histogram(), accumulator.totals(), confidence,
                  baseline ? &baseline->histogram() : nullptr, svg_file.get());
     }
@@ -136,7 +138,8 @@ struct Outputs {
 // times where needs_times, and adds the lines skipped to skipped, which
 // exporter, if not null, counts as they come.
 int read_inputs(const Options& o, std::vector<InputFile>* inputs, bool needs_times,
-                Accumulator* accumulator, int64_t* skipped, Exporter* exporter) {
+                Accumulator* accumulator, int64_t* skipped, Exporter* exporter,
+                std::vector<InputClock>* clocks) {
   int status = 0;
   std::vector<InputFile> texts, logs;
   for (InputFile& input : *inputs) {
@@ -171,9 +174,15 @@ int read_inputs(const Options& o, std::vector<InputFile>* inputs, bool needs_tim
   // A file that cannot be read, or lacks the receive times that intervals
   // need, ends the reading; what was read is still summed up.
   bool reading = true;
+  ClockTreatment treatment = o.deskew  ? ClockTreatment::Remove
+                             : o.clock ? ClockTreatment::Estimate
+                                       : ClockTreatment::Ignore;
   for (InputFile& text : texts) {
+    InputClock clock;
     LatencyReader::Status read =
-        reading ? reader.read(text.source.get(), text.name) : LatencyReader::Done;
+        reading ? read_text(&text, &reader, treatment, &clock) : LatencyReader::Done;
+    if (treatment != ClockTreatment::Ignore && read == LatencyReader::Done)
+      clocks->push_back(std::move(clock));
     close_input(&text);
     if (read == LatencyReader::NoReceiveTimes)
       report_file(text.name, "-i and --hlog need receive times, and this input has one field");
@@ -191,8 +200,19 @@ int read_inputs(const Options& o, std::vector<InputFile>* inputs, bool needs_tim
     *skipped += log.skipped();
     if (log.failed()) status = 2;
   }
-  for (InputFile& log : logs) close_input(&log);
+  for (InputFile& log : logs) {
+    if (treatment != ClockTreatment::Ignore)
+      clocks->push_back({log.name, std::nullopt, "an interval log holds no time of each message"});
+    close_input(&log);
+  }
   return status;
+}
+
+// Adds what the clocks of the inputs of figures showed, as o asks.
+void show_clocks(const Options& o, std::vector<InputClock> clocks, Figures* figures) {
+  figures->deskewed = o.deskew;
+  figures->clocks_shown = o.clock;
+  if (o.clock) figures->clocks = std::move(clocks);
 }
 
 }  // namespace
@@ -227,21 +247,24 @@ int run(const Options& o) {
   Checker checker(o.checks, *o.unit, confidence, o.range.label());
   accumulator.add_consumer(&checker);
   int64_t skipped = 0;
+  std::vector<InputClock> clocks, base_clocks;
   int status = read_inputs(o, &inputs, o.interval != 0 || o.hlog != nullptr, &accumulator, &skipped,
-                           &exporter);
+                           &exporter, &clocks);
   bool exported = exporter.finish(accumulator, skipped);
   Figures run = figures_of(accumulator.totals(), accumulator.histogram(), o.percentiles, o.range,
                            skipped, confidence);
+  show_clocks(o, std::move(clocks), &run);
   // The baseline is read as the inputs are, into an accumulator of its own.
   std::unique_ptr<Accumulator> baseline;
   Figures base;
   if (!o.baselines.empty()) {
     baseline = std::make_unique<Accumulator>(o.digits, 0, 0, o.range);
     int64_t base_skipped = 0;
-    status =
-        std::max(status, read_inputs(o, &baselines, false, baseline.get(), &base_skipped, nullptr));
+    status = std::max(status, read_inputs(o, &baselines, false, baseline.get(), &base_skipped,
+                                          nullptr, &base_clocks));
     base = figures_of(baseline->totals(), baseline->histogram(), o.percentiles, o.range,
                       base_skipped, confidence);
+    show_clocks(o, std::move(base_clocks), &base);
     skipped += base_skipped;
   }
   bool written =

@@ -84,6 +84,14 @@ struct ClockEstimate {
   Floor floor;
 };
 
+// What the clocks of one input showed: its name, and the estimate, or why
+// there is none (an interval log holds no time of each message).
+struct InputClock {
+  std::string input;
+  std::optional<ClockEstimate> estimate;
+  std::string unknown;
+};
+
 // Removes the drift and the steps that an estimate found from the latencies
 // of its input, read again in the order the estimator read them, keeping the
 // floor at its value at the first receive time.

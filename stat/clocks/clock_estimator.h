@@ -14,10 +14,12 @@ namespace caplat::stat {
 // the steps between the sender's clock and the receiver's.
 class ClockEstimator {
  public:
-  // Stretches of receive time kept, 24 bytes each (384 KiB): an hour is kept
-  // in stretches of 268 ms, a day in stretches of 8.6 s, and the work at the
-  // end grows with the stretches (bench/README.md).
-  static constexpr size_t default_capacity = size_t{1} << 14;
+  // Stretches of receive time kept, 24 bytes each (96 KiB): an hour is kept
+  // in stretches of 1.07 s, a day in stretches of 34 s. The work and the
+  // memory at the end grow with the stretches: at four times as many, --clock
+  // took twice the summary's time on an hour at 200 a second, for no
+  // accuracy the tables of bench/README.md could see.
+  static constexpr size_t default_capacity = size_t{1} << 12;
 
   // The width of a stretch at the start, 2^20 ns (1 ms): fine enough for a
   // short input, and coarse enough that a message read out of order by up to

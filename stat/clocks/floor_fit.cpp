@@ -20,12 +20,10 @@ bool below(const FloorPoint& a, const FloorPoint& b, const FloorPoint& c) {
          0;
 }
 
-// The points of segment j of those cut at starts.
-struct Segment {
-  size_t begin;
-  size_t end;
-};
-Segment segment(const std::vector<FloorPoint>& points, const std::vector<size_t>& starts, size_t j) {
+// The points of segment j of those cut at starts, as the indices of the first
+// and of the one past the last.
+std::pair<size_t, size_t> segment(const std::vector<FloorPoint>& points,
+                                  const std::vector<size_t>& starts, size_t j) {
   return {starts[j], j + 1 < starts.size() ? starts[j + 1] : points.size()};
 }
 

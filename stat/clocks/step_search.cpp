@@ -1,7 +1,6 @@
 #include "step_search.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <functional>
 #include <utility>
@@ -11,29 +10,32 @@ namespace caplat::stat {
 
 namespace {
 
-// The least of values over any range of indices, from the least of each
-// range of a power of two in length: built in n log n steps, each range asked
-// in two lookups, with no branch on the values.
-class RangeMinima {
+// The least of values over a window that only moves forward, each index
+// entering at its end and leaving at its start once: a queue of the indices
+// whose values no later one undercuts, in O(1) a step on the average and
+// memory that does not grow with the window's width.
+class SlidingLeast {
  public:
-  explicit RangeMinima(const std::vector<double>& values) : levels_{values} {
-    for (size_t length = 1; 2 * length <= values.size(); length *= 2) {
-      const std::vector<double>& half = levels_.back();
-      std::vector<double> level(half.size() - length);
-      for (size_t i = 0; i < level.size(); ++i) level[i] = std::min(half[i], half[i + length]);
-      levels_.push_back(std::move(level));
-    }
+  explicit SlidingLeast(const std::vector<double>& values) : values_(values) {}
+
+  // Takes index i, past every index taken before.
+  void enter(size_t i) {
+    while (queue_.size() > head_ && values_[queue_.back()] >= values_[i]) queue_.pop_back();
+    queue_.push_back(i);
   }
 
-  // The least of values[begin..end-1], begin < end.
-  double least(size_t begin, size_t end) const {
-    int level = static_cast<int>(std::bit_width(end - begin)) - 1;
-    const std::vector<double>& at = levels_[static_cast<size_t>(level)];
-    return std::min(at[begin], at[end - (size_t{1} << level)]);
+  // Lets go of the indices before begin.
+  void leave_before(size_t begin) {
+    while (head_ < queue_.size() && queue_[head_] < begin) ++head_;
   }
+
+  // The least value of the window, which holds an index.
+  double least() const { return values_[queue_[head_]]; }
 
  private:
-  std::vector<std::vector<double>> levels_;  // level l: the least of 2^l values from each
+  const std::vector<double>& values_;
+  std::vector<size_t> queue_;
+  size_t head_ = 0;
 };
 
 }  // namespace
@@ -206,7 +208,6 @@ bool find_steps(const std::vector<FloorPoint>& points, double slope, StepSearch*
   *search = StepSearch{};
   Heights h(points, slope);
   size_t n = points.size();
-  RangeMinima minima(h.height);
 
   // Candidates with narrow windows first, which place a step best, then
   // those only wide windows see; the largest first at each width. One within
@@ -223,13 +224,18 @@ bool find_steps(const std::vector<FloorPoint>& points, double slope, StepSearch*
     // Between point k and k + 1: the points begin..k and k+1..end-1, the
     // fewest on either side that hold window messages.
     std::vector<std::pair<double, size_t>> found;  // jump, k
-    size_t begin = 0, end = 0;
+    SlidingLeast before(h.height), after(h.height);
+    size_t begin = 0, end = 0, entered = 0;
     for (size_t k = 0; k + 1 < n; ++k) {
       while (begin < k && h.held[k] - h.held[begin] >= window) ++begin;
       end = std::max(end, k + 1);
       while (end < n && h.held[end - 1] - h.held[k] < window) ++end;
+      before.enter(k);
+      before.leave_before(begin);
+      for (; entered < end; ++entered) after.enter(entered);
+      after.leave_before(k + 1);
       if (h.held[k] - h.before(begin) < window || h.held[end - 1] - h.held[k] < window) continue;
-      double jump = std::fabs(minima.least(k + 1, end) - minima.least(begin, k + 1));
+      double jump = std::fabs(after.least() - before.least());
       if (jump >= least && h.held[k] >= step_stretch && h.total - h.held[k] >= step_stretch) {
         found.emplace_back(jump, k);
       }

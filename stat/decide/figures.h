@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "totals.h"
+#include "clock_estimate.h"
 #include "confidence.h"
 #include "units.h"
 
@@ -71,6 +72,12 @@ struct Figures {
   int64_t max_over_hour = 0;
   int64_t skipped = 0;
   int digits = 0;
+  // True if the latencies were read with the drift and steps of their clocks
+  // removed (--deskew).
+  bool deskewed = false;
+  // The clocks of each input, where --clock asks for them.
+  bool clocks_shown = false;
+  std::vector<InputClock> clocks;
 };
 
 // The figures of totals and histogram (of the latencies in range), with

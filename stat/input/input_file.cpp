@@ -30,10 +30,10 @@ std::string temporary_failure() {
   return std::string("cannot copy it into a temporary file: ") + strerror(errno);
 }
 
-// Writes the log that input's source reads into an unlinked temporary file,
-// which becomes input's file; false after reporting a log that cannot be read
-// whole, or a temporary file that cannot be made or written.
-bool copy_log(InputFile* input) {
+// Writes what input's source reads into an unlinked temporary file, which
+// becomes input's file, at its start; false after reporting an input that
+// cannot be read whole, or a temporary file that cannot be made or written.
+bool copy_to_temporary(InputFile* input) {
   const char* folder = getenv("TMPDIR");
   std::string path =
       std::string(folder != nullptr && *folder != 0 ? folder : "/tmp") + "/caplat-stat.XXXXXX";
@@ -46,7 +46,7 @@ bool copy_log(InputFile* input) {
   unlink(path.c_str());
   auto buffer = std::make_unique<unsigned char[]>(block);
   std::string failure;
-  ssize_t n;
+  ssize_t n = 0;
   while (failure.empty() && (n = input->source->read(buffer.get(), block)) > 0) {
     for (ssize_t at = 0; at < n;) {
       ssize_t written = write(file, buffer.get() + at, static_cast<size_t>(n - at));
@@ -61,7 +61,6 @@ bool copy_log(InputFile* input) {
   if (failure.empty() && n < 0) failure = input->source->error();
   close_input(input);
   input->fd = file;
-  input->log = true;
   if (lseek(file, 0, SEEK_SET) != 0 && failure.empty()) failure = temporary_failure();
   input->incomplete = !failure.empty();
   if (input->incomplete) report_file(input->name, failure.c_str());
@@ -117,7 +116,26 @@ bool open_input(const char* path, InputFile* input) {
   unsigned char head[log_probe];
   size_t size = input->source->peek(head, sizeof head);
   if (!HlogReader::is_log(std::string_view(reinterpret_cast<char*>(head), size))) return true;
-  return copy_log(input);
+  input->log = true;
+  return copy_to_temporary(input);
+}
+
+bool hold_input(InputFile* input) {
+  struct stat st;
+  if (fstat(input->fd, &st) == 0 && S_ISREG(st.st_mode)) return true;
+  return copy_to_temporary(input) && rewind_input(input);
+}
+
+bool rewind_input(InputFile* input) {
+  input->source.reset();
+  if (lseek(input->fd, 0, SEEK_SET) != 0) {
+    report_file(input->name, strerror(errno));
+    return false;
+  }
+  input->source = std::make_unique<Source>(input->fd, block);
+  if (input->source->open()) return true;
+  report_file(input->name, input->source->error());
+  return false;
 }
 
 void close_input(InputFile* input) {

@@ -36,6 +36,15 @@ bool may_wait(const char* path);
 // are kept, and the input is left open.
 bool open_input(const char* path, InputFile* input);
 
+// Makes caplat's output of input, opened and not read yet, one that can be
+// read again from its start: a regular file is; anything else is copied to
+// an unlinked temporary file first. False after reporting what failed.
+bool hold_input(InputFile* input);
+
+// Reads caplat's output of input, held, from its start again, decompressed
+// anew if need be; false after reporting what failed.
+bool rewind_input(InputFile* input);
+
 // Closes the input's file, unless it is standard input, and its source.
 void close_input(InputFile* input);
 

@@ -32,36 +32,53 @@ LatencyReader::LatencyReader(Accumulator* accumulator, bool needs_times)
 
 namespace {
 
-// Reads the line of form at p, ended by a newline, into run; returns the byte
-// after the newline, or null, reading nothing, if the line is not of that
-// form. A latency whose receive time does not fit the run goes to the
-// accumulator, which then starts the run anew. Up to padding bytes after the
-// newline may be loaded.
+// Reads the line at p, of a form with times, ended by a newline: returns the
+// byte after the newline, with its receive time and latency, or null if the
+// line is not of that form. Up to padding bytes after the newline may be
+// loaded.
 template <LatencyReader::Form form>
+inline __attribute__((always_inline)) const char* read_timed_line(const char* p, uint64_t* receive,
+                                                                  int64_t* latency) {
+  uint64_t application;
+  if (const char* times = common_times(p, &application, receive)) {
+    p = times;
+  } else {
+    p = read_time(p, &application);
+    if (p == nullptr || *p != ' ') return nullptr;
+    p = read_time(p + 1, receive);
+    if (p == nullptr) return nullptr;
+  }
+  // The third field is checked for its form only: the times give the
+  // latency exactly, where caplat's text went through a double.
+  if (form == LatencyReader::TimesAndLatency && (*p != ' ' || (p = skip_ms(p + 1)) == nullptr))
+    return nullptr;
+  if (*p != '\n') return nullptr;
+  // The latency as caplat computes it: the difference modulo 2^64, signed.
+  *latency = static_cast<int64_t>(*receive - application);
+  return p + 1;
+}
+
+// Reads the line of form at p into run, doing with its clocks what clocks
+// says; returns the byte after the newline, or null, reading nothing, if the
+// line is not of that form. A latency whose receive time does not fit the run
+// goes to the accumulator, which then starts the run anew.
+template <LatencyReader::Form form, LatencyReader::Clocks clocks>
 inline __attribute__((always_inline)) const char* parse_line(const char* p, Accumulator::Run* run,
-                                                             Accumulator* accumulator) {
+                                                             Accumulator* accumulator,
+                                                             ClockEstimator* estimator,
+                                                             Deskew* deskew) {
+  int64_t latency;
   if constexpr (form == LatencyReader::Latency) {
-    int64_t latency;
     p = read_ms(p, &latency);
     if (p == nullptr || *p != '\n') return nullptr;
     run->add(latency);
+    return p + 1;
   } else {
-    uint64_t application, receive;
-    if (const char* times = common_times(p, &application, &receive)) {
-      p = times;
-    } else {
-      p = read_time(p, &application);
-      if (p == nullptr || *p != ' ') return nullptr;
-      p = read_time(p + 1, &receive);
-      if (p == nullptr) return nullptr;
-    }
-    // The third field is checked for its form only: the times give the
-    // latency exactly, where caplat's text went through a double.
-    if (form == LatencyReader::TimesAndLatency && (*p != ' ' || (p = skip_ms(p + 1)) == nullptr))
-      return nullptr;
-    if (*p != '\n') return nullptr;
-    // The latency as caplat computes it: the difference modulo 2^64, signed.
-    auto latency = static_cast<int64_t>(receive - application);
+    uint64_t receive;
+    p = read_timed_line<form>(p, &receive, &latency);
+    if (p == nullptr) return nullptr;
+    if constexpr (clocks == LatencyReader::CountAndEstimate) estimator->add(receive, latency);
+    if constexpr (clocks == LatencyReader::CountDeskewed) latency = deskew->remove(receive, latency);
     if (__builtin_expect(run->fits(receive), 1)) {
       run->add(receive, latency);
     } else {
@@ -69,23 +86,41 @@ inline __attribute__((always_inline)) const char* parse_line(const char* p, Accu
       accumulator->add(receive, latency);
       *run = accumulator->begin_run(true);
     }
+    return p;
   }
-  return p + 1;
 }
 
 // Reads the lines of form from p up to end, in one tight loop, counting them
 // in lines; returns where a line of another form starts, or end.
-template <LatencyReader::Form form>
-const char* parse_lines(const char* p, const char* end, Accumulator* accumulator, int64_t* lines) {
+template <LatencyReader::Form form, LatencyReader::Clocks clocks>
+const char* parse_lines(const char* p, const char* end, Accumulator* accumulator,
+                        ClockEstimator* estimator, Deskew* deskew, int64_t* lines) {
   Accumulator::Run run = accumulator->begin_run(form != LatencyReader::Latency);
   int64_t n = 0;
   while (p < end) {
-    const char* next = parse_line<form>(p, &run, accumulator);
+    const char* next = parse_line<form, clocks>(p, &run, accumulator, estimator, deskew);
     if (next == nullptr) break;
     ++n;
     p = next;
   }
   accumulator->end_run(run);
+  *lines += n;
+  return p;
+}
+
+// Reads the lines of form, which has times, from p up to end into estimator
+// alone, counting them in lines; returns where a line of another form
+// starts, or end.
+template <LatencyReader::Form form>
+const char* estimate_lines(const char* p, const char* end, ClockEstimator* estimator,
+                           int64_t* lines) {
+  int64_t n = 0;
+  uint64_t receive;
+  int64_t latency;
+  for (const char* next; p < end && (next = read_timed_line<form>(p, &receive, &latency)); p = next) {
+    estimator->add(receive, latency);
+    ++n;
+  }
   *lines += n;
   return p;
 }
@@ -119,7 +154,31 @@ bool LatencyReader::holds_payload_header(const char* data, size_t size) {
   }
 }
 
+template <LatencyReader::Form form>
+const char* LatencyReader::parse(const char* p, const char* end) {
+  switch (clocks_) {
+    case Count:
+      break;
+    case CountAndEstimate:
+      return parse_lines<form, CountAndEstimate>(p, end, accumulator_, estimator_, deskew_, &line_);
+    case EstimateOnly:
+      // Without times a read ends before its lines are parsed.
+      if constexpr (form != Latency) return estimate_lines<form>(p, end, estimator_, &line_);
+      break;
+    case CountDeskewed:
+      return parse_lines<form, CountDeskewed>(p, end, accumulator_, estimator_, deskew_, &line_);
+  }
+  return parse_lines<form, Count>(p, end, accumulator_, estimator_, deskew_, &line_);
+}
+
+void LatencyReader::set_clocks(Clocks clocks, ClockEstimator* estimator, Deskew* deskew) {
+  clocks_ = clocks;
+  estimator_ = estimator;
+  deskew_ = deskew;
+}
+
 void LatencyReader::skip(const char* what) {
+  if (clocks_ == EstimateOnly) return;
   if (++skipped_ <= max_reported) report_line(name_, line_, what);
 }
 
@@ -138,17 +197,17 @@ LatencyReader::Status LatencyReader::read_lines(const char* p, const char* end) 
       // The lines at hand when the form is told show a capture log, if any.
       if (line_ == 0 && holds_payload_header(p, static_cast<size_t>(end - p))) return CaptureLog;
       form_ = detect(p, static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p))));
-      if (form_ == Latency && needs_times_) return NoReceiveTimes;
+      if (form_ == Latency && (needs_times_ || clocks_ == EstimateOnly)) return NoReceiveTimes;
     }
     switch (form_) {
       case Latency:
-        p = parse_lines<Latency>(p, end, accumulator_, &line_);
+        p = parse<Latency>(p, end);
         break;
       case Times:
-        p = parse_lines<Times>(p, end, accumulator_, &line_);
+        p = parse<Times>(p, end);
         break;
       case TimesAndLatency:
-        p = parse_lines<TimesAndLatency>(p, end, accumulator_, &line_);
+        p = parse<TimesAndLatency>(p, end);
         break;
       case Undetected:
         break;
@@ -170,7 +229,7 @@ LatencyReader::Status LatencyReader::read(Source* source, const char* name) {
   // True inside a line longer than a block, which is skipped to its end.
   bool discarding = false;
   for (;;) {
-    accumulator_->reading(source);
+    if (clocks_ != EstimateOnly) accumulator_->reading(source);
     ssize_t n = source->read(reinterpret_cast<unsigned char*>(buffer + kept), block - kept);
     if (n < 0) {
       report_file(name, source->error());

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "accumulator.h"
+#include "clock_estimator.h"
 #include "source.h"
 
 namespace caplat::stat {
@@ -21,6 +22,11 @@ class LatencyReader {
   // How reading a file ended.
   enum Status { Done, ReadError, NoReceiveTimes, CaptureLog };
 
+  // What becomes of each latency that comes with a receive time: counted;
+  // counted and taken by a clock estimator; taken by it alone; or counted
+  // with the drift and steps of the clocks removed.
+  enum Clocks { Count, CountAndEstimate, EstimateOnly, CountDeskewed };
+
   // What is reported for caplat's input given in place of its output.
   static constexpr const char* capture_log =
       "this looks like a capture log: run caplat on it first";
@@ -32,11 +38,20 @@ class LatencyReader {
   // Feeds accumulator; with needs_times, input without receive times is refused.
   LatencyReader(Accumulator* accumulator, bool needs_times);
 
+  // Sets what becomes of the latencies of the reads to come: estimator takes
+  // them for CountAndEstimate and EstimateOnly, deskew removes the clocks for
+  // CountDeskewed. With EstimateOnly nothing is counted, no line is reported
+  // or counted as skipped, and input without receive times ends the read.
+  void set_clocks(Clocks clocks, ClockEstimator* estimator, Deskew* deskew);
+
   // Reads source, opened, named name in messages, to its end, unless the
   // lines read with its first are those of a capture log. A read error is
   // reported; one-field input when times are needed, and a capture log, are
   // left to the caller.
   Status read(Source* source, const char* name);
+
+  // The form of the input read last, as its first line showed it.
+  Form form() const { return form_; }
 
   // The number of lines skipped so far.
   int64_t skipped() const { return skipped_; }
@@ -49,10 +64,15 @@ class LatencyReader {
   static Form detect(const char* line, const char* end);
 
   Status read_lines(const char* p, const char* end);
+  template <Form form>
+  const char* parse(const char* p, const char* end);
   void skip(const char* what);
 
   Accumulator* accumulator_;
   bool needs_times_;
+  Clocks clocks_ = Count;
+  ClockEstimator* estimator_ = nullptr;
+  Deskew* deskew_ = nullptr;
   Form form_ = Undetected;
   const char* name_ = "";
   int64_t line_ = 0;

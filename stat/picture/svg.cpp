@@ -131,6 +131,9 @@ double SvgWriter::time_x(double t) const {
 void SvgWriter::draw_over_time(Canvas* canvas, double panel_top) const {
   std::vector<int64_t> values;
   for (const Row& row : rows_) values.insert(values.end(), {row.p50, row.p99, row.max});
+  for (const auto& floor : floors()) {
+    for (auto [t, v] : floor) values.push_back(v);
+  }
   double bottom = panel_top + panel_height;
   LogAxis axis(values, bottom, panel_height);
   axis.draw(canvas, unit_, left, right);
@@ -153,6 +156,7 @@ void SvgWriter::draw_over_time(Canvas* canvas, double panel_top) const {
   const Series series[] = {{&Row::max, max_style, 2, "max"},
                            {&Row::p99, p99_style, 2, "p99"},
                            {&Row::p50, p50_style, 2, "p50"}};
+  draw_floors(canvas, axis, panel_top, bottom);
   double legend_x = left + 10;
   for (const Series& s : series) {
     std::vector<std::pair<double, double>> points;

@@ -7,6 +7,7 @@
 #include "interval.h"
 #include "totals.h"
 #include "checked_writer.h"
+#include "clock_estimate.h"
 #include "confidence.h"
 #include "units.h"
 
@@ -31,6 +32,14 @@ class SvgWriter : public IntervalConsumer {
 
   // Keeps the row of closed, merged into the last row if rows were merged.
   void interval(const Interval& closed) override;
+
+  // Draws the floor of each input's clocks over time, and marks its steps:
+  // as estimated, or flat at its first value where deskewed; clocks must
+  // outlive the last write.
+  void show_clocks(const std::vector<InputClock>* clocks, bool deskewed) {
+    clocks_ = clocks;
+    deskewed_ = deskewed;
+  }
 
   // Writes the picture of histogram and totals, with the rows kept, to out;
   // the marked percentiles with their intervals from confidence and, if
@@ -70,6 +79,11 @@ class SvgWriter : public IntervalConsumer {
                    double top) const;
   void draw_mark(Canvas* canvas, const Mark& mark, double x, const LogAxis& axis) const;
   void draw_over_time(Canvas* canvas, double top) const;
+  // The points of each input's floor over time, and the steps as (receive
+  // time, size), in ns.
+  std::vector<std::vector<std::pair<uint64_t, int64_t>>> floors() const;
+  std::vector<std::pair<uint64_t, int64_t>> clock_steps() const;
+  void draw_floors(Canvas* canvas, const LogAxis& axis, double top, double bottom) const;
   void draw_counts(Canvas* canvas, double top) const;
   // The x of time t ns after the first row's start.
   double time_x(double t) const;
@@ -81,6 +95,8 @@ class SvgWriter : public IntervalConsumer {
   std::vector<Row> rows_;
   // The length of a row: the interval's, doubled at each merge.
   uint64_t row_length_ = 0;
+  const std::vector<InputClock>* clocks_ = nullptr;
+  bool deskewed_ = false;
 };
 
 }  // namespace caplat::stat

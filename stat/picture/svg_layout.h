@@ -38,6 +38,9 @@ inline constexpr char max_style[] = "stroke=\"#c0392b\" stroke-width=\"1\" strok
 inline constexpr char baseline_style[] =
     "stroke=\"#888\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"";
 inline constexpr char count_style[] = "fill=\"#7f8c8d\"";
+// The floor of an input's clocks, and a step of it.
+inline constexpr char floor_style[] = "stroke=\"#2e7d32\" stroke-width=\"1.5\" stroke-dasharray=\"6 3\"";
+inline constexpr char step_style[] = "stroke=\"#6a1b9a\" stroke-width=\"1\" stroke-dasharray=\"2 2\"";
 // The change against the baseline: its confidence band, and the zero line.
 inline constexpr char change_band_style[] = "fill=\"#1f5fbf\" fill-opacity=\"0.18\"";
 inline constexpr char beyond_style[] = "fill=\"#1f5fbf\"";

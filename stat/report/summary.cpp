@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -50,6 +51,57 @@ std::string with_interval(const Figure& f, const Unit& unit) {
   return bounds.empty() ? text : text + std::string("  ") + bounds;
 }
 
+// A drift in ppm, to the ten-thousandth, with its sign unless it is 0.
+std::string ppm(double drift) {
+  auto v = static_cast<int64_t>(std::llround(drift * 1e4));
+  std::string text = fixed_text(v, 4);
+  return v > 0 ? "+" + text : text;
+}
+
+// The lines of the clocks of each input, the baseline's named as such: the
+// drift with its bound and the floor at the first and last receive time, or
+// why they are unknown; then a line for each step, or why they are unknown.
+void put_clocks(const std::vector<InputClock>& clocks, const char* side, const Unit& unit,
+                CheckedWriter* out) {
+  for (const InputClock& c : clocks) {
+    std::string name = side + c.input;
+    if (!c.estimate) {
+      put_line("clock", name + ": unknown, " + c.unknown, out);
+      continue;
+    }
+    const ClockEstimate& e = *c.estimate;
+    if (e.drift_ppm) {
+      put_line("clock", name + ": drift " + ppm(*e.drift_ppm) + " ppm (+- " +
+                            fixed_text(static_cast<int64_t>(std::llround(*e.drift_bound_ppm * 1e4)), 4) +
+                            "), floor " + value(*e.floor_first_ns, unit) + " to " +
+                            value(*e.floor_last_ns, unit),
+               out);
+    } else {
+      put_line("clock", name + ": drift unknown, " + e.drift_unknown, out);
+    }
+    if (!e.steps) {
+      if (e.drift_ppm) put_line("steps", name + ": unknown, " + e.steps_unknown, out);
+      continue;
+    }
+    for (const ClockStep& step : *e.steps) {
+      std::string size = value(step.size_ns, unit);
+      put_line("step", name + " at " + fixed_text(step.at_ns, 9) + " s: " +
+                           (step.size_ns >= 0 ? "+" + size : size),
+               out);
+    }
+  }
+}
+
+// The lines that say how the latencies were read and what their clocks
+// showed, after the summary of figures.
+void put_clock_lines(const Figures& f, const char* side, const Unit& unit, CheckedWriter* out) {
+  if (f.deskewed) {
+    put_line("deskewed", std::string(side) + "drift and steps removed, floor kept at the start",
+             out);
+  }
+  if (f.clocks_shown) put_clocks(f.clocks, side, unit, out);
+}
+
 }  // namespace
 
 void write_summary(const Figures& f, const Unit& unit, CheckedWriter* out) {
@@ -76,6 +128,7 @@ void write_summary(const Figures& f, const Unit& unit, CheckedWriter* out) {
   if (f.over_hour != 0) over += std::string(", largest ") + value(f.max_over_hour, unit);
   put_line("over 1 h", over, out);
   put_line("skipped lines", integer(f.skipped), out);
+  put_clock_lines(f, "", unit, out);
 }
 
 void write_comparison(const Figures& base, const Figures& run, const Unit& unit,
@@ -124,6 +177,8 @@ void write_comparison(const Figures& base, const Figures& run, const Unit& unit,
     out->put(line);
     out->put('\n');
   }
+  put_clock_lines(run, "", unit, out);
+  put_clock_lines(base, "baseline ", unit, out);
 }
 
 }  // namespace caplat::stat

@@ -1,5 +1,7 @@
+#include <cmath>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "summary.h"
 
@@ -53,6 +55,30 @@ class JsonObject {
     out_->put(']');
   }
 
+  // The member name and text as a JSON string, escaped, or null without it.
+  void text(const std::string& name, const std::optional<std::string>& text) {
+    key(name);
+    if (!text) {
+      out_->put("null");
+      return;
+    }
+    out_->put('"');
+    for (char c : *text) {
+      if (c == '"' || c == '\\') {
+        out_->put('\\');
+        out_->put(c);
+      } else if (static_cast<unsigned char>(c) < 0x20) {
+        static const char hex[] = "0123456789abcdef";
+        out_->put("\\u00");
+        out_->put(hex[c >> 4]);
+        out_->put(hex[c & 15]);
+      } else {
+        out_->put(c);
+      }
+    }
+    out_->put('"');
+  }
+
   // The member name and a string that needs no escaping.
   void word(const std::string& name, const char* text) {
     key(name);
@@ -68,6 +94,60 @@ class JsonObject {
   CheckedWriter* out_;
   bool first_ = true;
 };
+
+// A text that is empty where nothing is to be said, as JSON: null then.
+std::optional<std::string> unless_empty(const std::string& text) {
+  return text.empty() ? std::nullopt : std::optional<std::string>(text);
+}
+
+// The clocks of each input as an array of objects: the drift and its bound
+// in ppm, the floor at the first and last receive time and each step's size
+// in ms, the steps' receive times in ns, each null where unknown, with why.
+void put_clocks(const std::vector<InputClock>& clocks, CheckedWriter* out) {
+  out->put('[');
+  for (size_t i = 0; i < clocks.size(); ++i) {
+    if (i != 0) out->put(',');
+    const InputClock& c = clocks[i];
+    const ClockEstimate* e = c.estimate ? &*c.estimate : nullptr;
+    JsonObject clock(out);
+    clock.text("input", c.input);
+    auto ppm = [](const std::optional<double>& v) {
+      return v ? std::optional<int64_t>(static_cast<int64_t>(std::llround(*v * 1e4))) : std::nullopt;
+    };
+    clock.fixed("drift_ppm", e ? ppm(e->drift_ppm) : std::nullopt, 4);
+    clock.fixed("drift_bound_ppm", e ? ppm(e->drift_bound_ppm) : std::nullopt, 4);
+    constexpr int ms_decimals = 6;
+    clock.key("floor_ms");
+    if (e != nullptr && e->floor_first_ns) {
+      out->put('[');
+      out->put_fixed(*e->floor_first_ns, ms_decimals);
+      out->put(',');
+      out->put_fixed(*e->floor_last_ns, ms_decimals);
+      out->put(']');
+    } else {
+      out->put("null");
+    }
+    clock.key("steps");
+    if (e != nullptr && e->steps) {
+      out->put('[');
+      for (size_t k = 0; k < e->steps->size(); ++k) {
+        if (k != 0) out->put(',');
+        JsonObject step(out);
+        step.key("at");
+        out->put_int((*e->steps)[k].at_ns);
+        step.fixed("ms", (*e->steps)[k].size_ns, ms_decimals);
+        step.end();
+      }
+      out->put(']');
+    } else {
+      out->put("null");
+    }
+    clock.text("drift_unknown", unless_empty(e ? e->drift_unknown : c.unknown));
+    clock.text("steps_unknown", unless_empty(e ? e->steps_unknown : c.unknown));
+    clock.end();
+  }
+  out->put(']');
+}
 
 // A member is null where its value does not exist.
 std::optional<int64_t> only(bool present, int64_t v) {
@@ -116,6 +196,14 @@ void put_figures(const Figures& f, const char* level, JsonObject& json, CheckedW
   for (size_t i = 0; i < f.names.size(); ++i)
     intervals.bounds(f.names[i].text, any ? f.percentiles[i].bounds : Bounds());
   intervals.end();
+  if (f.deskewed) {
+    json.key("deskewed");
+    out->put("true");
+  }
+  if (f.clocks_shown) {
+    json.key("clock");
+    put_clocks(f.clocks, out);
+  }
 }
 
 }  // namespace
