@@ -43,37 +43,37 @@ bool key_of_path(const char* path, FileKey* key) {
 
 }  // namespace
 
-bool outputs_apart(const std::vector<const char*>& paths,
-                   const std::vector<const char*>& written) {
-  std::vector<std::pair<FileKey, const char*>> inputs;
+bool outputs_apart(const std::vector<const char*>& inputs,
+                   const std::vector<const char*>& outputs) {
+  std::vector<std::pair<FileKey, const char*>> input_keys;
   FileKey key;
   bool standard_input = false;
-  for (const char* path : paths) {
+  for (const char* path : inputs) {
     if (strcmp(path, "-") == 0) {
       standard_input = true;
     } else if (key_of_path(path, &key)) {
-      inputs.emplace_back(key, path);
+      input_keys.emplace_back(key, path);
     }
   }
   struct stat st;
   if (standard_input && fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode))
-    inputs.emplace_back(FileKey{st.st_dev, st.st_ino, ""}, "-");
-  std::vector<std::pair<FileKey, const char*>> outputs;
-  for (const char* path : written) {
+    input_keys.emplace_back(FileKey{st.st_dev, st.st_ino, ""}, "-");
+  std::vector<std::pair<FileKey, const char*>> output_keys;
+  for (const char* path : outputs) {
     if (path == nullptr || strcmp(path, "-") == 0 || !key_of_path(path, &key)) continue;
-    for (const auto& [input, name] : inputs) {
+    for (const auto& [input, name] : input_keys) {
       if (input == key) {
         report_file(path, "is also an input, which it would overwrite");
         return false;
       }
     }
-    for (const auto& [output, name] : outputs) {
+    for (const auto& [output, name] : output_keys) {
       if (output == key) {
         report_file(path, "is named for two outputs");
         return false;
       }
     }
-    outputs.emplace_back(key, path);
+    output_keys.emplace_back(key, path);
   }
   return true;
 }

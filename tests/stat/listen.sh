@@ -28,12 +28,14 @@ request() {
   cat >&3
   timeout 10 cat <&3
 }
-# The same, a byte at a time, so that the head arrives in many reads.
+# The same, a byte at a time, so that the head arrives in many reads: a slow
+# client's pace, not a wait for a state.
+byte_gap=0.01
 trickle() {
   exec 3<> "/dev/tcp/127.0.0.1/$1" || return 1
   while IFS= read -r -d '' -n 1 c; do
     printf %s "$c" >&3
-    sleep 0.01
+    sleep "$byte_gap"
   done
   timeout 10 cat <&3
 }
@@ -56,15 +58,6 @@ consistent() {
        END { if (bad || last != count || messages != count + apart || messages == "") exit 1; print messages }' "$1"
 }
 
-# Runs the command $2 every 0.1 s until it succeeds, for at most $1 seconds;
-# false if it never did.
-poll() {
-  local end=$((SECONDS + $1))
-  until eval "$2"; do
-    [ $SECONDS -lt "$end" ] || return 1
-    sleep 0.1
-  done
-}
 # Counts a check: $1 names it, the rest is the command that must succeed.
 check() {
   rows=$((rows + 1))
@@ -79,7 +72,7 @@ server=$!
 pids+=("$server")
 exec {feed}> "$work/feed"
 # Served while the pipe has not yet given a byte.
-check "served before any input" poll 10 'curl -sf -o /dev/null "http://127.0.0.1:$port/metrics"'
+check "served before any input" await 10 'curl -sf -o /dev/null "http://127.0.0.1:$port/metrics"'
 
 # Each kind of request, while the server waits for input.
 program=request
@@ -131,7 +124,7 @@ lines=$(($(wc -l < "$work/lat.txt") * copies))
 # A pause in the input: what was read before it is served while it lasts.
 cat "$work/lat.txt" >&"$feed"
 check "the figures served in a pause" \
-  poll 10 'curl -sf -o "$work/paused" "http://127.0.0.1:$port/metrics" &&
+  await 10 'curl -sf -o "$work/paused" "http://127.0.0.1:$port/metrics" &&
            [ "$(consistent "$work/paused")" = "$(wc -l < "$work/lat.txt")" ]'
 lines=$((lines + $(wc -l < "$work/lat.txt")))
 
@@ -147,13 +140,15 @@ time.sleep(2)
 print(len(socks))
 EOF
 flood=$!
+# A scraper's pace while the input is read, a scrape every tenth of a second.
+scrape_gap=0.1
 (
   n=0
   while [ ! -e "$work/fed" ] || [ $n -lt 3 ]; do
     n=$((n + 1))
     curl -sf -m 5 -o "$work/scrape.$n" "http://127.0.0.1:$port/metrics" || echo "scrape $n failed"
     consistent "$work/scrape.$n" >> "$work/messages" || echo "scrape $n disagrees with itself"
-    sleep 0.1
+    sleep "$scrape_gap"
   done > "$work/scrapes"
 ) &
 scraper=$!
@@ -178,7 +173,7 @@ fi
 # After the input: the summary is printed, the final figures are served until
 # SIGTERM, which ends the run with status 0; a connection that sends nothing
 # is closed after 5 s (while reading, the flood closed the oldest first).
-check "the summary" poll 30 'grep -qx "count          $lines" "$work/summary"'
+check "the summary" await 30 'grep -qx "count          $lines" "$work/summary"'
 exec {idle}<> "/dev/tcp/127.0.0.1/$port"
 start=$EPOCHREALTIME
 timeout 30 cat <&"$idle" > /dev/null
@@ -202,7 +197,7 @@ pids+=("$zipped")
 exec {gz}> "$work/zipped"
 gzip -c "$work/lat.txt" >&"$gz"
 check "the figures served in a pause of gzip input" \
-  poll 10 'curl -sf -o "$work/zipped-paused" "http://127.0.0.1:$port/metrics" &&
+  await 10 'curl -sf -o "$work/zipped-paused" "http://127.0.0.1:$port/metrics" &&
            [ "$(consistent "$work/zipped-paused")" = "$(wc -l < "$work/lat.txt")" ]'
 exec {gz}>&-
 kill -TERM "$zipped"
@@ -216,6 +211,8 @@ awk -v seed=5 -v n=100 -v span=2 -v start=1700000000 -f "$here/hlog_gen.awk" |
   "$stat" -i 1s --hlog "$work/one.hlog" > /dev/null
 mkdir "$work/logs"
 for ((i = 0; i < 150; i++)); do cp "$work/one.hlog" "$work/logs/$i.hlog"; done
+# A scraper beside a flood, every 0.3 s, as Prometheus at its fastest.
+flood_scrape_gap=0.3
 # Floods a server of caplat-stat of kind $1 under the limit $2 on open files,
 # reading the interval logs $3... beside a pipe; false unless every scrape was
 # answered.
@@ -231,14 +228,14 @@ flooded() {
   reader=$!
   pids+=("$reader")
   exec {fed}> "$work/flooded"
-  poll 10 'curl -sf -o /dev/null "http://127.0.0.1:$port/metrics"' || return 1
+  await 10 'curl -sf -o /dev/null "http://127.0.0.1:$port/metrics"' || return 1
   python3 "$flood_tool" "$port" --kind "$kind" --seconds 6 > "$work/flood.$kind" &
   flooder=$!
   pids+=("$flooder")
-  poll 10 'grep -qs flooding "$work/flood.$kind"'
+  await 10 'grep -qs flooding "$work/flood.$kind"'
   for ((i = 0; i < 10; i++)); do
     curl -sf -m 3 -o /dev/null "http://127.0.0.1:$port/metrics" && answered=$((answered + 1))
-    sleep 0.3
+    sleep "$flood_scrape_gap"
   done
   wait "$flooder"
   exec {fed}>&-

@@ -8,6 +8,8 @@
 # python3.
 #   prometheus.sh CAPLAT_STAT
 set -u
+# shellcheck source=../support/await.sh
+. "$(dirname "$0")/../support/await.sh"
 for program in prometheus prometheus-node-exporter curl python3; do
   command -v "$program" > /dev/null || { echo "no $program"; exit 77; }
 done
@@ -102,33 +104,18 @@ pids+=($!)
 # The feeds are opened once every reader has started, so that none of them
 # holds another's open and keeps it from ending.
 exec {feed_a}> a.feed {feed_b}> b.feed
-# Runs the command $2 every 0.1 s until it succeeds, for at most $1 seconds;
-# false if it never did.
-poll() {
-  local end=$((SECONDS + $1))
-  until eval "$2"; do
-    [ $SECONDS -lt "$end" ] || return 1
-    sleep 0.1
-  done
-}
-# Waits up to 30 s for the query $1 to give $2.
-await() {
-  for ((i = 0; i < 60; i++)); do
-    [ "$(query "$1" | awk '{print $NF}')" = "$2" ] && return 0
-    sleep 0.5
-  done
-  return 1
-}
+# True if the query $1 gives $2.
+gives() { [ "$(query "$1" | awk '{print $NF}')" = "$2" ]; }
 half_a=$(($(wc -l < a.txt) / 2))
 half_b=$(($(wc -l < b.txt) / 2))
 head -n $half_a a.txt >&"$feed_a"
 head -n $half_b b.txt >&"$feed_b"
-check "Prometheus scrapes both hosts halfway" await 'sum(caplat_messages_total)' $((half_a + half_b))
+check "Prometheus scrapes both hosts halfway" await 30 'gives "sum(caplat_messages_total)" $((half_a + half_b))'
 tail -n +$((half_a + 1)) a.txt >&"$feed_a"
 tail -n +$((half_b + 1)) b.txt >&"$feed_b"
 exec {feed_a}>&- {feed_b}>&-
 messages=$(cat a.txt b.txt | wc -l)
-check "the messages of both hosts" await 'sum(caplat_messages_total)' "$messages"
+check "the messages of both hosts" await 30 'gives "sum(caplat_messages_total)" "$messages"'
 check "the progress alert is quiet while messages came within its minute" eval \
   '[ -z "$(query "increase(caplat_messages_total[1m]) == 0")" ]'
 
@@ -154,14 +141,14 @@ check "interval quantiles from the host with -i" [ \
 # they have stood still for its range (here 3 s rather than a minute).
 live='histogram_quantile(0.99, sum by (le) (rate(caplat_latency_seconds_bucket[1m])))'
 check "the live query gives a number" eval '[[ "$(query "$live" | awk "{print \$NF}")" =~ ^[0-9.e+-]+$ ]]'
-check "the live query over 3 s gives NaN once the inputs have ended" await "${live/1m/3s}" NaN
+check "the live query over 3 s gives NaN once the inputs have ended" await 30 'gives "${live/1m/3s}" NaN'
 # The manual's alerts: on the data's receive times, which these logs put in
 # 2023, a stopped feed is told at once; on the reading's own progress, only
 # once no message has come for the range (here 3 s rather than a minute).
 check "the receive-time alert fires on old data" eval \
   '[ "$(query "time() - caplat_last_receive_time_seconds > 60" | wc -l)" = 2 ]'
 check "the progress alert fires once the inputs have ended" \
-  poll 20 '[ "$(query "increase(caplat_messages_total[3s]) == 0" | wc -l)" = 2 ]'
+  await 20 '[ "$(query "increase(caplat_messages_total[3s]) == 0" | wc -l)" = 2 ]'
 # The query for ended inputs, over the counters' last values, lands in the
 # bucket that holds the exact percentile of both logs' latencies from 0 to
 # 1 hour.
@@ -185,7 +172,7 @@ timeout 250 prometheus-node-exporter --collector.disable-defaults --collector.te
   --collector.textfile.directory=textfile --web.listen-address="127.0.0.1:$node_port" \
   2> node_exporter.log &
 pids+=($!)
-poll 10 'curl -sf -o node.txt "http://127.0.0.1:$node_port/metrics"'
+await 10 'curl -sf -o node.txt "http://127.0.0.1:$node_port/metrics"'
 check "node_exporter serves the same series" [ "$(series node.txt | sort)" = "$(series both.prom | sort)" ]
 check "node_exporter read the file without error" grep -qx 'node_textfile_scrape_error 0' node.txt
 check "node_exporter keeps the histogram's type" grep -qx '# TYPE caplat_latency_seconds histogram' node.txt

@@ -5,20 +5,12 @@
 # the run and as a check after it (AFTER must succeed). ARGS is evaluated, so
 # it may hold redirections. STDIN, STDOUT and STDERR are printf formats; a
 # STDOUT or STDERR of * is not compared.
+# shellcheck source=await.sh
+. "$(dirname "${BASH_SOURCE[0]}")/await.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rows=0
 failed=0
-
-# Waits until the shell command $2 succeeds, for at most $1 seconds; false if
-# it never does. It looks again every hundredth of a second.
-await() {
-  local end=$((SECONDS + $1))
-  until eval "$2"; do
-    [ "$SECONDS" -lt "$end" ] || return 1
-    sleep 0.01
-  done
-}
 
 # Compares file .NAME with the printf format want, unless want is *.
 same() {
