@@ -1,5 +1,5 @@
 // Prints caplat -2 output for messages between two clocks of known relation
-// (tests/support/clock_gen.h): drift, floor, steps, jitter, rate, duration,
+// (clock_gen.h): drift, floor, steps, jitter, rate, duration,
 // stamps to the ns or to the ms. `clockgen --help` lists its options.
 #include <cstdio>
 #include <cstdlib>
