@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
-#include <utility>
 #include <limits>
+#include <utility>
 
 namespace caplat::stat {
 
