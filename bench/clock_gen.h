@@ -29,10 +29,10 @@ enum class Jitter { Exponential, Pareto };
 struct Clocks {
   double drift_ppm = 0;
   double floor_ms = 5;
-  std::vector<Step> steps;
+  std::vector<Step> steps = {};
   // Jumps of the receive clock: the printed receive times jump with the
   // latencies from there on.
-  std::vector<Step> receive_steps;
+  std::vector<Step> receive_steps = {};
   Jitter jitter = Jitter::Exponential;
   double jitter_ms = 1;  // the mean of the exponential, the scale of the Pareto
   double rate = 200;

@@ -268,10 +268,7 @@ TEST(Source, DamagedAtEveryOffset) {
                gzip_a.size(),
                {{0, 2}, {4, 10}, {gzip_a.size() + 4, gzip_a.size() + 10}}},
               // The header's CRC covers the time, extra flags and system.
-              {"gzip, header with a CRC",
-               gzip_crc_a + member(b, 2),
-               gzip_crc_a.size(),
-               {{0, 2}}},
+              {"gzip, header with a CRC", gzip_crc_a + member(b, 2), gzip_crc_a.size(), {{0, 2}}},
               {"zstd", zstd_a + zstd(b), zstd_a.size(), {{0, 4}}}};
   for (const auto& row : rows) {
     for (size_t at = 0; at < row.compressed.size(); ++at) {

@@ -25,12 +25,7 @@ ClockEstimate estimate_of(const std::vector<Message>& messages,
 
 // An hour at 200 messages a second, as the figures below are stated for.
 Clocks hour(double drift_ppm, Jitter jitter, bool ms_stamps, uint64_t seed) {
-  Clocks c;
-  c.drift_ppm = drift_ppm;
-  c.jitter = jitter;
-  c.ms_stamps = ms_stamps;
-  c.seed = seed;
-  return c;
+  return {.drift_ppm = drift_ppm, .jitter = jitter, .ms_stamps = ms_stamps, .seed = seed};
 }
 
 // The drift of an hour at 200 a second: within 0.05 ppm of the truth with
@@ -126,18 +121,17 @@ TEST(ClockSteps, NoneInJitterAloneOrABriefRise) {
   };
   for (const Row& row : rows) {
     for (uint64_t seed = 1; seed <= 3; ++seed) {
-      Clocks c;
-      c.drift_ppm = 15;
-      c.jitter = row.jitter;
-      c.jitter_ms = row.jitter_ms;
-      c.rate = row.rate;
-      c.ms_stamps = row.ms_stamps;
-      c.steps = row.steps;
-      c.duration_s = 1800;
-      c.seed = seed;
+      const Clocks c{.drift_ppm = 15,
+                     .steps = row.steps,
+                     .jitter = row.jitter,
+                     .jitter_ms = row.jitter_ms,
+                     .rate = row.rate,
+                     .duration_s = 1800,
+                     .ms_stamps = row.ms_stamps,
+                     .seed = seed};
       ClockEstimate e = estimate_of(clockgen::generate(c));
-      SCOPED_TRACE(testing::Message() << "scale " << row.jitter_ms << " rate " << row.rate
-                                      << " seed " << seed);
+      SCOPED_TRACE(testing::Message()
+                   << "scale " << row.jitter_ms << " rate " << row.rate << " seed " << seed);
       ASSERT_TRUE(e.steps) << e.steps_unknown;
       EXPECT_TRUE(e.steps->empty()) << e.steps->size() << " steps, the first at "
                                     << (e.steps->front().at_ns - c.start_ns) / 1e9 << " s";
@@ -163,21 +157,16 @@ TEST(ClockDeskew, PercentilesOfTheTruth) {
     Clocks clocks;
     bool each;  // every latency within 1 ms of the truth
   };
-  Clocks drift = hour(40, Jitter::Pareto, false, 21);
-  Clocks steps = hour(-30, Jitter::Exponential, true, 22);
-  steps.steps = {{1000, 3}, {2500, -200}};
-  Clocks set_back = hour(20, Jitter::Exponential, false, 23);
-  set_back.receive_steps = {{2000, -300}};
-  set_back.reorder_ms = 5;
-  Clocks up = hour(10, Jitter::Exponential, false, 24);
-  up.steps = {{1800, 1000}};
-  Clocks down = up;
-  down.steps = {{1800, -1000}};
-  const Row rows[] = {{"drift", drift, true},
-                      {"steps", steps, false},
-                      {"receive clock set back", set_back, false},
-                      {"a second up", up, true},
-                      {"a second down", down, true}};
+  const Row rows[] = {
+      {"drift", hour(40, Jitter::Pareto, false, 21), true},
+      {"steps",
+       {.drift_ppm = -30, .steps = {{1000, 3}, {2500, -200}}, .ms_stamps = true, .seed = 22},
+       false},
+      {"receive clock set back",
+       {.drift_ppm = 20, .receive_steps = {{2000, -300}}, .reorder_ms = 5, .seed = 23},
+       false},
+      {"a second up", {.drift_ppm = 10, .steps = {{1800, 1000}}, .seed = 24}, true},
+      {"a second down", {.drift_ppm = 10, .steps = {{1800, -1000}}, .seed = 24}, true}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     std::vector<Message> messages = clockgen::generate(row.clocks);
@@ -209,22 +198,19 @@ TEST(ClockUnknown, WhereTheDataCannotTell) {
     const char* drift_unknown;  // the start of the reason, "" when known
     const char* steps_unknown;
   };
-  Clocks few;
-  few.duration_s = 2;
-  Clocks short_span;
-  short_span.duration_s = 20;
-  short_span.jitter_ms = 10;
-  Clocks no_steps;
-  no_steps.duration_s = 600;
-  no_steps.rate = 2;
-  Clocks set_backs;
-  set_backs.duration_s = 600;
   const Row rows[] = {
-      {"few", few, 0, "too few messages: ", "too few messages: "},
-      {"short span", short_span, 0, "too short a span: ", ""},
-      {"too few for steps", no_steps, 0, "", "too few messages to tell steps"},
-      {"set back too often", set_backs, ReceiveTimeline::max_set_backs + 1,
-       "the receive time went back", "the receive time went back"},
+      {"few", {.duration_s = 2}, 0, "too few messages: ", "too few messages: "},
+      {"short span", {.jitter_ms = 10, .duration_s = 20}, 0, "too short a span: ", ""},
+      {"too few for steps",
+       {.rate = 2, .duration_s = 600},
+       0,
+       "",
+       "too few messages to tell steps"},
+      {"set back too often",
+       {.duration_s = 600},
+       ReceiveTimeline::max_set_backs + 1,
+       "the receive time went back",
+       "the receive time went back"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
