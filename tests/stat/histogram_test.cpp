@@ -14,9 +14,7 @@ constexpr int64_t hour_ns = 3600000000000;
 TEST(Histogram, LayoutMatchesTheJavaLibrary) {
   struct Row {
     int64_t lowest, highest;
-    int digits;
-    int buckets;
-    int sub_buckets;
+    int digits, buckets, sub_buckets;
     size_t counts;
   };
   const Row rows[] = {{1, hour_ns, 0, 42, 2, 43},         {1, hour_ns, 1, 38, 32, 624},
@@ -48,7 +46,6 @@ TEST(Histogram, BucketEdges) {
       {2048, 2048, 2048, 2049, 2049, 2},
       {4095, 3071, 4094, 4095, 4095, 2},
       {4096, 3072, 4096, 4099, 4098, 4},
-      {8191, 4095, 8188, 8191, 8190, 4},
       {1000000, 11169, 999936, 1000447, 1000192, 512},
       {hour_ns, 33420, 3599182594048, 3601330077695, 3600256335872, 2147483648},
       {4398046511103, 33791, 4395899027456, 4398046511103, 4396972769280, 2147483648},
