@@ -35,14 +35,14 @@ TEST(Units, Durations) {
   const std::pair<const char*, int64_t> good[] = {{"100ms", 100000000}, {"1.5s", 1500000000},
                                                   {"1m", 60000000000},  {"2h", 7200000000000},
                                                   {"250ns", 250},       {"0.5us", 500}};
-  // The nanoseconds read, 0 for a text refused.
+  // The nanoseconds read, -1 for a text refused.
   auto parsed = [](const char* text) {
     int64_t ns = 0;
-    return parse_duration(text, &ns) ? ns : 0;
+    return parse_duration(text, &ns) ? ns : -1;
   };
   for (auto [text, want] : good) EXPECT_EQ(parsed(text), want) << text;
   for (const char* bad : {"1.0000000001s", "0s", "s", "1", "1.5ns", "1..5s", "99999999999h"})
-    EXPECT_EQ(parsed(bad), 0) << bad;
+    EXPECT_EQ(parsed(bad), -1) << bad;
 }
 
 // Keeps every interval handed over.
